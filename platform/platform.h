@@ -1,0 +1,71 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/app_directory.h"
+
+// The operating-system facilities the client needs, one small interface each.
+// Each has one implementation file per OS (name_linux.cpp, name_windows.cpp);
+// the build compiles the files of the OS it targets. Logic code receives these
+// interfaces and never calls the OS itself, so tests hand it recording fakes.
+namespace zorvak {
+
+// Full path of the running executable file.
+std::string ExecutablePath();
+
+// The directory of the running executable, with its trailing separator.
+class ExecutableAppDirectory final : public AppDirectory {
+public:
+    std::string Path() const override;
+};
+
+// Whether the OS reports a connection to the Internet. Sends nothing.
+class Connectivity {
+public:
+    virtual ~Connectivity() = default;
+    virtual bool IsOnline() = 0;
+};
+
+// Registers the running executable to start when the user's session starts.
+// Failures are silent.
+class AutoRun {
+public:
+    virtual ~AutoRun() = default;
+    virtual void RegisterAutoRun() = 0;
+};
+
+// The desktop shell: finding processes and ending the Windows shell.
+class ShellControl {
+public:
+    virtual ~ShellControl() = default;
+    // True when a running process matches name (file-name part or whole name,
+    // letters a-z compared without case). Any failure answers false.
+    virtual bool IsProcessRunning(const std::string& name) = 0;
+    // Ends the Windows shell; does not wait. Failures are silent.
+    virtual void KillExplorer() = 0;
+};
+
+// Forced shutdown (0), forced reboot (1), log off (2), forced hibernation (3).
+// Nothing is reported.
+class Power {
+public:
+    virtual ~Power() = default;
+    virtual void PowerAction(int mode) = 0;
+};
+
+// Hides (false) or shows (true) the taskbar/panels and the mouse pointer.
+// Errors are swallowed.
+class DesktopChrome {
+public:
+    virtual ~DesktopChrome() = default;
+    virtual void SetDesktopChrome(bool show) = 0;
+};
+
+// The real implementations for the OS the client was built for.
+std::unique_ptr<Connectivity> CreateConnectivity();
+std::unique_ptr<AutoRun> CreateAutoRun();
+std::unique_ptr<ShellControl> CreateShellControl();
+std::unique_ptr<Power> CreatePower();
+
+}  // namespace zorvak

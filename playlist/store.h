@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/app_directory.h"
+#include "core/clock.h"
+
+struct sqlite3;
+
+namespace zorvak {
+
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The columns of t_b_data, in table order.
+inline constexpr const char* kPlaylistColumns[] = {
+    "ID",         "f_enable", "playname",    "hostname",  "playlist",    "listurl",
+    "f_filename", "f_date",   "remark",      "f_flag",    "parid",       "f_lx",
+    "order_sx",   "play_time", "online_play", "file_md5", "f_startdate", "f_enddate",
+    "update_time"};
+inline constexpr int kPlaylistColumnCount = 19;
+
+// One column value as stored: null, a whole number, a text, or a date-time.
+using StoredValue = std::variant<std::monostate, std::int64_t, std::string, LocalDateTime>;
+
+// One row of t_b_data; values in kPlaylistColumns order.
+struct PlaylistRow {
+    std::vector<StoredValue> values;
+};
+
+// Display text of a stored value: "" for null, dates as YYYY/MM/DD HH:MM:SS.
+std::string DisplayText(const StoredValue& value);
+
+// The valid-now selection: the rows whose f_startdate <= now <= f_enddate at
+// the moment it was opened (rows with a missing bound never qualify), in
+// ascending order_sx. It is a snapshot held in memory: an import does not
+// change it until it is opened again.
+class ValidNowQuery {
+public:
+    // Makes the selection afresh from the clock's now. Throws StoreError when
+    // the connection is closed or the select fails (the query is then closed).
+    void Open();
+    void Close();
+    bool IsOpen() const { return open_; }
+
+    void First();
+    void Next();
+    bool Eof() const;
+    int RecordCount() const;
+
+    // The current row's column by name. Throw StoreError when the query is
+    // closed, past its end, or the column is unknown. Null reads as "" / 0;
+    // FieldInteger throws when the value is not a whole number.
+    std::string FieldText(std::string_view column) const;
+    int FieldInteger(std::string_view column) const;
+
+    // Every row of the snapshot (empty when closed).
+    const std::vector<PlaylistRow>& Rows() const { return rows_; }
+
+    // Called after every Open() and Close(); the control window's grid follows it.
+    void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+
+private:
+    friend class PlaylistStore;
+    explicit ValidNowQuery(class PlaylistStore& store) : store_(store) {}
+    const StoredValue& Field(std::string_view column) const;
+
+    PlaylistStore& store_;
+    bool open_ = false;
+    std::vector<PlaylistRow> rows_;
+    std::size_t cursor_ = 0;
+    std::function<void()> listener_;
+};
+
+// The local playlist store: tmpdb.mdb in the application directory, an SQLite
+// database holding the table t_b_data. The client never creates the file or
+// the table.
+class PlaylistStore {
+public:
+    static constexpr const char* kFileName = "tmpdb.mdb";
+
+    PlaylistStore(const AppDirectory& dir, const Clock& clock);
+    ~PlaylistStore();
+    PlaylistStore(const PlaylistStore&) = delete;
+    PlaylistStore& operator=(const PlaylistStore&) = delete;
+
+    // (Re)opens the connection to tmpdb.mdb in the application directory,
+    // read-write, never creating it. A missing file, or one without the table
+    // t_b_data, leaves the connection closed. Never throws.
+    void ConnectDatabase() noexcept;
+    bool IsConnected() const { return db_ != nullptr; }
+    // Closes the connection and the valid-now selection. Throws StoreError
+    // when the database refuses to close.
+    void CloseConnection();
+
+    // Replaces every row of t_b_data by the items of a playlist document given
+    // in the ANSI code page. utf8Text, when given, is the same document as the
+    // server sent it; a document that declares UTF-8 or no encoding is parsed
+    // from it. All or nothing: on any failure the table is left as it was.
+    // Never throws.
+    void ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+    // True while an import is rewriting the table.
+    bool IsImporting() const { return importing_; }
+
+    ValidNowQuery& PlayList() { return playList_; }
+    const Clock& clock() const { return clock_; }
+    sqlite3* handle() const { return db_; }
+
+private:
+    const AppDirectory& dir_;
+    const Clock& clock_;
+    sqlite3* db_ = nullptr;
+    bool importing_ = false;
+    ValidNowQuery playList_{*this};
+};
+
+}  // namespace zorvak
