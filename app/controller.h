@@ -8,6 +8,7 @@
 #include "core/settings.h"
 #include "playback/presenters.h"
 #include "platform/platform.h"
+#include "platform/time_format.h"
 
 // The application controller: the start-up sequence, the Esc key, the
 // stop/start toggle, the watchdog, the close request and quit. It needs no
@@ -15,14 +16,6 @@
 // the small interfaces below, so tests drive it with recording fakes and the
 // client drives it with the real window.
 namespace zorvak {
-
-// A time of day, as the restart time picker holds it.
-struct TimeOfDay {
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    bool operator==(const TimeOfDay&) const = default;
-};
 
 // The captions of the stop/start toggle.
 inline constexpr const char* kStopCaption = "停止播放";

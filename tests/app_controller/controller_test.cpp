@@ -42,7 +42,9 @@ struct TempDir {
         std::ifstream f(path / "dIrovede.ini", std::ios::binary);
         std::stringstream s;
         s << f.rdbuf();
-        return s.str();
+        std::string text = s.str();  // line ends as LF, whatever the writer uses
+        std::erase(text, '\r');
+        return text;
     }
     void WriteIni(const std::string& text) const {
         std::ofstream(path / "dIrovede.ini", std::ios::binary) << text;
@@ -140,17 +142,6 @@ private:
     Journal& j_;
 };
 
-// "H:mm:ss" as the Linux client reads it; anything else is refused as the
-// locale's conversion refuses it.
-TimeOfDay ParseTime(const std::string& text) {
-    int h = -1, m = -1, s = -1;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%d:%d:%d%c", &h, &m, &s, &tail) != 3 || h < 0 || h > 23 ||
-        m < 0 || m > 59 || s < 0 || s > 59)
-        throw std::runtime_error("'" + text + "' is not a valid time");
-    return {h, m, s};
-}
-
 struct Rig {
     TempDir dir;
     FixedAppDirectory appDir{dir.path.string()};
@@ -172,7 +163,7 @@ struct Rig {
             flagsAtLoopPlay = flags;
             if (duringLoopPlay) duringLoopPlay();
         },
-        ParseTime, [this](const std::string& m) { errors.push_back(m); }, "demo.zorvak.cn"}};
+        ParseLongTime, [this](const std::string& m) { errors.push_back(m); }, "demo.zorvak.cn"}};
 
     Rig() {
         window.onKeywordChange = [this](const std::string& t) { controller.edPlayUrlChange(t); };
