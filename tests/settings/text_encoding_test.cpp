@@ -16,9 +16,17 @@ TEST(Utf8ToAnsi, ConvertsEachCharacterOrReplacesItWithOneQuestionMark) {
         std::string utf8;
         std::string ansi;
     };
+    // A long stretch without ASCII, mixing both kinds of character.
+    std::string longUtf8;
+    std::string longAnsi;
+    for (int i = 0; i < 50; ++i) {
+        longUtf8 += "\xE4\xB8\xAD\xED\x95\x9C\xF0\x9F\x98\x80\xE6\x96\x87";
+        longAnsi += "\xD6\xD0??\xCE\xC4";
+    }
     const Case cases[] = {
         {"empty", "", ""},
-        {"ASCII with control characters", std::string("a\tb\r\n\0z", 7), std::string("a\tb\r\n\0z", 7)},
+        {"ASCII with control characters", std::string("a\tb\r\n\0z", 7),
+         std::string("a\tb\r\n\0z", 7)},
         {"Chinese", "\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4"},
         {"euro sign of code page 936", "\xE2\x82\xAC", "\x80"},
         {"Hangul outside GBK", "a\xED\x95\x9C" "b", "a?b"},
@@ -27,6 +35,7 @@ TEST(Utf8ToAnsi, ConvertsEachCharacterOrReplacesItWithOneQuestionMark) {
         {"four-byte emoji", "x\xF0\x9F\x98\x80y", "x?y"},
         {"highest code point", "\xF4\x8F\xBF\xBF", "?"},
         {"mixed", "\xE4\xB8\xAD\xF0\x9F\x98\x80\xE6\x96\x87!", "\xD6\xD0?\xCE\xC4!"},
+        {"long stretch without ASCII", longUtf8, longAnsi},
     };
     for (const Case& c : cases) {
         const std::optional<std::string> ansi = Utf8ToAnsi(c.utf8);
