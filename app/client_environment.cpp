@@ -1,0 +1,37 @@
+#include "app/client_environment.h"
+
+#include <QMessageBox>
+#include <QString>
+
+#include <cstdlib>
+
+namespace zorvak {
+
+ClientEnvironment DefaultClientEnvironment() {
+    ClientEnvironment env;
+    env.appDirectory = std::make_unique<ExecutableAppDirectory>();
+    env.clock = std::make_unique<SystemClock>();
+    env.connectivity = CreateConnectivity();
+    env.autoRun = CreateAutoRun();
+    env.shell = CreateShellControl();
+    env.power = CreatePower();
+    env.errorBox = ShowStandardErrorBox;
+    env.showMessage = [](const std::string& text) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle),
+                        QString::fromStdString(text), QMessageBox::Ok);
+        box.exec();
+    };
+    const char* server = std::getenv("ZORVAK_PLAYLIST_SERVER");
+    env.playlistServer = server && *server ? server : ZORVAK_PLAYLIST_SERVER_HOST;
+    env.defaultKeyword = ZORVAK_DEFAULT_KEYWORD;
+    env.quitOnTerminationSignals = true;
+    return env;
+}
+
+void ShowStandardErrorBox(const std::string& message) {
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle),
+                    QString::fromStdString(message), QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace zorvak
