@@ -1,5 +1,6 @@
 #include "app/client_environment.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
 
@@ -24,6 +25,7 @@ ClientEnvironment DefaultClientEnvironment() {
     const char* server = std::getenv("ZORVAK_PLAYLIST_SERVER");
     env.playlistServer = server && *server ? server : ZORVAK_PLAYLIST_SERVER_HOST;
     env.defaultKeyword = ZORVAK_DEFAULT_KEYWORD;
+    env.terminate = [] { QCoreApplication::exit(0); };
     env.quitOnTerminationSignals = true;
     return env;
 }

@@ -37,6 +37,9 @@ struct ClientEnvironment {
     std::string playlistServer;
     // Written to KEYWORD when the stored keyword is "0".
     std::string defaultKeyword;
+    // Ends the main loop when it next takes an event, and every nested loop
+    // (a modal presenter) with it; loops started afterwards return at once.
+    std::function<void()> terminate;
     // SIGTERM, SIGINT and SIGHUP quit the client as the tray menu's quit does.
     bool quitOnTerminationSignals = false;
 };

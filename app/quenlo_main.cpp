@@ -395,7 +395,7 @@ void TquenloMain::RestoreApplication() {
 
 void TquenloMain::RequestTerminate() {
     terminateRequested_ = true;
-    QCoreApplication::exit(0);
+    if (env_.terminate) env_.terminate();
 }
 
 // ---- events ----------------------------------------------------------------

@@ -1,0 +1,395 @@
+#pragma once
+
+// The real control window in a temporary application folder, with recording
+// fakes for the OS actions (auto-start, shell, power, screen concealment),
+// modal presenter windows that record what they are asked to show, and a
+// loopback server.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSystemTrayIcon>
+#include <QAction>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/client_environment.h"
+#include "app/quenlo_main.h"
+#include "core/settings.h"
+#include "playlist/mkstore/store_schema.h"
+#include "playlist/store.h"
+#include "tools/testserver/test_server.h"
+
+namespace zorvak::test {
+
+// The one application object of the test program; null without a display.
+inline QApplication* App() {
+    static QApplication* app = [] () -> QApplication* {
+        const char* display = std::getenv("DISPLAY");
+        if (!display || !*display) return nullptr;
+        static int argc = 1;
+        static char name[] = "app_tests";
+        static char* argv[] = {name, nullptr};
+        auto* a = new QApplication(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);
+        return a;
+    }();
+    return app;
+}
+
+#define ZORVAK_NEEDS_DISPLAY()                                          \
+    do {                                                                \
+        if (::zorvak::test::App() == nullptr) GTEST_SKIP() << "no DISPLAY"; \
+    } while (0)
+
+// Serves the events waiting now, and those that come within ms.
+inline void ServeEvents(int ms = 0) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Serves events until done() holds or ms have passed; the result of done().
+inline bool ServeUntil(const std::function<bool()>& done, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) ServeEvents(10);
+    return done();
+}
+
+// Sends a key press and its release to a top-level window through the
+// window system's path: the window first, then its focus widget.
+inline void PressKey(QWidget* window, int key, const QString& text = {}) {
+    QWindow* handle = window->windowHandle();
+    ASSERT_NE(handle, nullptr);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(handle, &press);
+    QCoreApplication::sendEvent(handle, &release);
+}
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::random_device rd;
+        path_ = std::filesystem::temp_directory_path() /
+                ("zorvak-app-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string Path() const { return path_.string() + "/"; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct Journal {
+    std::vector<std::string> events;
+    int Count(const std::string& e) const {
+        int n = 0;
+        for (const auto& x : events) n += x == e;
+        return n;
+    }
+};
+
+class RecordingAutoRun final : public AutoRun {
+public:
+    explicit RecordingAutoRun(Journal& j) : j_(j) {}
+    void RegisterAutoRun() override { j_.events.push_back("RegisterAutoRun"); }
+
+private:
+    Journal& j_;
+};
+
+class RecordingShell final : public ShellControl {
+public:
+    explicit RecordingShell(Journal& j) : j_(j) {}
+    bool IsProcessRunning(const std::string& name) override {
+        j_.events.push_back("IsProcessRunning " + name);
+        return false;
+    }
+    void KillExplorer() override { j_.events.push_back("KillExplorer"); }
+
+private:
+    Journal& j_;
+};
+
+class RecordingPower final : public Power {
+public:
+    explicit RecordingPower(Journal& j) : j_(j) {}
+    void PowerAction(int mode) override { j_.events.push_back("PowerAction " + std::to_string(mode)); }
+
+private:
+    Journal& j_;
+};
+
+class RecordingChrome final : public DesktopChrome {
+public:
+    explicit RecordingChrome(Journal& j) : j_(j) {}
+    void SetDesktopChrome(bool show) override {
+        j_.events.push_back(show ? "Chrome show" : "Chrome hide");
+    }
+
+private:
+    Journal& j_;
+};
+
+class SwitchConnectivity final : public Connectivity {
+public:
+    bool IsOnline() override { return online; }
+    bool online = true;
+};
+
+// A full-screen window shown modally, closed by CloseAllPresenters.
+class PresenterWindow final : public QWidget {
+public:
+    std::function<void()> onClose;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        QWidget::closeEvent(event);
+        if (onClose) onClose();
+    }
+};
+
+// Presenters that show a real modal window per item and record each call.
+// While item n is on screen, the action set with At(n) runs from the window's
+// own event loop, as a nested handler would; an item without an action ends at
+// once, as a short item does.
+class WindowPresenters final : public Presenters {
+public:
+    struct Call {
+        std::string kind;
+        std::string location;
+        int seconds = 0;
+        int online = 0;
+    };
+
+    explicit WindowPresenters(Journal& j) : j_(j) {}
+
+    void At(int index, std::function<void()> action) { actions_[index] = std::move(action); }
+
+    void ShowImage(const std::string& l, int s, int o) override { Show("image", "全屏图片", l, s, o); }
+    void PlayVideo(const std::string& l, int s, int o) override { Show("video", "MP4全屏播放", l, s, o); }
+    void ShowWebPage(const std::string& l, int s, int o) override {
+        Show("page", "全屏HTML显示", l, s, o);
+    }
+    void CloseAllPresenters() override {
+        j_.events.push_back("CloseAllPresenters");
+        if (open_) open_->close();
+    }
+
+    // The window on screen, if any.
+    QWidget* Open() const { return open_; }
+
+    std::vector<Call> calls;
+    static constexpr int kMaxCalls = 40;
+
+private:
+    void Show(const char* kind, const char* caption, const std::string& location, int seconds,
+              int online) {
+        int index = static_cast<int>(calls.size());
+        calls.push_back({kind, location, seconds, online});
+        if (open_) return;
+        if (index >= kMaxCalls) {
+            // A run the test did not mean to last: end it as Esc would.
+            ADD_FAILURE() << "runaway play run";
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* w = qobject_cast<TquenloMain*>(top)) w->Flags() = {};
+            return;
+        }
+        PresenterWindow window;
+        window.setWindowTitle(QString::fromUtf8(caption));
+        window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        window.setWindowModality(Qt::ApplicationModal);
+        window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        window.setStyleSheet("background: black");
+        QEventLoop loop;
+        window.onClose = [&loop] { loop.quit(); };
+        window.show();
+        open_ = &window;
+        std::function<void()> action;
+        if (auto it = actions_.find(index); it != actions_.end()) {
+            action = std::move(it->second);
+            actions_.erase(it);
+        } else {
+            action = [this] { CloseOpen(); };
+        }
+        QTimer::singleShot(0, &window, action);
+        loop.exec();
+        open_ = nullptr;
+    }
+    void CloseOpen() {
+        if (open_) open_->close();
+    }
+
+    Journal& j_;
+    QPointer<QWidget> open_;
+    std::map<int, std::function<void()>> actions_;
+};
+
+// One playlist item of the sample documents.
+struct Item {
+    int id = 1;
+    std::string playname = "item";
+    std::string f_lx = "10";
+    std::string listurl = "http://127.0.0.1:9/a.jpg";
+    std::string f_filename = "a.jpg";
+    int order = 1;
+    int playTime = 10;
+    int online = 0;
+    std::string start = "2020-01-01 00:00:00";
+    std::string end = "2030-12-31 23:59:59";
+};
+
+inline std::string PlaylistDocument(const std::vector<Item>& items) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>";
+    for (const Item& i : items) {
+        auto field = [&](const char* name, const std::string& value) {
+            xml += std::string("<") + name + ">" + value + "</" + name + ">";
+        };
+        xml += "<item>";
+        field("id", std::to_string(i.id));
+        field("f_enable", "1");
+        field("playname", i.playname);
+        field("hostname", "demo.zorvak.cn");
+        field("listurl", i.listurl);
+        field("f_filename", i.f_filename);
+        field("f_date", "2019-05-01 08:30:00");
+        field("remark", "r" + std::to_string(i.id));
+        field("f_flag", "1");
+        field("parid", "0");
+        field("f_lx", i.f_lx);
+        field("order_sx", std::to_string(i.order));
+        field("play_time", std::to_string(i.playTime));
+        field("online_play", std::to_string(i.online));
+        field("file_md5", "d41d8cd98f00b204e9800998ecf8427e");
+        field("f_startdate", i.start);
+        field("f_enddate", i.end);
+        field("update_time", "2019-05-01");
+        xml += "</item>";
+    }
+    return xml + "</root>\n";
+}
+
+// The client in a fresh application folder: an empty store, no settings file.
+struct ClientRig {
+    TempFolder folder;
+    Journal journal;
+    RecordingAutoRun* autoRun = nullptr;
+    RecordingShell* shell = nullptr;
+    RecordingPower* power = nullptr;
+    RecordingChrome* chrome = nullptr;
+    SwitchConnectivity* connectivity = nullptr;
+    WindowPresenters* presenters = nullptr;
+    SettableClock* clock = nullptr;
+    std::vector<std::string> errors;
+    std::vector<std::string> messages;
+    int terminations = 0;
+    TestServer server;
+    std::unique_ptr<TquenloMain> window;
+
+    ClientRig() {
+        std::string error = CreateEmptyStore(folder.Path() + PlaylistStore::kFileName);
+        EXPECT_EQ(error, "");
+    }
+    ~ClientRig() { window.reset(); }
+
+    std::string IniPath() const { return folder.Path() + Settings::kFileName; }
+    void WriteIni(const std::string& text) const { std::ofstream(IniPath()) << text; }
+    // The settings file with line ends as LF.
+    std::string Ini() const {
+        std::ifstream f(IniPath(), std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        std::string text = s.str();
+        std::erase(text, '\r');
+        return text;
+    }
+
+    // Puts the document into the store before the client starts.
+    void ImportPlaylist(const std::string& document) {
+        FixedAppDirectory dir(folder.Path());
+        SettableClock now;
+        PlaylistStore store(dir, now);
+        store.ConnectDatabase();
+        ASSERT_TRUE(store.IsConnected());
+        store.ImportPlaylist(document, document);
+        store.PlayList().Open();
+        ASSERT_GT(store.PlayList().RecordCount(), 0) << document;
+    }
+    // Puts a media file into the cache.
+    void CacheFile(const std::string& name, const std::string& bytes = "data") const {
+        std::filesystem::create_directories(folder.Path() + "data");
+        std::ofstream(folder.Path() + "data/" + name, std::ios::binary) << bytes;
+    }
+
+    ClientEnvironment Environment() {
+        ClientEnvironment env;
+        env.appDirectory = std::make_unique<FixedAppDirectory>(folder.Path());
+        auto c = std::make_unique<SettableClock>(LocalDateTime{2024, 6, 1, 12, 0, 0});
+        clock = c.get();
+        env.clock = std::move(c);
+        auto online = std::make_unique<SwitchConnectivity>();
+        connectivity = online.get();
+        env.connectivity = std::move(online);
+        auto a = std::make_unique<RecordingAutoRun>(journal);
+        autoRun = a.get();
+        env.autoRun = std::move(a);
+        auto s = std::make_unique<RecordingShell>(journal);
+        shell = s.get();
+        env.shell = std::move(s);
+        auto p = std::make_unique<RecordingPower>(journal);
+        power = p.get();
+        env.power = std::move(p);
+        auto ch = std::make_unique<RecordingChrome>(journal);
+        chrome = ch.get();
+        env.chrome = std::move(ch);
+        auto pr = std::make_unique<WindowPresenters>(journal);
+        presenters = pr.get();
+        env.presenters = std::move(pr);
+        env.errorBox = [this](const std::string& m) { errors.push_back(m); };
+        env.showMessage = [this](const std::string& m) { messages.push_back(m); };
+        env.terminate = [this] { ++terminations; };
+        env.playlistServer = server.HostPort();
+        env.defaultKeyword = "demo.zorvak.cn";
+        return env;
+    }
+
+    // Creates the window: the start-up sequence runs, with any play run it
+    // starts, before this returns.
+    TquenloMain& Start() {
+        ClientEnvironment env = Environment();
+        if (beforeStart) beforeStart();
+        window = std::make_unique<TquenloMain>(std::move(env));
+        return *window;
+    }
+    std::function<void()> beforeStart;
+
+    template <typename T>
+    T* Child(const char* name) const {
+        return window->findChild<T*>(QString::fromUtf8(name));
+    }
+};
+
+}  // namespace zorvak::test

@@ -1,0 +1,232 @@
+#include <QPushButton>
+#include <QToolButton>
+
+#include "app/tick_timer.h"
+#include "client_rig.h"
+
+namespace zorvak::test {
+namespace {
+
+std::vector<Item> ThreeImages() {
+    std::vector<Item> items;
+    for (int i = 1; i <= 3; ++i) {
+        Item item;
+        item.id = i;
+        item.order = i;
+        item.playname = "img" + std::to_string(i);
+        item.f_filename = "img" + std::to_string(i) + ".jpg";
+        item.listurl = "http://127.0.0.1:9/" + item.f_filename;
+        items.push_back(item);
+    }
+    return items;
+}
+
+std::vector<std::string> Shown(const WindowPresenters& p) {
+    std::vector<std::string> names;
+    for (const auto& c : p.calls) names.push_back(std::filesystem::path(c.location).filename());
+    return names;
+}
+
+struct PlayingRig : ClientRig {
+    explicit PlayingRig(bool autoPlay) {
+        WriteIni(std::string("[PLAYLIST]\nKEYWORD=a\nnoautorun=") + (autoPlay ? "0" : "1") + "\n");
+        ImportPlaylist(PlaylistDocument(ThreeImages()));
+        for (int i = 1; i <= 3; ++i) CacheFile("img" + std::to_string(i) + ".jpg");
+    }
+};
+
+TEST(Escape, DuringALoopRunClosesTheItemStopsTheRunAndShowsTheWindow) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(true);
+    bool insideCreation = false;
+    bool controlWindowHidden = false;
+    rig.beforeStart = [&] {
+        rig.presenters->At(1, [&] {
+            insideCreation = rig.window == nullptr;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->objectName() == "quenloMain") controlWindowHidden = !top->isVisible();
+            PressKey(rig.presenters->Open(), Qt::Key_Escape);
+        });
+    };
+    TquenloMain& w = rig.Start();
+
+    // The run started by start-up ran inside the window's creation, with the
+    // window in the tray.
+    EXPECT_TRUE(insideCreation);
+    EXPECT_TRUE(controlWindowHidden);
+    EXPECT_EQ(Shown(*rig.presenters), (std::vector<std::string>{"img1.jpg", "img2.jpg"}));
+    EXPECT_EQ(rig.presenters->Open(), nullptr);
+    EXPECT_FALSE(w.Flags().KeepPlaying);
+    EXPECT_FALSE(w.Flags().RepeatList);
+    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_FALSE(w.MinimizedToTray());
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(rig.journal.Count("Chrome hide"), 1);
+    EXPECT_EQ(rig.journal.Count("Chrome show"), 1);
+    EXPECT_TRUE(rig.errors.empty());
+
+    // The watchdog does not start playback again: it only sets the flags.
+    w.timDogDoor().PostTick();
+    ServeEvents(50);
+    EXPECT_EQ(rig.presenters->calls.size(), 2u);
+    EXPECT_TRUE(w.Flags().KeepPlaying && w.Flags().RepeatList && w.Flags().PlayActive);
+}
+
+TEST(Escape, WhileNothingPlaysRestoresTheWindowAndClearsTwoFlags) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    TquenloMain& w = rig.Start();
+    w.ShowMainWindow();
+    w.close();  // to the tray
+    ServeEvents(20);
+    ASSERT_TRUE(w.MinimizedToTray());
+    w.Flags() = {true, true, false};
+
+    PressKey(&w, Qt::Key_Escape);
+    EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
+    EXPECT_FALSE(w.MinimizedToTray());
+    EXPECT_FALSE(w.Flags().KeepPlaying);
+    EXPECT_FALSE(w.Flags().RepeatList);
+    EXPECT_FALSE(w.Flags().PlayActive);
+    EXPECT_TRUE(rig.presenters->calls.empty());
+    EXPECT_EQ(rig.journal.Count("CloseAllPresenters"), 1);
+}
+
+TEST(Escape, ReachesTheFocusedWidgetAfterTheHook) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    TquenloMain& w = rig.Start();
+    w.ShowMainWindow();
+    ServeEvents(20);
+    // One press counts once although it travels through several receivers.
+    PressKey(&w, Qt::Key_Escape);
+    ServeEvents(20);
+    EXPECT_EQ(rig.journal.Count("CloseAllPresenters"), 1);
+    PressKey(&w, Qt::Key_Escape);
+    ServeEvents(20);
+    EXPECT_EQ(rig.journal.Count("CloseAllPresenters"), 2);
+    PressKey(&w, Qt::Key_A, "a");
+    ServeEvents(20);
+    EXPECT_EQ(rig.journal.Count("CloseAllPresenters"), 2);
+}
+
+TEST(StopToggle, StopWhileNothingPlaysThenAWatchdogTickStartsLoopPlay) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    TquenloMain& w = rig.Start();
+    auto* stop = rig.Child<QPushButton>("btnStop");
+    ASSERT_EQ(stop->text(), QString::fromUtf8("停止播放"));
+    stop->click();
+    EXPECT_EQ(stop->text(), QString::fromUtf8("开始播放"));
+    EXPECT_FALSE(w.Flags().KeepPlaying || w.Flags().RepeatList || w.Flags().PlayActive);
+
+    // The tick's run plays the list until Esc on its second pass.
+    rig.presenters->At(4, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
+    w.timDogDoor().PostTick();
+    EXPECT_TRUE(ServeUntil([&] { return rig.presenters->calls.size() >= 5; }));
+    ServeEvents(20);
+    EXPECT_EQ(Shown(*rig.presenters),
+              (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg", "img1.jpg",
+                                        "img2.jpg"}));
+    EXPECT_EQ(stop->text(), QString::fromUtf8("开始播放"));
+    // Esc ended the run; the tick's last step then set every flag.
+    EXPECT_TRUE(w.Flags().KeepPlaying && w.Flags().RepeatList && w.Flags().PlayActive);
+
+    // In its start state the toggle sets the flags and starts nothing.
+    stop->click();
+    EXPECT_EQ(stop->text(), QString::fromUtf8("停止播放"));
+    EXPECT_TRUE(w.Flags().KeepPlaying && w.Flags().RepeatList && w.Flags().PlayActive);
+    ServeEvents(20);
+    EXPECT_EQ(rig.presenters->calls.size(), 5u);
+}
+
+TEST(Watchdog, ATickDuringPlayOnceTurnsTheRunIntoALoop) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    TquenloMain& w = rig.Start();
+    rig.presenters->At(0, [&] {
+        // The tick is served inside the item's modal loop; then the item ends.
+        w.timDogDoor().PostTick();
+        ServeUntil([&] { return !w.timDogDoor().TickPending(); });
+        EXPECT_TRUE(w.Flags().RepeatList);
+        rig.presenters->CloseAllPresenters();
+    });
+    rig.presenters->At(4, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
+    rig.Child<QPushButton>("btnPlayOnce")->click();
+
+    EXPECT_EQ(Shown(*rig.presenters),
+              (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg", "img1.jpg",
+                                        "img2.jpg"}));
+    EXPECT_FALSE(w.Flags().KeepPlaying);
+    EXPECT_TRUE(w.Flags().PlayActive);
+    // Play once neither minimises nor asks about the shell.
+    EXPECT_EQ(rig.journal.Count("IsProcessRunning explorer.exe"), 0);
+}
+
+TEST(Watchdog, PlayOnceWithoutATickEndsAfterTheLastRow) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    TquenloMain& w = rig.Start();
+    rig.Child<QPushButton>("btnPlayOnce")->click();
+    EXPECT_EQ(Shown(*rig.presenters),
+              (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg"}));
+    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_FALSE(w.MinimizedToTray());
+}
+
+TEST(Close, TheCloseBoxMinimisesToTheTrayAndTheClientKeepsRunning) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    TquenloMain& w = rig.Start();
+    w.ShowMainWindow();
+    ServeUntil([&] { return w.isVisible(); });
+    EXPECT_FALSE(w.close());
+    ServeEvents(20);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(w.MinimizedToTray());
+    EXPECT_TRUE(w.TrayIcon().isVisible());
+    EXPECT_TRUE(w.timGetPlayList().IsActive());
+    EXPECT_TRUE(w.timDogDoor().IsActive());
+    EXPECT_TRUE(w.timAutoRestart().IsActive());
+    EXPECT_EQ(rig.terminations, 0);
+    EXPECT_FALSE(w.TerminateRequested());
+}
+
+TEST(Quit, WithNothingPlayingShowsTheDesktopAndEndsTheProcess) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    TquenloMain& w = rig.Start();
+    w.ShowMainWindow();
+    rig.journal.events.clear();
+    rig.Child<QToolButton>("sbQuit")->click();
+    EXPECT_EQ(rig.journal.events, (std::vector<std::string>{"Chrome show", "CloseAllPresenters"}));
+    EXPECT_EQ(rig.terminations, 1);
+    EXPECT_TRUE(w.TerminateRequested());
+    EXPECT_EQ(rig.journal.Count("KillExplorer"), 0);
+}
+
+TEST(Quit, DuringAStartUpRunEndsTheRunSoCreationReturns) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(true);
+    rig.beforeStart = [&] {
+        rig.presenters->At(1, [&] {
+            // The tray menu's quit, while the second item is on screen.
+            QWidget* tray = nullptr;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->objectName() == "quenloMain") tray = top;
+            ASSERT_NE(tray, nullptr);
+            tray->findChild<QAction*>("X1")->trigger();
+        });
+    };
+    TquenloMain& w = rig.Start();
+    EXPECT_EQ(Shown(*rig.presenters), (std::vector<std::string>{"img1.jpg", "img2.jpg"}));
+    EXPECT_TRUE(w.TerminateRequested());
+    EXPECT_EQ(rig.terminations, 1);
+    EXPECT_FALSE(w.Flags().KeepPlaying);
+    EXPECT_FALSE(w.Flags().RepeatList);
+    // Quit showed the desktop, and so did the end of the run.
+    EXPECT_EQ(rig.journal.Count("Chrome show"), 2);
+}
+
+}  // namespace
+}  // namespace zorvak::test

@@ -1,0 +1,119 @@
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimeEdit>
+
+#include "app/tick_timer.h"
+#include "client_rig.h"
+
+namespace zorvak::test {
+namespace {
+
+TEST(StartUp, FirstStartWithoutSettingsWritesTwoKeysTriesLoopPlayAndShowsTheWindow) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    bool visibleAfterCreate = true;
+    TquenloMain& w = rig.Start();
+    visibleAfterCreate = w.isVisible();
+
+    EXPECT_TRUE(rig.errors.empty());
+    EXPECT_EQ(rig.Ini(), "[PLAYLIST]\nKEYWORD=demo.zorvak.cn\nnoautorun=0\n");
+    EXPECT_EQ(rig.journal.Count("RegisterAutoRun"), 1);
+    // Loop play was started: the button's flags are set and the run, finding
+    // no rows, cleared PlayActive without touching the desktop.
+    EXPECT_TRUE(w.Flags().KeepPlaying);
+    EXPECT_TRUE(w.Flags().RepeatList);
+    EXPECT_FALSE(w.Flags().PlayActive);
+    EXPECT_EQ(rig.journal.Count("Chrome hide"), 0);
+    EXPECT_TRUE(rig.presenters->calls.empty());
+    // Step 13 minimised the application to the tray.
+    EXPECT_FALSE(visibleAfterCreate);
+    EXPECT_TRUE(w.MinimizedToTray());
+
+    EXPECT_TRUE(rig.Child<QCheckBox>("cbAutoRun")->isChecked());
+    EXPECT_FALSE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
+    EXPECT_EQ(rig.Child<QTimeEdit>("dtpRestartTime")->time(), QTime(3, 0, 0));
+    EXPECT_EQ(rig.Child<QLineEdit>("edPlayUrl")->text(), "demo.zorvak.cn");
+    EXPECT_TRUE(w.timGetPlayList().IsActive());
+    EXPECT_EQ(w.timGetPlayList().Interval(), 60000);
+    EXPECT_TRUE(w.timDogDoor().IsActive());
+    EXPECT_EQ(w.timDogDoor().Interval(), 6000000);
+    EXPECT_TRUE(w.timAutoRestart().IsActive());
+    EXPECT_EQ(w.timAutoRestart().Interval(), 1000);
+    EXPECT_TRUE(w.TrayIcon().isVisible());
+
+    // Start-up complete: the control window is shown as the main window.
+    w.ShowMainWindow();
+    EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
+    EXPECT_FALSE(w.MinimizedToTray());
+}
+
+TEST(StartUp, AutoPlayOffLeavesTheWindowAloneAndPlaysNothing) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=shop.example\nnoautorun=1\n");
+    rig.ImportPlaylist(PlaylistDocument({Item{}}));
+    rig.CacheFile("a.jpg");
+    TquenloMain& w = rig.Start();
+
+    EXPECT_TRUE(rig.errors.empty());
+    EXPECT_FALSE(w.MinimizedToTray());
+    EXPECT_FALSE(rig.Child<QCheckBox>("cbAutoRun")->isChecked());
+    EXPECT_EQ(rig.Child<QLineEdit>("edPlayUrl")->text(), "shop.example");
+    EXPECT_FALSE(w.Flags().KeepPlaying || w.Flags().RepeatList || w.Flags().PlayActive);
+    EXPECT_TRUE(rig.presenters->calls.empty());
+    EXPECT_EQ(rig.Ini(), "[PLAYLIST]\nKEYWORD=shop.example\nnoautorun=1\n");
+    w.ShowMainWindow();
+    EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
+}
+
+TEST(StartUp, BadRestartTimeShowsTheErrorAndStopsAtThatStep) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
+    rig.ImportPlaylist(PlaylistDocument({Item{}}));
+    rig.CacheFile("a.jpg");
+    TquenloMain& w = rig.Start();
+
+    ASSERT_EQ(rig.errors.size(), 1u);
+    EXPECT_EQ(rig.errors[0], "'25:99' is not a valid time.");
+    // Steps up to 8 stay done; the rest did not run.
+    EXPECT_TRUE(w.timGetPlayList().IsActive());
+    EXPECT_TRUE(w.timDogDoor().IsActive());
+    EXPECT_TRUE(w.timAutoRestart().IsActive());
+    EXPECT_TRUE(w.Store().IsConnected());
+    EXPECT_FALSE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
+    EXPECT_FALSE(rig.Child<QCheckBox>("cbAutoRun")->isChecked());
+    EXPECT_EQ(rig.Child<QTimeEdit>("dtpRestartTime")->time(), QTime(3, 0, 0));
+    EXPECT_TRUE(rig.presenters->calls.empty());
+    EXPECT_FALSE(w.Flags().PlayActive);
+    EXPECT_FALSE(w.MinimizedToTray());
+    // Nothing was written back.
+    EXPECT_EQ(rig.Ini(), "[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
+    w.ShowMainWindow();
+    EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
+
+    // The first watchdog tick starts loop play; Esc ends it.
+    rig.presenters->At(0, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
+    w.timDogDoor().PostTick();
+    ServeUntil([&] { return !w.timDogDoor().TickPending(); });
+    EXPECT_EQ(rig.presenters->calls.size(), 1u);
+    EXPECT_TRUE(w.Flags().PlayActive);
+}
+
+TEST(StartUp, StoredRestartSettingsTickTheBoxAndFillThePicker) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=4:05:06\nFixTimeRestart=1\nnoautorun=1\n");
+    rig.Start();
+    EXPECT_TRUE(rig.errors.empty());
+    EXPECT_TRUE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
+    EXPECT_EQ(rig.Child<QTimeEdit>("dtpRestartTime")->time(), QTime(4, 5, 6));
+    // The tick ran the click handler, which wrote both keys back.
+    EXPECT_EQ(rig.Ini(),
+              "[PLAYLIST]\nKEYWORD=a\nFixTime=4:05:06\nFixTimeRestart=1\nnoautorun=1\n");
+}
+
+}  // namespace
+}  // namespace zorvak::test
