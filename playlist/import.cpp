@@ -3,6 +3,7 @@
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <sqlite3.h>
 
 #include <climits>
@@ -130,6 +131,24 @@ struct CtxtFree {
     void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
 };
 
+// libxml2 reports some errors (decoding, I/O) through its generic error
+// function, which writes to stderr; the import reports nothing. The previous
+// function is restored afterwards.
+class SilentXmlErrors {
+public:
+    SilentXmlErrors() : func_(xmlGenericError), context_(xmlGenericErrorContext) {
+        xmlSetGenericErrorFunc(nullptr, &Discard);
+    }
+    ~SilentXmlErrors() { xmlSetGenericErrorFunc(context_, func_); }
+    SilentXmlErrors(const SilentXmlErrors&) = delete;
+    SilentXmlErrors& operator=(const SilentXmlErrors&) = delete;
+
+private:
+    static void Discard(void*, const char*, ...) {}
+    xmlGenericErrorFunc func_;
+    void* context_;
+};
+
 const std::array<FieldKind, kImportedFieldCount>& FieldKinds() {
     static const auto kinds = [] {
         std::array<FieldKind, kImportedFieldCount> k{};
@@ -243,6 +262,7 @@ PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_vie
         return result;
     }
 
+    SilentXmlErrors silent;
     std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
     if (!ctxt) {
         result.error = "out of memory";
