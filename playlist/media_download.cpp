@@ -239,9 +239,7 @@ int OnConnected(void* user, char*, char*, int, int) {
 }
 
 std::string Describe(CURLcode code, const char* detail) {
-    std::string text = curl_easy_strerror(code);
-    if (detail && *detail) text += std::string(": ") + detail;
-    return text;
+    return detail && *detail ? std::string(detail) : std::string(curl_easy_strerror(code));
 }
 
 }  // namespace
