@@ -70,7 +70,8 @@ public:
         std::string key = RegistryKey(path);
         if (OpenPartialFiles().count(key)) return nullptr;
 #ifdef _WIN32
-        std::FILE* f = _wfsopen(fs::u8path(path).c_str(), L"ab", _SH_DENYRW);
+        const fs::path wide(std::u8string(path.begin(), path.end()));
+        std::FILE* f = _wfsopen(wide.c_str(), L"ab", _SH_DENYRW);
         if (!f) return nullptr;
 #else
         std::FILE* f = std::fopen(path.c_str(), "ab");
