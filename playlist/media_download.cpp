@@ -70,7 +70,8 @@ public:
         std::string key = RegistryKey(path);
         if (OpenPartialFiles().count(key)) return nullptr;
 #ifdef _WIN32
-        std::FILE* f = _wfsopen(fs::u8path(path).c_str(), L"ab", _SH_DENYRW);
+        const fs::path wide(std::u8string(path.begin(), path.end()));
+        std::FILE* f = _wfsopen(wide.c_str(), L"ab", _SH_DENYRW);
         if (!f) return nullptr;
 #else
         std::FILE* f = std::fopen(path.c_str(), "ab");
@@ -239,9 +240,7 @@ int OnConnected(void* user, char*, char*, int, int) {
 }
 
 std::string Describe(CURLcode code, const char* detail) {
-    std::string text = curl_easy_strerror(code);
-    if (detail && *detail) text += std::string(": ") + detail;
-    return text;
+    return detail && *detail ? std::string(detail) : std::string(curl_easy_strerror(code));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "core/app_directory.h"
 #include "core/event_pump.h"
 #include "platform/platform.h"
+#include "playlist/http_client.h"
 
 namespace zorvak {
 
@@ -20,14 +21,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Time limits of one request. Time spent inside EventPump::Pump() is not
-// counted, so a handler that runs nested for a long time does not time out the
-// transfer it interrupted.
+// Time limits of one request, by default those of the playlist fetch. Time
+// spent inside EventPump::Pump() is not counted, so a handler that runs nested
+// for a long time does not time out the transfer it interrupted.
 struct DownloadLimits {
     // Until the connection is open.
-    std::chrono::milliseconds connect{30000};
+    std::chrono::milliseconds connect = HttpClient::kDefaultConnectLimit;
     // Once connected: the longest time without a byte from the server.
-    std::chrono::milliseconds stall{60000};
+    std::chrono::milliseconds stall = HttpClient::kDefaultStallLimit;
 };
 
 // Shows a modal message to the operator and returns when it is dismissed.

@@ -127,7 +127,7 @@ TEST(PlayLoop, LoopPlaySelectsTheValidRowsAfreshAtEveryWrap) {
 TEST(PlayLoop, ALoopRunWhoseLastRowIsSkippedEndsAfterThePass) {
     struct Case {
         const char* name;
-        RowSpec last;
+        TestRow last;
         bool online;
     };
     const Case cases[] = {

@@ -135,7 +135,7 @@ public:
 
 // A row of t_b_data for a test. online_play is SQL text so that a value that
 // is not a number can be stored.
-struct RowSpec {
+struct TestRow {
     int order = 0;
     std::string f_lx = "10";
     std::string listurl = "http://127.0.0.1:9/x";
@@ -202,7 +202,7 @@ struct LoopRig {
         return quoted + "'";
     }
 
-    void Insert(const RowSpec& r) {
+    void Insert(const TestRow& r) {
         Exec("INSERT INTO t_b_data (f_lx, listurl, f_filename, online_play, play_time, order_sx,"
              " f_startdate, f_enddate) VALUES (" +
              Quote(r.f_lx) + ", " + Quote(r.listurl) + ", " + Quote(r.f_filename) + ", " +
