@@ -67,5 +67,6 @@ std::unique_ptr<Connectivity> CreateConnectivity();
 std::unique_ptr<AutoRun> CreateAutoRun();
 std::unique_ptr<ShellControl> CreateShellControl();
 std::unique_ptr<Power> CreatePower();
+std::unique_ptr<DesktopChrome> CreateDesktopChrome();
 
 }  // namespace zorvak

@@ -1,0 +1,188 @@
+// Desktop concealment on X11.
+//
+// The pointer is hidden for the whole screen with the XFixes extension. The
+// hiding belongs to this client's own connection to the X server, so the server
+// shows the pointer again by itself when the process ends or dies. Panels are
+// the top-level windows whose _NET_WM_WINDOW_TYPE is _NET_WM_WINDOW_TYPE_DOCK:
+// they are unmapped on hide and mapped again on show. Without a display, or
+// when the server lacks XFixes, the affected steps do nothing.
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zorvak {
+namespace {
+
+int SwallowXError(Display*, XErrorEvent*) { return 0; }
+
+// Routes the X errors of the requests made in its lifetime (a window that went
+// away meanwhile, a missing extension) to a handler that ignores them, instead
+// of Xlib's default, which ends the process.
+class ErrorTrap {
+public:
+    explicit ErrorTrap(Display* display) : display_(display) {
+        XSync(display_, False);
+        previous_ = XSetErrorHandler(SwallowXError);
+    }
+    ~ErrorTrap() {
+        XSync(display_, False);
+        XSetErrorHandler(previous_);
+    }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+private:
+    Display* display_;
+    int (*previous_)(Display*, XErrorEvent*) = nullptr;
+};
+
+class X11DesktopChrome final : public DesktopChrome {
+public:
+    ~X11DesktopChrome() override {
+        if (display_ == nullptr) return;
+        try {
+            SetDesktopChrome(true);
+        } catch (...) {
+        }
+        XCloseDisplay(display_);
+    }
+
+    void SetDesktopChrome(bool show) override {
+        try {
+            if (!Connect()) return;
+            ErrorTrap trap(display_);
+            if (show) {
+                ShowPanels();
+                ShowPointer();
+            } else {
+                HidePanels();
+                HidePointer();
+            }
+        } catch (...) {
+        }
+    }
+
+private:
+    bool Connect() {
+        if (display_ != nullptr) return true;
+        if (no_display_) return false;
+        display_ = XOpenDisplay(nullptr);
+        if (display_ == nullptr) {
+            no_display_ = true;  // No display now means none for this process.
+            return false;
+        }
+        int event_base = 0;
+        int error_base = 0;
+        has_xfixes_ = XFixesQueryExtension(display_, &event_base, &error_base) != 0;
+        return true;
+    }
+
+    // The pointer: hidden at most once, so one show undoes any number of hides.
+    void HidePointer() {
+        if (!has_xfixes_ || pointer_hidden_) return;
+        XFixesHideCursor(display_, DefaultRootWindow(display_));
+        pointer_hidden_ = true;
+    }
+
+    void ShowPointer() {
+        if (!has_xfixes_ || !pointer_hidden_) return;
+        XFixesShowCursor(display_, DefaultRootWindow(display_));
+        pointer_hidden_ = false;
+    }
+
+    void HidePanels() {
+        for (Window w : FindDocks()) {
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(display_, w, &attributes) == 0) continue;
+            if (attributes.map_state == IsUnmapped) continue;
+            XUnmapWindow(display_, w);
+            if (std::find(hidden_docks_.begin(), hidden_docks_.end(), w) == hidden_docks_.end()) {
+                hidden_docks_.push_back(w);
+            }
+        }
+    }
+
+    void ShowPanels() {
+        for (Window w : hidden_docks_) XMapWindow(display_, w);
+        hidden_docks_.clear();
+    }
+
+    // The dock windows among the root's children and the window manager's
+    // client list (a window manager may frame a dock, which then is not a
+    // direct child of the root).
+    std::vector<Window> FindDocks() {
+        Atom type_atom = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
+        Atom dock_atom = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False);
+        Atom client_list_atom = XInternAtom(display_, "_NET_CLIENT_LIST", False);
+        Window root = DefaultRootWindow(display_);
+
+        std::vector<Window> candidates;
+        Window root_return = 0;
+        Window parent_return = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display_, root, &root_return, &parent_return, &children, &count) != 0 &&
+            children != nullptr) {
+            candidates.assign(children, children + count);
+            XFree(children);
+        }
+        for (unsigned long w : WindowList(root, client_list_atom)) {
+            candidates.push_back(static_cast<Window>(w));
+        }
+
+        std::vector<Window> docks;
+        for (Window w : candidates) {
+            for (unsigned long type : WindowList(w, type_atom, XA_ATOM)) {
+                if (type == dock_atom) {
+                    if (std::find(docks.begin(), docks.end(), w) == docks.end()) docks.push_back(w);
+                    break;
+                }
+            }
+        }
+        return docks;
+    }
+
+    // A 32-bit list property (XA_WINDOW or XA_ATOM items) of a window.
+    std::vector<unsigned long> WindowList(Window w, Atom property, Atom type = XA_WINDOW) {
+        Atom actual_type = 0;
+        int actual_format = 0;
+        unsigned long items = 0;
+        unsigned long bytes_after = 0;
+        unsigned char* data = nullptr;
+        std::vector<unsigned long> out;
+        if (XGetWindowProperty(display_, w, property, 0, 1024, False, type, &actual_type,
+                               &actual_format, &items, &bytes_after, &data) != Success) {
+            return out;
+        }
+        if (data != nullptr) {
+            if (actual_type == type && actual_format == 32) {
+                // Format-32 items come back as longs whatever the platform's width.
+                auto* values = reinterpret_cast<unsigned long*>(data);
+                out.assign(values, values + items);
+            }
+            XFree(data);
+        }
+        return out;
+    }
+
+    Display* display_ = nullptr;
+    bool no_display_ = false;
+    bool has_xfixes_ = false;
+    bool pointer_hidden_ = false;
+    std::vector<Window> hidden_docks_;
+};
+
+}  // namespace
+
+std::unique_ptr<DesktopChrome> CreateDesktopChrome() {
+    return std::make_unique<X11DesktopChrome>();
+}
+
+}  // namespace zorvak

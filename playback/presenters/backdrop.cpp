@@ -1,0 +1,50 @@
+#include "playback/presenters/backdrop.h"
+
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
+
+namespace zorvak {
+
+Backdrop::Backdrop()
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus) {
+    setObjectName("Backdrop");
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+    setCursor(Qt::BlankCursor);
+}
+
+void Backdrop::ShowBackdrop() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
+    if (isVisible()) return;
+    // Shown before the presenter windows, so it lies beneath them.
+    showFullScreen();
+}
+
+void Backdrop::HideBackdrop() {
+    hide();
+}
+
+BackdropDesktopChrome::BackdropDesktopChrome(std::unique_ptr<DesktopChrome> platform)
+    : platform_(std::move(platform)) {}
+
+void BackdropDesktopChrome::SetDesktopChrome(bool show) {
+    try {
+        if (platform_) platform_->SetDesktopChrome(show);
+    } catch (...) {
+    }
+    try {
+        if (show) {
+            backdrop_.HideBackdrop();
+        } else {
+            backdrop_.ShowBackdrop();
+        }
+    } catch (...) {
+    }
+}
+
+}  // namespace zorvak

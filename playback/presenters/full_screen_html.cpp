@@ -1,0 +1,122 @@
+#include "playback/presenters/full_screen_html.h"
+
+#include <QAuthenticator>
+#include <QVBoxLayout>
+#include <QWebEngineCertificateError>
+#include <QWebEngineFileSystemAccessRequest>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+
+namespace zorvak {
+namespace {
+
+// The four styling steps, on the top-level document, inside one guard: the
+// first failure (no body yet, a document that is not HTML) skips the rest.
+const char* const kStylePage = R"JS(
+(function () {
+    try {
+        document.body.scroll = "no";
+        document.documentElement.style.overflow = "hidden";
+        document.body.style.border = "none";
+        document.body.style.margin = "0px";
+        return true;
+    } catch (e) {
+        return false;
+    }
+})();
+)JS";
+
+}  // namespace
+
+SilentWebPage::SilentWebPage(QWebEngineProfile* profile, QObject* parent)
+    : QWebEnginePage(profile, parent) {
+    connect(this, &QWebEnginePage::certificateError, this,
+            [](QWebEngineCertificateError error) { error.rejectCertificate(); });
+    connect(this, &QWebEnginePage::authenticationRequired, this,
+            [](const QUrl&, QAuthenticator* authenticator) { *authenticator = QAuthenticator(); });
+    connect(this, &QWebEnginePage::proxyAuthenticationRequired, this,
+            [](const QUrl&, QAuthenticator* authenticator, const QString&) {
+                *authenticator = QAuthenticator();
+            });
+    connect(this, &QWebEnginePage::featurePermissionRequested, this,
+            [this](const QUrl& origin, Feature feature) {
+                setFeaturePermission(origin, feature, PermissionDeniedByUser);
+            });
+    connect(this, &QWebEnginePage::fullScreenRequested, this,
+            [](QWebEngineFullScreenRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::selectClientCertificate, this,
+            [](QWebEngineClientCertificateSelection selection) { selection.selectNone(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
+            [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+}
+
+QWebEnginePage* SilentWebPage::createWindow(WebWindowType) {
+    ++refused_windows_;
+    return nullptr;
+}
+
+void SilentWebPage::javaScriptAlert(const QUrl&, const QString&) {}
+
+bool SilentWebPage::javaScriptConfirm(const QUrl&, const QString&) {
+    return false;
+}
+
+bool SilentWebPage::javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) {
+    return false;
+}
+
+void SilentWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                             const QString&) {}
+
+QStringList SilentWebPage::chooseFiles(FileSelectionMode, const QStringList&,
+                                       const QStringList&) {
+    return {};
+}
+
+QWebEngineView* PresenterWebView::createWindow(QWebEnginePage::WebWindowType) {
+    return nullptr;
+}
+
+TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile)
+    : PresenterWindow("TfrmFullScreenHtml", QStringLiteral("全屏HTML显示")) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    WebBrowser1 = new PresenterWebView(this);
+    WebBrowser1->setObjectName("WebBrowser1");
+    WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
+    page_ = new SilentWebPage(profile, WebBrowser1);
+    page_->setBackgroundColor(Qt::black);
+    WebBrowser1->setPage(page_);
+    layout->addWidget(WebBrowser1);
+    setFocusProxy(WebBrowser1);
+    connect(page_, &QWebEnginePage::loadFinished, this,
+            [this](bool) { WebBrowser1DocumentComplete(); });
+}
+
+TfrmFullScreenHtml::~TfrmFullScreenHtml() {
+    destroying_ = true;
+    // The page goes before the view that shows it.
+    WebBrowser1->setPage(nullptr);
+    delete page_;
+}
+
+void TfrmFullScreenHtml::Navigate(const QUrl& url) {
+    WebBrowser1->setUrl(url);
+}
+
+void TfrmFullScreenHtml::WebBrowser1DocumentComplete() {
+    page_->runJavaScript(QString::fromLatin1(kStylePage), QWebEngineScript::ApplicationWorld,
+                         [this](const QVariant&) {
+                             // Also called, with no result, while the page is destroyed.
+                             if (destroying_) return;
+                             ++styled_loads_;
+                             emit PageStyled();
+                         });
+}
+
+}  // namespace zorvak

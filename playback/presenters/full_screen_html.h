@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include "playback/presenters/presenter_window.h"
+
+class QWebEngineProfile;
+
+namespace zorvak {
+
+// A page that keeps quiet: no JavaScript alert, confirm or prompt boxes, no
+// file chooser, certificate errors rejected, authentication requests
+// cancelled, permission and full-screen requests refused, and no new window or
+// pop-up, ever. Every refused new window is counted.
+class SilentWebPage final : public QWebEnginePage {
+    Q_OBJECT
+
+public:
+    SilentWebPage(QWebEngineProfile* profile, QObject* parent);
+    int RefusedWindows() const { return refused_windows_; }
+
+protected:
+    QWebEnginePage* createWindow(WebWindowType type) override;
+    void javaScriptAlert(const QUrl& origin, const QString& message) override;
+    bool javaScriptConfirm(const QUrl& origin, const QString& message) override;
+    bool javaScriptPrompt(const QUrl& origin, const QString& message, const QString& default_value,
+                          QString* result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                  int line, const QString& source) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& old_files,
+                            const QStringList& accepted_types) override;
+
+private:
+    int refused_windows_ = 0;
+};
+
+// The browser control: a view that never opens a window of its own either.
+class PresenterWebView final : public QWebEngineView {
+    Q_OBJECT
+
+public:
+    using QWebEngineView::QWebEngineView;
+
+protected:
+    QWebEngineView* createWindow(QWebEnginePage::WebWindowType type) override;
+};
+
+// The full-screen web page window, caption "全屏HTML显示", filled by the browser
+// `WebBrowser1`. After every finished load the top-level document is styled:
+// body.scroll = "no", documentElement.style.overflow = "hidden",
+// body.style.border = "none", body.style.margin = "0px", in that order; a step
+// that fails skips the later ones for that load.
+class TfrmFullScreenHtml final : public PresenterWindow {
+    Q_OBJECT
+
+public:
+    // The page lives in profile, which must outlive the window.
+    explicit TfrmFullScreenHtml(QWebEngineProfile* profile);
+    ~TfrmFullScreenHtml() override;
+
+    // Starts loading url; returns at once.
+    void Navigate(const QUrl& url);
+
+    PresenterWebView* Browser() const { return WebBrowser1; }
+    SilentWebPage* Page() const { return page_; }
+    // How many loads have finished and been styled (for tests).
+    int StyledLoads() const { return styled_loads_; }
+
+signals:
+    void PageStyled();
+
+private:
+    void WebBrowser1DocumentComplete();
+
+    PresenterWebView* WebBrowser1 = nullptr;
+    SilentWebPage* page_ = nullptr;
+    int styled_loads_ = 0;
+    bool destroying_ = false;
+};
+
+}  // namespace zorvak

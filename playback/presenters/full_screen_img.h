@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QImage>
+#include <QPixmap>
+#include <QString>
+
+#include <functional>
+#include <string>
+
+#include "playback/presenters/presenter_window.h"
+
+namespace zorvak {
+
+// The full-screen picture window, caption "全屏图片". It paints, in this order:
+// black; the picture `imgShow` stretched to the whole window (its aspect ratio
+// is not kept); the logo `imgLogo` at its own size from the top-left corner of
+// a 320 × 106 box whose right side is 8 px from the window's right edge and
+// whose bottom side is 12 px from its bottom edge, clipped to that box and
+// drawn with its transparency.
+class TfrmFullScreenImg final : public PresenterWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int kLogoWidth = 320;
+    static constexpr int kLogoHeight = 106;
+    static constexpr int kLogoRight = 8;
+    static constexpr int kLogoBottom = 12;
+
+    // FormCreate: loads the logo from logo_path when a file exists there. A logo
+    // that exists but cannot be read is passed to report (when set) and the
+    // window goes on without a logo.
+    TfrmFullScreenImg(const QString& logo_path,
+                      const std::function<void(const std::string&)>& report);
+
+    // Loads a local picture by the type its extension names, compared without
+    // regard to case: bmp, ico, jpg, jpeg, png. Any other extension, or content
+    // the named decoder cannot read, throws std::runtime_error.
+    void LoadPicture(const QString& path);
+    // Decodes data as JPEG, whatever it holds. False when it cannot.
+    bool LoadJpeg(const QByteArray& bytes);
+    // Clears imgShow and imgLogo (a window reused after a failed load).
+    void ClearPictures();
+
+    bool HasPicture() const { return !imgShow.isNull(); }
+    bool HasLogo() const { return !imgLogo.isNull(); }
+    // Where the logo box lies in window coordinates.
+    QRect LogoBox() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage imgShow;
+    QPixmap imgLogo;
+    QPixmap scaled_;  // imgShow at the window's size, made when first painted at that size
+};
+
+}  // namespace zorvak

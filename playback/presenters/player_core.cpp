@@ -1,0 +1,241 @@
+#include "playback/presenters/player_core.h"
+
+#include <mpv/client.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+
+#include <clocale>
+#include <stdexcept>
+
+namespace zorvak {
+namespace {
+
+constexpr uint64_t kObservePause = 1;
+constexpr uint64_t kObserveIdle = 2;
+
+std::string DefaultVideoOutput() {
+    return QGuiApplication::platformName() == QLatin1String("xcb") ? "gpu,x11" : "null";
+}
+
+}  // namespace
+
+PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings)) {
+    if (settings_.video_output.empty()) settings_.video_output = DefaultVideoOutput();
+    // libmpv refuses to start under a locale whose decimal point is not '.'.
+    std::setlocale(LC_NUMERIC, "C");
+    mpv_ = mpv_create();
+    if (mpv_ == nullptr) throw std::runtime_error("The video player cannot be created");
+
+    auto option = [this](const char* name, const std::string& value) {
+        mpv_set_option_string(mpv_, name, value.c_str());
+    };
+    option("config", "no");
+    option("terminal", "no");
+    option("load-scripts", "no");
+    option("ytdl", "no");
+    option("osc", "no");
+    option("input-default-bindings", "no");
+    option("input-vo-keyboard", "no");  // keys go to the window, not to mpv
+    option("input-cursor", "no");
+    option("idle", "yes");
+    option("keep-open", "yes");  // a finished clip stays on screen, paused on its last frame
+    option("loop-file", "no");
+    option("volume", "50");
+    option("mute", "no");
+    option("keepaspect", "yes");
+    option("hwdec", "auto-safe");
+    option("vo", settings_.video_output);
+    option("gpu-sw", settings_.gpu_software ? "yes" : "no");
+    if (!settings_.audio_output.empty()) option("ao", settings_.audio_output);
+
+    holder_.setObjectName("PlayerSurfaceHolder");
+    auto* surface = new QWidget(&holder_);
+    surface->setObjectName("wmMp4");
+    surface->setAttribute(Qt::WA_NativeWindow);
+    surface->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    surface->setAutoFillBackground(true);
+    QPalette black = surface->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    surface->setPalette(black);
+    surface_ = surface;
+    if (settings_.video_output != "null" &&
+        QGuiApplication::platformName() == QLatin1String("xcb")) {
+        holder_.winId();
+        int64_t wid = static_cast<int64_t>(surface->winId());
+        mpv_set_option(mpv_, "wid", MPV_FORMAT_INT64, &wid);
+    }
+
+    if (mpv_initialize(mpv_) < 0) {
+        mpv_terminate_destroy(mpv_);
+        mpv_ = nullptr;
+        throw std::runtime_error("The video player cannot be initialised");
+    }
+    mpv_observe_property(mpv_, kObservePause, "pause", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv_, kObserveIdle, "idle-active", MPV_FORMAT_FLAG);
+    mpv_set_wakeup_callback(mpv_, &PlayerCore::Wakeup, this);
+}
+
+PlayerCore::~PlayerCore() {
+    listener_ = nullptr;
+    if (mpv_ == nullptr) return;
+    // A wakeup arriving during destruction must find nothing to call, and the
+    // events already queued are taken off before the core goes.
+    mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
+    while (mpv_wait_event(mpv_, 0)->event_id != MPV_EVENT_NONE) {
+    }
+    mpv_terminate_destroy(mpv_);
+    mpv_ = nullptr;
+}
+
+void PlayerCore::Wakeup(void* self) {
+    auto* core = static_cast<PlayerCore*>(self);
+    if (core->wakeup_pending_.exchange(true)) return;
+    QMetaObject::invokeMethod(core, [core] { core->DrainEvents(); }, Qt::QueuedConnection);
+}
+
+void PlayerCore::DrainEvents() {
+    wakeup_pending_ = false;
+    while (mpv_ != nullptr) {
+        mpv_event* event = mpv_wait_event(mpv_, 0);
+        if (event->event_id == MPV_EVENT_NONE) break;
+        HandleEvent(*event);
+    }
+}
+
+void PlayerCore::HandleEvent(const mpv_event& event) {
+    switch (event.event_id) {
+    case MPV_EVENT_PROPERTY_CHANGE: {
+        if (listener_ != nullptr) listener_->PlayerStateChanged();
+        break;
+    }
+    case MPV_EVENT_IDLE:
+        idle_seen_ = true;
+        break;
+    case MPV_EVENT_FILE_LOADED:
+    case MPV_EVENT_PLAYBACK_RESTART:
+        if (listener_ != nullptr) listener_->PlayerStateChanged();
+        break;
+    case MPV_EVENT_VIDEO_RECONFIG:
+        if (!pinned_output_ && used_output_.empty()) used_output_ = CurrentVideoOutput();
+        break;
+    case MPV_EVENT_END_FILE: {
+        const auto* end = static_cast<const mpv_event_end_file*>(event.data);
+        if (end->reason == MPV_END_FILE_REASON_ERROR && end->playlist_entry_id == current_entry_ &&
+            listener_ != nullptr) {
+            listener_->PlayerMediaError();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+QWidget* PlayerCore::Attach(QWidget* parent, PlayerListener* listener) {
+    listener_ = listener;
+    if (surface_ == nullptr) return nullptr;
+    surface_->setParent(parent);
+    surface_->setGeometry(parent->rect());
+    surface_->raise();
+    surface_->show();
+    return surface_;
+}
+
+void PlayerCore::Detach(PlayerListener* listener) {
+    if (listener != listener_) return;
+    listener_ = nullptr;
+    current_entry_ = -1;
+    try {
+        Stop();
+    } catch (...) {
+    }
+    // The video output is torn down on mpv's thread once the core goes idle;
+    // waiting for that keeps the last frame of this item out of the next one.
+    WaitUntilIdle(1000);
+    // The output list is probed once: later items start with the output that
+    // worked (probing a missing GPU again costs time at every item).
+    if (!pinned_output_ && !used_output_.empty()) {
+        mpv_set_property_string(mpv_, "vo", used_output_.c_str());
+        pinned_output_ = true;
+    }
+    if (surface_ != nullptr) {
+        surface_->hide();
+        surface_->setParent(&holder_);
+    }
+}
+
+void PlayerCore::WaitUntilIdle(int timeout_ms) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!idle_seen_ && elapsed.elapsed() < timeout_ms) {
+        mpv_event* event = mpv_wait_event(mpv_, 0.05);
+        if (event->event_id != MPV_EVENT_NONE) HandleEvent(*event);
+    }
+}
+
+void PlayerCore::SetUrl(const std::string& url) {
+    // Whatever is still queued belongs to earlier media.
+    DrainEvents();
+    idle_seen_ = false;
+    int pause = 1;
+    mpv_set_property(mpv_, "pause", MPV_FORMAT_FLAG, &pause);
+    const char* command[] = {"loadfile", url.c_str(), "replace", nullptr};
+    mpv_node result;
+    int status = mpv_command_ret(mpv_, command, &result);
+    if (status < 0) {
+        idle_seen_ = true;
+        throw std::runtime_error(mpv_error_string(status));
+    }
+    current_entry_ = -1;
+    if (result.format == MPV_FORMAT_NODE_MAP) {
+        for (int i = 0; i < result.u.list->num; ++i) {
+            if (std::string(result.u.list->keys[i]) == "playlist_entry_id" &&
+                result.u.list->values[i].format == MPV_FORMAT_INT64) {
+                current_entry_ = result.u.list->values[i].u.int64;
+            }
+        }
+    }
+    mpv_free_node_contents(&result);
+}
+
+void PlayerCore::Play() {
+    int pause = 0;
+    int status = mpv_set_property(mpv_, "pause", MPV_FORMAT_FLAG, &pause);
+    if (status < 0) throw std::runtime_error(mpv_error_string(status));
+}
+
+void PlayerCore::Stop() {
+    const char* command[] = {"stop", nullptr};
+    int status = mpv_command(mpv_, command);
+    if (status < 0) throw std::runtime_error(mpv_error_string(status));
+}
+
+bool PlayerCore::Flag(const char* name, bool fallback) {
+    int value = 0;
+    if (mpv_get_property(mpv_, name, MPV_FORMAT_FLAG, &value) < 0) return fallback;
+    return value != 0;
+}
+
+bool PlayerCore::IsPlaying() {
+    if (Flag("idle-active", true) || Flag("pause", true)) return false;
+    double position = 0;
+    // The position exists only while a file is loaded.
+    return mpv_get_property(mpv_, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0;
+}
+
+void PlayerCore::SetKeepAspect(bool keep) {
+    int value = keep ? 1 : 0;
+    mpv_set_property(mpv_, "keepaspect", MPV_FORMAT_FLAG, &value);
+}
+
+std::string PlayerCore::CurrentVideoOutput() {
+    char* value = mpv_get_property_string(mpv_, "current-vo");
+    if (value == nullptr) return {};
+    std::string out(value);
+    mpv_free(value);
+    return out;
+}
+
+}  // namespace zorvak

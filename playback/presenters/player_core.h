@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+struct mpv_handle;
+struct mpv_event;
+
+namespace zorvak {
+
+// How the video player draws and sounds.
+struct PlayerSettings {
+    // mpv's video output list. Empty: "gpu,x11" on an X11 display (the GPU
+    // renderer where a GPU driver exists, else the X11 output, which needs no
+    // GPU), "null" when the application has no X11 display (nothing to embed in).
+    std::string video_output;
+    // mpv's audio output list; empty leaves mpv's choice.
+    std::string audio_output;
+    // Allow the GPU renderer to run on a software rasteriser.
+    bool gpu_software = false;
+};
+
+// The events the player raises for the window it plays in.
+class PlayerListener {
+public:
+    virtual ~PlayerListener() = default;
+    // The play state or the player's status changed (playing, paused, stopped,
+    // file loaded, playback (re)started).
+    virtual void PlayerStateChanged() = 0;
+    // The current media could not be opened or played.
+    virtual void PlayerMediaError() = 0;
+};
+
+// One libmpv player for the whole process, drawing into one render surface.
+//
+// A player per item leaked memory here, so the core lives as long as its owner
+// and the surface widget moves into whichever video window is playing: Attach()
+// re-parents it into the window, Detach() unloads the media and parks it in a
+// hidden holder. The surface's native window, which mpv draws into by its id,
+// therefore outlives every video output mpv creates and tears down on its own
+// thread.
+//
+// mpv reports events from its threads through a wakeup callback; they are
+// handled on the GUI thread, so listeners run inside the event loop.
+class PlayerCore final : public QObject {
+    Q_OBJECT
+
+public:
+    // Throws std::runtime_error when libmpv cannot be created or initialised.
+    explicit PlayerCore(PlayerSettings settings);
+    ~PlayerCore() override;
+
+    PlayerCore(const PlayerCore&) = delete;
+    PlayerCore& operator=(const PlayerCore&) = delete;
+
+    // Moves the surface into parent (covering rect) and sends events to listener.
+    QWidget* Attach(QWidget* parent, PlayerListener* listener);
+    // Stops the listener's events, unloads the media and parks the surface.
+    // Nothing happens unless listener is the attached one.
+    void Detach(PlayerListener* listener);
+
+    // Sets the media without starting it (playback stays paused until Play()).
+    void SetUrl(const std::string& url);
+    void Play();
+    // Stops playback and unloads the media. Throws std::runtime_error when the
+    // player refuses.
+    void Stop();
+    // True while a file is loaded, not paused and the player is not idle.
+    bool IsPlaying();
+    // Scale the picture to the surface keeping its aspect ratio (true) or not.
+    void SetKeepAspect(bool keep);
+
+    // For tests and the benchmark.
+    std::string CurrentVideoOutput();
+    int64_t CurrentEntry() const { return current_entry_; }
+
+private:
+    static void Wakeup(void* self);
+    void DrainEvents();
+    void HandleEvent(const mpv_event& event);
+    void WaitUntilIdle(int timeout_ms);
+    bool Flag(const char* name, bool fallback);
+
+    mpv_handle* mpv_ = nullptr;
+    PlayerSettings settings_;
+    QWidget holder_;              // never shown; keeps the surface while no window plays
+    QPointer<QWidget> surface_;
+    PlayerListener* listener_ = nullptr;
+    int64_t current_entry_ = -1;
+    bool idle_seen_ = true;  // mpv went idle (its video output torn down) since the last SetUrl
+    bool pinned_output_ = false;
+    std::string used_output_;
+    std::atomic<bool> wakeup_pending_{false};
+};
+
+}  // namespace zorvak

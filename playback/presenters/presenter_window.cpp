@@ -1,0 +1,108 @@
+#include "playback/presenters/presenter_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPalette>
+#include <QScreen>
+
+#include <climits>
+#include <stdexcept>
+
+namespace zorvak {
+
+PresenterWindow::PresenterWindow(const char* class_name, const QString& caption)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), class_name_(class_name) {
+    setObjectName(QString(class_name).mid(1));  // "frmFullScreenImg", ...
+    setWindowTitle(caption);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    // FormCreate: a black background.
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    timShowTime.setTimerType(Qt::PreciseTimer);
+    connect(&timShowTime, &QTimer::timeout, this, [this] { CloseWindow(); });
+
+    qApp->installEventFilter(this);
+}
+
+PresenterWindow::~PresenterWindow() {
+    qApp->removeEventFilter(this);
+}
+
+void PresenterWindow::ArmDisplayTimer(int seconds) {
+    timShowTime.stop();
+    if (seconds <= 0) return;
+    const int max_seconds = INT_MAX / 1000;
+    timShowTime.setInterval((seconds > max_seconds ? max_seconds : seconds) * 1000);
+    timShowTime.start();
+}
+
+void PresenterWindow::SetStayOnTop() {
+    if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
+        setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+    }
+}
+
+void PresenterWindow::CoverScreen() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) setGeometry(screen->geometry());
+}
+
+void PresenterWindow::ShowModal() {
+    if (isVisible() || modal_loop_ != nullptr) {
+        throw std::logic_error("Cannot make a visible window modal");
+    }
+    setWindowModality(Qt::ApplicationModal);
+    // Without a window manager the full-screen state alone does not resize the
+    // window, so it gets the screen's geometry as well.
+    CoverScreen();
+    showFullScreen();
+    raise();
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+
+    QEventLoop loop;
+    modal_loop_ = &loop;
+    loop.exec(QEventLoop::DialogExec);
+    modal_loop_ = nullptr;
+
+    timShowTime.stop();
+    hide();
+    setWindowModality(Qt::NonModal);
+}
+
+bool PresenterWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget == this || isAncestorOf(widget)) {
+            FormKeyPress(static_cast<QKeyEvent*>(event));
+        }
+    }
+    return false;
+}
+
+void PresenterWindow::FormKeyPress(QKeyEvent* event) {
+    if (!event->text().isEmpty()) CloseWindow();
+}
+
+void PresenterWindow::CloseWindow() {
+    if (closing_) return;
+    closing_ = true;
+    FormClose();
+    if (modal_loop_ != nullptr) modal_loop_->exit(0);
+    closing_ = false;
+}
+
+// A close asked for by the window system (a window manager's close button).
+void PresenterWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    CloseWindow();
+}
+
+}  // namespace zorvak

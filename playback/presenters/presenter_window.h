@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class QEventLoop;
+class QKeyEvent;
+
+namespace zorvak {
+
+// What the three full-screen presenter windows share: a borderless black
+// top-level window covering the screen, key preview, the display timer
+// `timShowTime` and the modal show.
+//
+// Key preview: every key press aimed at the window or at any widget inside it
+// (the player surface, the web page's focus proxy) reaches FormKeyPress()
+// before the widget itself; the key still goes on to its widget and to the
+// application's own filters (the control window's Esc handling sees it too).
+class PresenterWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // The window class name and caption are fixed per class; CloseAllPresenters
+    // finds an open presenter by both.
+    PresenterWindow(const char* class_name, const QString& caption);
+    ~PresenterWindow() override;
+
+    // The class name the presenter shutdown looks for ("TfrmFullScreenImg", ...).
+    QString WindowClassName() const { return class_name_; }
+
+    // Arms the display timer: stops it and, for seconds > 0, starts it with an
+    // interval of seconds × 1000 ms (capped at the largest interval a timer
+    // holds). 0 or a negative time leaves it stopped: it never ticks.
+    void ArmDisplayTimer(int seconds);
+    int DisplayTimerInterval() const { return timShowTime.isActive() ? timShowTime.interval() : 0; }
+
+    void SetStayOnTop();
+
+    // Shows the window over the whole screen, blocks input to the application's
+    // other windows and runs a nested event loop until the window is closed;
+    // then hides it. Throws std::logic_error when the window is already on
+    // screen.
+    void ShowModal();
+    bool IsShownModally() const { return modal_loop_ != nullptr; }
+
+    // Ends the modal loop (the modal result "cancel"): FormClose runs, the
+    // waiting ShowModal() returns and hides the window. Closing a window that is
+    // not shown runs FormClose and changes nothing else.
+    void CloseWindow();
+
+protected:
+    // A key press seen through the key preview. By default a key that produces a
+    // character closes the window; keys without text (arrows, function keys,
+    // Shift alone) do nothing.
+    virtual void FormKeyPress(QKeyEvent* event);
+    // Runs when the window closes, before it is hidden.
+    virtual void FormClose() {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+    QTimer timShowTime;
+
+private:
+    void CoverScreen();
+
+    QString class_name_;
+    QEventLoop* modal_loop_ = nullptr;
+    bool closing_ = false;
+};
+
+}  // namespace zorvak

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/app_directory.h"
+#include "platform/platform.h"
+#include "playback/presenters.h"
+#include "playback/presenters/player_core.h"
+
+class QWebEngineProfile;
+
+namespace zorvak {
+
+class TfrmFullScreenImg;
+class TfrmFullScreenMp4;
+class TfrmFullScreenHtml;
+
+// Fetches the body of an online picture: nullopt when the request fails or
+// cannot start (the shared HTTP client is busy). May pump events while it waits.
+using PictureFetch = std::function<std::optional<std::string>(const std::string& url)>;
+
+struct PresenterSettings {
+    PlayerSettings player;
+    // The contact-number caption under the video player.
+    std::string contact_number = "400-800-8888";
+    // Receives the message of an unreadable logo.png (the application's report
+    // for unhandled errors). May be empty.
+    std::function<void(const std::string&)> report_error;
+};
+
+// The three full-screen presenters in real windows, on the GUI thread of a
+// QApplication. Locations are UTF-8 text.
+//
+// Each routine shows its item in a modal window: a nested event loop runs and
+// the application's other windows take no input until the item ends (its
+// display timer, a key that produces a character, CloseAllPresenters, or for a
+// video a media error). A routine called again while its window is in use by
+// an earlier call (a handler nested in that call) returns at once and leaves
+// that window alone.
+class WindowPresenters final : public Presenters {
+public:
+    WindowPresenters(Connectivity& connectivity, const AppDirectory& app_directory,
+                     PictureFetch fetch, PresenterSettings settings = {});
+    ~WindowPresenters() override;
+
+    WindowPresenters(const WindowPresenters&) = delete;
+    WindowPresenters& operator=(const WindowPresenters&) = delete;
+
+    // A picture stretched over the screen with logo.png in its corner. A local
+    // file that cannot be decoded throws; its window then stays in the slot and
+    // is reused, without its logo, by the next call.
+    void ShowImage(const std::string& location, int seconds, int online) override;
+    // A video played once by the process's player; a stop that fails after the
+    // window has closed throws and keeps the window in the slot.
+    void PlayVideo(const std::string& location, int seconds, int online) override;
+    // A web page, silent, without new windows, scroll bars, border or margin.
+    void ShowWebPage(const std::string& location, int seconds, int online) override;
+    void CloseAllPresenters() override;
+
+    // The slots (empty while no window of the kind exists).
+    TfrmFullScreenImg* frmFullScreenImg() const;
+    TfrmFullScreenMp4* frmFullScreenMp4() const;
+    TfrmFullScreenHtml* frmFullScreenHtml() const;
+
+    // The process's video player, created at the first video (for tests).
+    PlayerCore* Player() const { return player_.get(); }
+
+private:
+    PlayerCore& EnsurePlayer();
+    QWebEngineProfile* EnsureProfile();
+
+    Connectivity& connectivity_;
+    const AppDirectory& app_directory_;
+    PictureFetch fetch_;
+    PresenterSettings settings_;
+
+    QPointer<TfrmFullScreenImg> frmFullScreenImg_;
+    QPointer<TfrmFullScreenMp4> frmFullScreenMp4_;
+    QPointer<TfrmFullScreenHtml> frmFullScreenHtml_;
+    // A slot's window is in use from the moment a call takes it until the call
+    // destroys it (or leaves it behind after a failure).
+    bool image_busy_ = false;
+    bool video_busy_ = false;
+    bool web_busy_ = false;
+
+    std::unique_ptr<PlayerCore> player_;
+    QWebEngineProfile* profile_ = nullptr;
+};
+
+// Call before the QApplication is created: prepares QtWebEngine (shared OpenGL
+// contexts) and, only when the process runs as root, turns off its sandbox
+// (QTWEBENGINE_DISABLE_SANDBOX=1), which cannot run as root.
+void PrepareWebEngineEnvironment();
+
+}  // namespace zorvak
