@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 
-#include <cstdlib>
+#include "playlist/fetch.h"
 
 namespace zorvak {
 
@@ -22,8 +22,7 @@ ClientEnvironment DefaultClientEnvironment() {
                         QString::fromStdString(text), QMessageBox::Ok);
         box.exec();
     };
-    const char* server = std::getenv("ZORVAK_PLAYLIST_SERVER");
-    env.playlistServer = server && *server ? server : ZORVAK_PLAYLIST_SERVER_HOST;
+    env.playlistServer = PlaylistServerAddress();
     env.defaultKeyword = ZORVAK_DEFAULT_KEYWORD;
     env.terminate = [] { QCoreApplication::exit(0); };
     env.quitOnTerminationSignals = true;

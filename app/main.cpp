@@ -5,9 +5,11 @@
 
 #include "app/client_environment.h"
 #include "app/quenlo_main.h"
+#include "playback/presenters/window_presenters.h"
 
 int main(int argc, char** argv) {
     try {
+        zorvak::PrepareWebEngineEnvironment();
         QApplication app(argc, argv);
         QApplication::setApplicationName(QString::fromUtf8(zorvak::kApplicationTitle));
         QApplication::setQuitOnLastWindowClosed(false);

@@ -31,6 +31,9 @@
 #include "app/termination_signals.h"
 #include "app/tick_timer.h"
 #include "playback/play_loop.h"
+#include "playback/presenters/backdrop.h"
+#include "playback/presenters/window_presenters.h"
+#include "playlist/fetch.h"
 #include "playlist/http_client.h"
 #include "playlist/media_download.h"
 #include "playlist/store.h"
@@ -57,20 +60,6 @@ private:
     PlaylistStore& store_;
 };
 
-// Until the full-screen presenters are part of the client: items show nothing.
-class NoPresenters final : public Presenters {
-public:
-    void ShowImage(const std::string&, int, int) override {}
-    void PlayVideo(const std::string&, int, int) override {}
-    void ShowWebPage(const std::string&, int, int) override {}
-    void CloseAllPresenters() override {}
-};
-
-class NoDesktopChrome final : public DesktopChrome {
-public:
-    void SetDesktopChrome(bool) override {}
-};
-
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QPushButton* MakeButton(const char* objectName, const char* caption, int width, int height) {
@@ -86,8 +75,27 @@ TquenloMain::TquenloMain(ClientEnvironment environment)
     : env_(std::move(environment)), settings_(*env_.appDirectory) {
     setObjectName("quenloMain");
     pump_ = std::make_unique<QtEventPump>();
-    presenters_ = env_.presenters ? std::move(env_.presenters) : std::make_unique<NoPresenters>();
-    chrome_ = env_.chrome ? std::move(env_.chrome) : std::make_unique<NoDesktopChrome>();
+    idp1_ = std::make_unique<HttpClient>(*pump_);
+    if (env_.presenters) {
+        presenters_ = std::move(env_.presenters);
+    } else {
+        // Online pictures come through the shared client; while it is busy
+        // with a fetch, the picture shows nothing.
+        PresenterSettings presenterSettings;
+        presenterSettings.report_error = [this](const std::string& message) {
+            if (env_.errorBox) env_.errorBox(StandardErrorText(message));
+        };
+        presenters_ = std::make_unique<WindowPresenters>(
+            *env_.connectivity, *env_.appDirectory,
+            [this](const std::string& url) -> std::optional<std::string> {
+                HttpResponse answer = idp1_->Get(url);
+                if (!answer.ok()) return std::nullopt;
+                return std::move(answer.body);
+            },
+            std::move(presenterSettings));
+    }
+    chrome_ = env_.chrome ? std::move(env_.chrome)
+                          : std::make_unique<BackdropDesktopChrome>(CreateDesktopChrome());
     store_ = std::make_unique<PlaylistStore>(*env_.appDirectory, *env_.clock);
     database_ = std::make_unique<StoreConnection>(*store_);
     downloader_ = std::make_unique<MediaDownloader>(*env_.appDirectory, *env_.connectivity,
@@ -100,7 +108,6 @@ TquenloMain::TquenloMain(ClientEnvironment environment)
         },
         [this] { MinimizeApplication(); },
         [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }});
-    idp1_ = std::make_unique<HttpClient>(*pump_);
     autoRunControl_ = std::make_unique<AutoRunControl>(
         *env_.autoRun, WriterOf(settings_), [this] { return cbAutoRun_->isChecked(); });
     restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{
@@ -114,6 +121,15 @@ TquenloMain::TquenloMain(ClientEnvironment environment)
 
     BuildWidgets();
     BuildTray();
+    fetch_ = std::make_unique<PlaylistFetch>(
+        *env_.connectivity, settings_, *store_, *idp1_,
+        PlaylistFetch::Window{
+            [this] { return edPlayUrl_->text().toStdString(); },
+            [this] { return mmTmp_->toPlainText().toStdString(); },
+            [this](const std::string& text) {
+                mmTmp_->setPlainText(QString::fromStdString(text));
+            }},
+        env_.playlistServer);
 
     timGetPlayList_ = new TickTimer(kRefreshIntervalMs, [this] { Guarded([this] {
         timGetPlayListTimer(); }); }, this);
@@ -433,11 +449,11 @@ TimeOfDay TquenloMain::PickerTime() const {
     return {t.hour(), t.minute(), t.second()};
 }
 
-void TquenloMain::timGetPlayListTimer() {}
+void TquenloMain::timGetPlayListTimer() { fetch_->timGetPlayListTimer(); }
 
 void TquenloMain::timAutoRestartTimer() { restartControl_->timAutoRestartTimer(); }
 
-void TquenloMain::btnDownPlayListClick() {}
+void TquenloMain::btnDownPlayListClick() { fetch_->btnDownPlayListClick(); }
 
 void TquenloMain::btnShowMouseClick() { chrome_->SetDesktopChrome(true); }
 

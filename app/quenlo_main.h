@@ -29,6 +29,7 @@ namespace zorvak {
 class PlaylistGridModel;
 class PlaylistStore;
 class HttpClient;
+class PlaylistFetch;
 class AutoRunControl;
 class RestartControl;
 class PlayLoop;
@@ -124,6 +125,7 @@ private:
     std::unique_ptr<PlayLoop> playLoop_;
     // The shared HTTP client of the playlist fetch and the online pictures.
     std::unique_ptr<HttpClient> idp1_;
+    std::unique_ptr<PlaylistFetch> fetch_;
     std::unique_ptr<AutoRunControl> autoRunControl_;
     std::unique_ptr<RestartControl> restartControl_;
     std::unique_ptr<AppController> controller_;

@@ -306,6 +306,8 @@ struct ClientRig {
     std::vector<std::string> errors;
     std::vector<std::string> messages;
     int terminations = 0;
+    // The client's own full-screen presenter windows instead of the recorders.
+    bool realPresenters = false;
     TestServer server;
     std::unique_ptr<TquenloMain> window;
 
@@ -365,9 +367,11 @@ struct ClientRig {
         auto ch = std::make_unique<RecordingChrome>(journal);
         chrome = ch.get();
         env.chrome = std::move(ch);
-        auto pr = std::make_unique<WindowPresenters>(journal);
-        presenters = pr.get();
-        env.presenters = std::move(pr);
+        if (!realPresenters) {
+            auto pr = std::make_unique<WindowPresenters>(journal);
+            presenters = pr.get();
+            env.presenters = std::move(pr);
+        }
         env.errorBox = [this](const std::string& m) { errors.push_back(m); };
         env.showMessage = [this](const std::string& m) { messages.push_back(m); };
         env.terminate = [this] { ++terminations; };

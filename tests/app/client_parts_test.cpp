@@ -1,0 +1,100 @@
+#include <QImage>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app/tick_timer.h"
+#include "client_rig.h"
+
+namespace zorvak::test {
+namespace {
+
+// The top-level widget of that object name that is on screen, if any.
+QWidget* Visible(const char* objectName) {
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == objectName && top->isVisible()) return top;
+    return nullptr;
+}
+
+TEST(RealPresenters, EscClosesThePictureOnScreenAndEndsTheLoop) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.realPresenters = true;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=0\n");
+    std::vector<Item> items;
+    for (int i = 1; i <= 2; ++i) {
+        Item item;
+        item.id = i;
+        item.order = i;
+        item.f_filename = "p" + std::to_string(i) + ".png";
+        item.playTime = 30;
+        items.push_back(item);
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(i == 1 ? Qt::red : Qt::blue);
+        std::filesystem::create_directories(rig.folder.Path() + "data");
+        ASSERT_TRUE(picture.save(QString::fromStdString(rig.folder.Path() + "data/" +
+                                                        item.f_filename)));
+    }
+    rig.ImportPlaylist(PlaylistDocument(items));
+
+    // Esc once the first picture is on screen.
+    int pictures = 0;
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (QWidget* picture = Visible("frmFullScreenImg")) {
+            ++pictures;
+            watcher.stop();
+            PressKey(picture, Qt::Key_Escape);
+        }
+    });
+    watcher.start();
+    QElapsedTimer clock;
+    clock.start();
+    TquenloMain& w = rig.Start();
+
+    EXPECT_EQ(pictures, 1);
+    EXPECT_LT(clock.elapsed(), 20000);  // not the item's 30 s: Esc ended it
+    EXPECT_EQ(Visible("frmFullScreenImg"), nullptr);
+    EXPECT_FALSE(w.Flags().KeepPlaying);
+    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(rig.journal.Count("Chrome hide"), 1);
+    EXPECT_EQ(rig.journal.Count("Chrome show"), 1);
+    EXPECT_TRUE(rig.errors.empty());
+}
+
+TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=1\n");
+    Item item;
+    item.playname = "新品";
+    const std::string document = PlaylistDocument({item});
+    rig.server.Route("/getplaylist.php", Response::Text(document, "text/xml"));
+    TquenloMain& w = rig.Start();
+    auto* memo = rig.Child<QPlainTextEdit>("mmTmp");
+    EXPECT_TRUE(memo->toPlainText().isEmpty());
+
+    rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_EQ(rig.server.RequestCount("/getplaylist.php"), 1);
+    EXPECT_EQ(rig.server.Requests().back().QueryValue("hostname"), "shop");
+    EXPECT_EQ(memo->toPlainText().trimmed(), QString::fromStdString(document).trimmed());
+    EXPECT_TRUE(memo->toPlainText().contains(QString::fromUtf8("新品")));
+    w.Store().PlayList().Open();
+    ASSERT_EQ(w.Store().PlayList().RecordCount(), 1);
+    EXPECT_EQ(w.Store().PlayList().FieldText("playname"), "新品");
+
+    // The refresh tick fetches too; the same text changes nothing.
+    w.timGetPlayList().PostTick();
+    ServeUntil([&] { return rig.server.RequestCount("/getplaylist.php") == 2; });
+    EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
+    // Offline: the tick does nothing.
+    rig.connectivity->online = false;
+    w.timGetPlayList().PostTick();
+    ServeEvents(50);
+    EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
+}
+
+}  // namespace
+}  // namespace zorvak::test
