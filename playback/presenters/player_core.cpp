@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 
 #include <clocale>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace zorvak {
@@ -32,7 +33,8 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
         mpv_set_option_string(mpv_, name, value.c_str());
     };
     option("config", "no");
-    option("terminal", "no");
+    option("terminal", std::getenv("ZORVAK_MPV_LOG") ? "yes" : "no");
+    if (std::getenv("ZORVAK_MPV_LOG")) option("msg-level", "all=v");
     option("load-scripts", "no");
     option("ytdl", "no");
     option("osc", "no");
@@ -48,6 +50,11 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     option("hwdec", "auto-safe");
     option("vo", settings_.video_output);
     option("gpu-sw", settings_.gpu_software ? "yes" : "no");
+    // OpenGL contexts only (probing Vulkan drivers on a display without a GPU
+    // is slow and has broken the X connection here). Probed automatically, a
+    // software rasteriser is refused unless gpu_software is set, and the list
+    // falls back to the X11 output, which needs no GPU.
+    option("gpu-api", "opengl");
     if (!settings_.audio_output.empty()) option("ao", settings_.audio_output);
 
     holder_.setObjectName("PlayerSurfaceHolder");
@@ -60,8 +67,9 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     black.setColor(QPalette::Window, Qt::black);
     surface->setPalette(black);
     surface_ = surface;
-    if (settings_.video_output != "null" &&
-        QGuiApplication::platformName() == QLatin1String("xcb")) {
+    embedded_ = settings_.video_output != "null" &&
+                QGuiApplication::platformName() == QLatin1String("xcb");
+    if (embedded_) {
         holder_.winId();
         int64_t wid = static_cast<int64_t>(surface->winId());
         mpv_set_option(mpv_, "wid", MPV_FORMAT_INT64, &wid);
@@ -178,6 +186,12 @@ void PlayerCore::WaitUntilIdle(int timeout_ms) {
 void PlayerCore::SetUrl(const std::string& url) {
     // Whatever is still queued belongs to earlier media.
     DrainEvents();
+    // The surface's native window as it is now (a re-created native window
+    // gets a new id); read when the next video output is made.
+    if (embedded_) {
+        int64_t wid = static_cast<int64_t>(surface_->winId());
+        mpv_set_property(mpv_, "wid", MPV_FORMAT_INT64, &wid);
+    }
     idle_seen_ = false;
     int pause = 1;
     mpv_set_property(mpv_, "pause", MPV_FORMAT_FLAG, &pause);

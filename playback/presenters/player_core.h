@@ -94,6 +94,7 @@ private:
     int64_t current_entry_ = -1;
     bool idle_seen_ = true;  // mpv went idle (its video output torn down) since the last SetUrl
     bool pinned_output_ = false;
+    bool embedded_ = false;  // drawing into the surface by its native window id
     std::string used_output_;
     std::atomic<bool> wakeup_pending_{false};
 };

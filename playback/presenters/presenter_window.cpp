@@ -14,7 +14,11 @@
 namespace zorvak {
 
 PresenterWindow::PresenterWindow(const char* class_name, const QString& caption)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), class_name_(class_name) {
+    // Stay-on-top is part of the window's flags from the start: changing the
+    // flags of a window later re-creates its native window (and those of native
+    // children such as the player surface, whose id the player draws into).
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      class_name_(class_name) {
     setObjectName(QString(class_name).mid(1));  // "frmFullScreenImg", ...
     setWindowTitle(caption);
     setAttribute(Qt::WA_DeleteOnClose, false);

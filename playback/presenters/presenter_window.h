@@ -34,6 +34,8 @@ public:
     void ArmDisplayTimer(int seconds);
     int DisplayTimerInterval() const { return timShowTime.isActive() ? timShowTime.interval() : 0; }
 
+    // Keeps the window above others once shown. The window is created with
+    // this flag already, so this only makes sure of it.
     void SetStayOnTop();
 
     // Shows the window over the whole screen, blocks input to the application's

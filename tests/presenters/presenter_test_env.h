@@ -236,6 +236,7 @@ inline bool MakeClip(const std::string& path, const char* colour, double seconds
 inline PresenterSettings TestSettings() {
     PresenterSettings settings;
     settings.player.audio_output = "null";
+    if (const char* vo = std::getenv("ZORVAK_TEST_VO")) settings.player.video_output = vo;
     return settings;
 }
 
