@@ -70,8 +70,8 @@ ff -f lavfi -i "testsrc=size=1280x720:rate=25:duration=8" \
    -f lavfi -i "sine=frequency=440:duration=8" \
    -vf "$(label '视频 MP4' 64)" -c:v libx264 -pix_fmt yuv420p -preset veryfast \
    -c:a aac -shortest "$MEDIA/video.mp4"
-ff -f lavfi -i "color=c=0x00000000:size=300x100,format=rgba" -frames:v 1 \
-   -vf "drawbox=x=0:y=0:w=300:h=100:color=0xFF8800@0.85:t=fill,$(label 'ZORVAK' 56)" \
+ff -f lavfi -i "color=c=0xFF8800:size=300x100" -frames:v 1 \
+   -vf "drawbox=x=4:y=4:w=292:h=92:color=white:t=4,$(label 'ZORVAK' 56)" \
    "$WORK/logo.png"
 cat > "$MEDIA/page.html" <<'HTML'
 <!DOCTYPE html>
@@ -179,7 +179,7 @@ while kill -0 "$CLIENT" 2>/dev/null; do
   fi
   shot=$((shot + 1))
   name=$(printf '%s/shot-%03d-%03ds.png' "$SHOTS" "$shot" "$elapsed")
-  ffmpeg -hide_banner -loglevel error -y -f x11grab -video_size "$SIZE" -i "$DISPLAY" \
+  ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size "$SIZE" -i "$DISPLAY" \
     -frames:v 1 "$name" || true
   sleep "$DEMO_SHOT_SECONDS"
 done
