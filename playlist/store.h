@@ -119,8 +119,8 @@ public:
     // in the ANSI code page. utf8Text, when given, is the same document as the
     // server sent it; a document that declares UTF-8 or no encoding is parsed
     // from it. All or nothing: on any failure the table is left as it was.
-    // Never throws.
-    void ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+    // Never throws. True when the table now holds the document's items.
+    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
     // True while an import is rewriting the table.
     bool IsImporting() const { return importing_; }
 
