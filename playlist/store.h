@@ -60,7 +60,7 @@ public:
     bool IsOpen() const { return open_; }
 
     // Cursor. First() and Next() throw StoreError when the query is closed;
-    // Next() also throws when the cursor is already past the last row. Eof()
+    // Next() past the last row leaves the cursor where it is. Eof()
     // is true past the last row, for an empty selection and when closed.
     // RecordCount() is 0 when closed.
     void First();
