@@ -51,6 +51,8 @@ std::string DescribeFetch(const FetchResult& result) {
         case FetchOutcome::kBlankAnswer: return "the answer is blank";
         case FetchOutcome::kUnchanged: return "the playlist has not changed";
         case FetchOutcome::kImported: return "imported";
+        case FetchOutcome::kImportFailed:
+            return "the answer is not a playlist document the store accepts";
     }
     return "";
 }
@@ -112,8 +114,8 @@ FetchResult PlaylistFetch::btnDownPlayListClick() {
         return result;
     }
     if (window_.setMemoText) window_.setMemoText(shown + "\n");
-    store_.ImportPlaylist(text.ansi, text.utf8);
-    result.outcome = FetchOutcome::kImported;
+    result.outcome = store_.ImportPlaylist(text.ansi, text.utf8) ? FetchOutcome::kImported
+                                                                 : FetchOutcome::kImportFailed;
     return result;
 }
 

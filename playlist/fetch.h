@@ -37,7 +37,8 @@ enum class FetchOutcome {
     kNotUtf8,           // the answer is not valid UTF-8
     kBlankAnswer,       // the answer, trimmed, is empty
     kUnchanged,         // the answer equals the memo (both trimmed)
-    kImported,          // the memo shows the new text and ImportPlaylist ran
+    kImported,          // the memo shows the new text and the table holds its items
+    kImportFailed,      // the memo shows the new text; the import refused it, table unchanged
 };
 
 struct FetchResult {

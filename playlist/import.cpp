@@ -374,16 +374,16 @@ int Bind(sqlite3_stmt* stmt, int param, const StoredValue& value, std::string& d
 
 }  // namespace
 
-void PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text) noexcept {
-    if (db_ == nullptr || importing_) return;
+bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text) noexcept {
+    if (db_ == nullptr || importing_) return false;
     try {
         PlaylistDocument document = ReadPlaylistDocument(ansiText, utf8Text);
-        if (document.outcome != PlaylistDocument::Outcome::kItems) return;
+        if (document.outcome != PlaylistDocument::Outcome::kItems) return false;
 
         ImportingFlag flag(importing_);
         // Every old row goes and every new row comes in one transaction: any
         // failure rolls the table back to what it was.
-        if (!Exec(db_, "BEGIN IMMEDIATE")) return;
+        if (!Exec(db_, "BEGIN IMMEDIATE")) return false;
         sqlite3_stmt* insert = nullptr;
         bool ok = Exec(db_, "DELETE FROM t_b_data");
         if (ok) {
@@ -404,8 +404,10 @@ void PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view u
         sqlite3_finalize(insert);
         ok = ok && Exec(db_, "COMMIT");
         if (!ok && !sqlite3_get_autocommit(db_)) Exec(db_, "ROLLBACK");
+        return ok;
     } catch (...) {
         if (db_ && !sqlite3_get_autocommit(db_)) Exec(db_, "ROLLBACK");
+        return false;
     }
 }
 

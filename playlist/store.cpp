@@ -134,8 +134,7 @@ void ValidNowQuery::First() {
 
 void ValidNowQuery::Next() {
     if (!open_) throw StoreError("the valid-now selection is closed");
-    if (cursor_ >= rows_.size()) throw StoreError("the valid-now selection is past its last row");
-    ++cursor_;
+    if (cursor_ < rows_.size()) ++cursor_;
 }
 
 bool ValidNowQuery::Eof() const { return !open_ || cursor_ >= rows_.size(); }

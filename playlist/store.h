@@ -60,7 +60,7 @@ public:
     bool IsOpen() const { return open_; }
 
     // Cursor. First() and Next() throw StoreError when the query is closed;
-    // Next() also throws when the cursor is already past the last row. Eof()
+    // Next() past the last row leaves the cursor where it is. Eof()
     // is true past the last row, for an empty selection and when closed.
     // RecordCount() is 0 when closed.
     void First();
@@ -119,8 +119,8 @@ public:
     // in the ANSI code page. utf8Text, when given, is the same document as the
     // server sent it; a document that declares UTF-8 or no encoding is parsed
     // from it. All or nothing: on any failure the table is left as it was.
-    // Never throws.
-    void ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+    // Never throws. True when the table now holds the document's items.
+    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
     // True while an import is rewriting the table.
     bool IsImporting() const { return importing_; }
 

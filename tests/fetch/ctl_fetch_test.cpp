@@ -50,6 +50,7 @@ TEST(CtlFetch, ImportsOrSaysWhyNot) {
         std::string key = r.QueryValue("hostname").value_or("");
         if (key == "site1") return Response::Text(doc);
         if (key == "blank") return Response::Text(" \r\n");
+        if (key == "broken") return Response::Text("<root><item><id>1</id>");
         return Response::Status(404, "unknown site");
     });
     TestServer stopped;
@@ -74,6 +75,8 @@ TEST(CtlFetch, ImportsOrSaysWhyNot) {
          "zorvak-ctl fetch: no answer: HTTP 404"},
         {"blank answer", "blank", true, "", {"--server", server.HostPort(), "--assume-online"}, 1,
          "zorvak-ctl fetch: the answer is blank"},
+        {"not a playlist", "broken", true, "", {"--server", server.HostPort(), "--assume-online"}, 1,
+         "zorvak-ctl fetch: the answer is not a playlist document the store accepts"},
         {"connection refused", "site1", true, "", {"--server", refused, "--assume-online"}, 1,
          "zorvak-ctl fetch: no answer: "},
         {"no store", "site1", false, "", {"--server", server.HostPort(), "--assume-online"}, 1,

@@ -120,8 +120,9 @@ TEST_F(FetchTest, UnchangedTextIsNotImportedAgainUntilItChanges) {
     } cases[] = {
         {"same text", Doc("one"), FetchOutcome::kUnchanged},
         {"blanks and line breaks around", "\r\n\t " + Doc("one") + " \r\n\r\n", FetchOutcome::kUnchanged},
+        // DEL is above the trimmed range, and not well-formed after the root.
         {"control characters around", std::string("\x01\x1f") + Doc("one") + "\x7f",
-         FetchOutcome::kImported},
+         FetchOutcome::kImportFailed},
         {"blank answer", " \r\n\t ", FetchOutcome::kBlankAnswer},
         {"empty answer", "", FetchOutcome::kBlankAnswer},
         {"not UTF-8", Doc("one\xFF"), FetchOutcome::kNotUtf8},
@@ -135,7 +136,7 @@ TEST_F(FetchTest, UnchangedTextIsNotImportedAgainUntilItChanges) {
         Answer(c.body);
         FetchResult r = Fetch();
         EXPECT_EQ(r.outcome, c.outcome) << c.what << ": " << DescribeFetch(r);
-        if (c.outcome == FetchOutcome::kImported) {
+        if (c.outcome == FetchOutcome::kImported || c.outcome == FetchOutcome::kImportFailed) {
             EXPECT_EQ(memo_, c.body + "\n") << c.what;
         } else {
             EXPECT_EQ(memo_, memoBefore) << c.what;
@@ -214,7 +215,7 @@ TEST_F(FetchTest, AFailedImportStillReplacesTheMemo) {
     ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
     const std::string broken = "<?xml version=\"1.0\" encoding=\"gb2312\"?><root><item><id>1</id>";
     Answer(broken);
-    EXPECT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    EXPECT_EQ(Fetch().outcome, FetchOutcome::kImportFailed);
     EXPECT_EQ(memo_, broken + "\n");
     EXPECT_EQ(Names(), std::vector<std::string>{"good"});  // the table as it was
     EXPECT_EQ(Fetch().outcome, FetchOutcome::kUnchanged);

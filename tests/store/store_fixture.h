@@ -167,9 +167,10 @@ protected:
     void Import(const std::string& ansi, const std::string& utf8 = {}) {
         if (!store_.IsConnected()) store_.ConnectDatabase();
         ASSERT_TRUE(store_.IsConnected());
-        store_.ImportPlaylist(ansi, utf8);
+        imported_ = store_.ImportPlaylist(ansi, utf8);
         EXPECT_FALSE(store_.IsImporting());
     }
+    bool imported_ = false;  // what the last Import() answered
 
     // The valid-now selection at the given moment: values of one column.
     std::vector<std::string> ValidAt(const LocalDateTime& now, const char* column = "playname") {
