@@ -73,6 +73,7 @@ void PresenterWindow::ShowModal() {
 
     QEventLoop loop;
     modal_loop_ = &loop;
+    close_requested_ = false;
     loop.exec(QEventLoop::DialogExec);
     modal_loop_ = nullptr;
 
@@ -99,7 +100,10 @@ void PresenterWindow::CloseWindow() {
     if (closing_) return;
     closing_ = true;
     FormClose();
-    if (modal_loop_ != nullptr) modal_loop_->exit(0);
+    if (modal_loop_ != nullptr) {
+        close_requested_ = true;
+        modal_loop_->exit(0);
+    }
     closing_ = false;
 }
 

@@ -43,7 +43,9 @@ public:
     // then hides it. Throws std::logic_error when the window is already on
     // screen.
     void ShowModal();
-    bool IsShownModally() const { return modal_loop_ != nullptr; }
+    // On screen in ShowModal() and not closed yet (a close ends the modal loop
+    // once the handler that closed it has returned).
+    bool IsShownModally() const { return modal_loop_ != nullptr && !close_requested_; }
 
     // Ends the modal loop (the modal result "cancel"): FormClose runs, the
     // waiting ShowModal() returns and hides the window. Closing a window that is
@@ -69,6 +71,7 @@ private:
     QString class_name_;
     QEventLoop* modal_loop_ = nullptr;
     bool closing_ = false;
+    bool close_requested_ = false;
 };
 
 }  // namespace zorvak
