@@ -64,6 +64,43 @@ TEST(RealPresenters, EscClosesThePictureOnScreenAndEndsTheLoop) {
     EXPECT_TRUE(rig.errors.empty());
 }
 
+TEST(RealPresenters, EscInsideAWebPageReachesTheHook) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.realPresenters = true;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=0\n");
+    Item page;
+    page.f_lx = "30";
+    page.f_filename = "page.html";
+    page.playTime = 30;
+    rig.ImportPlaylist(PlaylistDocument({page}));
+    rig.CacheFile("page.html", "<html><body><input autofocus></body></html>");
+
+    // Once the page window is up, the key goes straight to the widget that
+    // has the focus inside it (the page's view), not through the window.
+    int pages = 0;
+    QTimer watcher;
+    watcher.setInterval(50);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        QWidget* window = Visible("frmFullScreenHtml");
+        QWidget* focus = QApplication::focusWidget();
+        if (window && focus && window->isAncestorOf(focus)) {
+            ++pages;
+            watcher.stop();
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(focus, &press);
+        }
+    });
+    watcher.start();
+    TquenloMain& w = rig.Start();
+    watcher.stop();
+
+    EXPECT_EQ(pages, 1);
+    EXPECT_EQ(Visible("frmFullScreenHtml"), nullptr);
+    EXPECT_FALSE(w.Flags().KeepPlaying);
+    EXPECT_TRUE(w.isVisible());
+}
+
 TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;

@@ -40,6 +40,7 @@
 #include "app/client_environment.h"
 #include "app/quenlo_main.h"
 #include "core/settings.h"
+#include "playback/presenters/window_presenters.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
 #include "tools/testserver/test_server.h"
@@ -93,6 +94,7 @@ inline QApplication* App() {
         const char* display = std::getenv("DISPLAY");
         if (!display || !*display) return nullptr;
         if (!std::getenv("ZORVAK_APP_TESTS_SHARED_DISPLAY")) StartPrivateDisplay();
+        PrepareWebEngineEnvironment();
         static int argc = 1;
         static char name[] = "app_tests";
         static char* argv[] = {name, nullptr};
