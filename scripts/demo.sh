@@ -202,7 +202,7 @@ fi
 wait "$CLIENT" 2>/dev/null || status=1
 
 echo "demo: $(ls "$SHOTS" | wc -l) screenshots in $SHOTS"
-echo "demo: played rows (valid now):"
+echo "demo: rows valid now (the item that is not valid yet is left out):"
 "$APP/zorvak-ctl" valid --appdir "$APP" | cut -f1,3,6,7,12,15 | sed 's/^/  /'
 echo "demo: media cache: $(ls "$APP/data" | tr '\n' ' ')"
 echo "demo: logs in $LOGS"
