@@ -1,6 +1,4 @@
 // zorvak-ctl download, run as the built program against the loopback server.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,23 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/program_run.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CtlRun {
-    int exitCode = -1;
-    std::string err;
-};
-
-std::string Quoted(const std::string& word) {
-    std::string q = "'";
-    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -48,16 +36,9 @@ struct CtlRig {
         fs::remove_all(folder, ec);
     }
 
-    CtlRun Run(const std::string& name, const std::string& url) {
-        std::string command = Quoted(ZORVAK_RUNTIME_DIR "/zorvak-ctl") + " download --appdir " +
-                              Quoted(folder.string()) + " --assume-online " + Quoted(name) +
-                              " " + Quoted(url) + " >/dev/null 2>" +
-                              Quoted((folder / "stderr.txt").string());
-        CtlRun run;
-        int status = std::system(command.c_str());
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadAll(folder / "stderr.txt");
-        return run;
+    ProgramRun Run(const std::string& name, const std::string& url) {
+        return RunProgram("zorvak-ctl", {"download", "--appdir", folder.string(), "--assume-online",
+                                         name, url});
     }
 };
 
@@ -71,7 +52,7 @@ TEST(CtlDownload, ExitsZeroWhenTheFileIsInTheCacheAfterwards) {
     CtlRig rig;
     rig.server.Route("/a.jpg", Response::Text(std::string(70000, 'a')));
 
-    CtlRun run = rig.Run("a.jpg", rig.server.Url("/a.jpg"));
+    ProgramRun run = rig.Run("a.jpg", rig.server.Url("/a.jpg"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadAll(rig.folder / "data" / "a.jpg"), std::string(70000, 'a'));
@@ -105,7 +86,7 @@ TEST(CtlDownload, ExitsOneWithOneLineOtherwise) {
         CtlRig rig;
         rig.server.Route("/a.jpg", Response::Text("jpeg"));
         c.arrange(rig);
-        CtlRun run = rig.Run(c.fileName, rig.server.Url(c.path));
+        ProgramRun run = rig.Run(c.fileName, rig.server.Url(c.path));
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(Lines(run.err), 1) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;

@@ -18,46 +18,14 @@
 #include <gtest/gtest.h>
 
 #include "tools/testserver/test_server.h"
+#include "tests/support/fakes.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() /
-                ("zorvak-download-" + std::to_string(rd()) + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string Path() const { return path_.string() + "/"; }
-
-private:
-    fs::path path_;
-};
-
-class SwitchConnectivity final : public Connectivity {
-public:
-    bool IsOnline() override { return online; }
-    bool online = true;
-};
-
-class ScriptedPump final : public EventPump {
-public:
-    void Pump() override {
-        ++count;
-        if (onPump) onPump(count);
-    }
-    int count = 0;
-    std::function<void(int)> onPump;
-};
 
 // Bytes that differ from position to position, so that a misplaced piece shows.
 std::string Pattern(std::size_t length, int seed = 0) {

@@ -9,38 +9,15 @@
 
 #include "core/settings.h"
 #include "tests/store/store_fixture.h"
+#include "tests/support/program_run.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
 namespace {
 
-struct CtlRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quoted(const std::string& word) {
-    std::string q = "'";
-    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-CtlRun RunCtl(const std::string& env, const std::vector<std::string>& args, const TempFolder& scratch) {
-    std::string command = env + " " + Quoted(ZORVAK_RUNTIME_DIR "/zorvak-ctl") + " fetch";
-    for (const std::string& a : args) command += " " + Quoted(a);
-    const std::string errFile = scratch.File("stderr.txt");
-    command += " 2>" + Quoted(errFile);
-    CtlRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errFile);
-    return run;
+std::vector<std::string> Fetch(std::vector<std::string> args) {
+    args.insert(args.begin(), "fetch");
+    return args;
 }
 
 TEST(CtlFetch, ImportsOrSaysWhyNot) {
@@ -86,7 +63,7 @@ TEST(CtlFetch, ImportsOrSaysWhyNot) {
         {"bad usage", "site1", true, "", {"--server"}, 2, "zorvak-ctl fetch: --server needs a value"},
     };
     for (const auto& c : cases) {
-        TempFolder app, scratch;
+        TempFolder app;
         if (c.store) {
             ASSERT_EQ(CreateEmptyStore(app.File("tmpdb.mdb")), "");
         }
@@ -94,7 +71,7 @@ TEST(CtlFetch, ImportsOrSaysWhyNot) {
         if (!c.keyword.empty()) Settings(dir).WriteSetting("PLAYLIST", "KEYWORD", c.keyword);
         std::vector<std::string> args = {"--appdir", app.path().string()};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        CtlRun run = RunCtl(c.env, args, scratch);
+        ProgramRun run = RunProgram("zorvak-ctl", Fetch(args), c.env);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err;
         if (c.exitCode == 0) {
             EXPECT_EQ(run.err, "") << c.what;

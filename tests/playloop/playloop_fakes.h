@@ -26,26 +26,10 @@
 #include "playlist/media_download.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
+#include "tests/support/fakes.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("zorvak-playloop-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string Path() const { return path_.string() + "/"; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // One presenter call as the loop made it.
 struct ShowCall {
@@ -114,23 +98,6 @@ public:
     bool running = false;
     std::vector<std::string> asked;
     int kills = 0;
-};
-
-class SwitchConnectivity final : public Connectivity {
-public:
-    bool IsOnline() override { return online; }
-    bool online = true;
-};
-
-// Counts pumps; onPump runs inside each, with the pump's number (1, 2, ...).
-class ScriptedPump final : public EventPump {
-public:
-    void Pump() override {
-        ++count;
-        if (onPump) onPump(count);
-    }
-    int count = 0;
-    std::function<void(int)> onPump;
 };
 
 // A row of t_b_data for a test. online_play is SQL text so that a value that

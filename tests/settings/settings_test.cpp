@@ -13,44 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 namespace zorvak {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TempFolder;
 
 const std::string kChinese = "\xE4\xB8\xAD\xE6\x96\x87";     // 中文 in UTF-8
 const std::string kChineseGbk = "\xD6\xD0\xCE\xC4";          // 中文 in GBK
 const std::string kEmoji = "\xF0\x9F\x98\x80";               // U+1F600, outside GBK
-
-// A fresh folder under the system's temporary folder, removed with everything
-// in it at the end of the test.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "zorvak-settings-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code error;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-        fs::remove_all(path_, error);
-    }
-    const fs::path& path() const { return path_; }
-    std::string File(const std::string& name = Settings::kFileName) const {
-        return (path_ / name).string();
-    }
-    // Names of the entries in the folder, to see that no temporary file stays.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
-
-private:
-    fs::path path_;
-};
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -119,7 +92,7 @@ TEST(GetProfileString, ReadsAsTheProfileFunctionsDo) {
          std::string(2046, 'x')},
     };
     TempFolder folder;
-    const std::string path = folder.File();
+    const std::string path = folder.File(Settings::kFileName);
     for (const Case& c : cases) {
         WriteBytes(path, c.content);
         EXPECT_EQ(GetProfileString(path, "PLAYLIST", c.key, "0"), c.expected) << c.what;
@@ -128,10 +101,10 @@ TEST(GetProfileString, ReadsAsTheProfileFunctionsDo) {
 
 TEST(GetProfileString, MissingOrUnreadableFileGivesTheDefault) {
     TempFolder folder;
-    EXPECT_EQ(GetProfileString(folder.File(), "PLAYLIST", "KEYWORD", "0"), "0");
+    EXPECT_EQ(GetProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "0"), "0");
     EXPECT_EQ(GetProfileString(folder.File("none/dIrovede.ini"), "PLAYLIST", "KEYWORD", "0"), "0");
-    fs::create_directory(folder.File());
-    EXPECT_EQ(GetProfileString(folder.File(), "PLAYLIST", "KEYWORD", "0"), "0");
+    fs::create_directory(folder.File(Settings::kFileName));
+    EXPECT_EQ(GetProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "0"), "0");
 }
 
 TEST(WriteProfileString, EditsOnlyTheLineConcerned) {
@@ -182,7 +155,7 @@ TEST(WriteProfileString, EditsOnlyTheLineConcerned) {
          "a" + kEmoji + "b", "[PLAYLIST]\r\nKEYWORD=a?b\r\n"},
     };
     TempFolder folder;
-    const std::string path = folder.File();
+    const std::string path = folder.File(Settings::kFileName);
     for (const Case& c : cases) {
         fs::remove(path);
         if (c.before) WriteBytes(path, *c.before);
@@ -207,14 +180,14 @@ TEST(WriteProfileString, ValuesReadBackAsWritten) {
     };
     TempFolder folder;
     for (const Case& c : cases) {
-        ASSERT_TRUE(WriteProfileString(folder.File(), "PLAYLIST", "KEYWORD", c.value));
-        EXPECT_EQ(GetProfileString(folder.File(), "PLAYLIST", "KEYWORD", "0"), c.readBack);
+        ASSERT_TRUE(WriteProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", c.value));
+        EXPECT_EQ(GetProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "0"), c.readBack);
     }
 }
 
 TEST(WriteProfileString, KeepsPermissionBitsAndGivesNewFilesTheUsualMode) {
     TempFolder folder;
-    const std::string path = folder.File();
+    const std::string path = folder.File(Settings::kFileName);
     ASSERT_TRUE(WriteProfileString(path, "PLAYLIST", "KEYWORD", "a"));
     const mode_t mask = umask(022);
     umask(mask);
@@ -232,9 +205,9 @@ TEST(WriteProfileString, WritesThroughALink) {
     TempFolder folder;
     const std::string target = folder.File("real.ini");
     WriteBytes(target, "[PLAYLIST]\nKEYWORD=a\n");
-    fs::create_symlink(target, folder.File());
-    ASSERT_TRUE(WriteProfileString(folder.File(), "PLAYLIST", "KEYWORD", "b"));
-    EXPECT_TRUE(fs::is_symlink(folder.File()));
+    fs::create_symlink(target, folder.File(Settings::kFileName));
+    ASSERT_TRUE(WriteProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "b"));
+    EXPECT_TRUE(fs::is_symlink(folder.File(Settings::kFileName)));
     EXPECT_EQ(ReadBytes(target), "[PLAYLIST]\nKEYWORD=b\n");
 }
 
@@ -243,9 +216,9 @@ TEST(WriteProfileString, RefusedWritesReturnFalseAndLeaveTheFileAsItWas) {
 
     {   // Target path is a folder.
         TempFolder folder;
-        fs::create_directory(folder.File());
-        EXPECT_FALSE(WriteProfileString(folder.File(), "PLAYLIST", "KEYWORD", "new"));
-        EXPECT_TRUE(fs::is_directory(folder.File()));
+        fs::create_directory(folder.File(Settings::kFileName));
+        EXPECT_FALSE(WriteProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "new"));
+        EXPECT_TRUE(fs::is_directory(folder.File(Settings::kFileName)));
         EXPECT_EQ(folder.Entries(), std::vector<std::string>{Settings::kFileName});
     }
     {   // Folder does not exist.
@@ -256,9 +229,9 @@ TEST(WriteProfileString, RefusedWritesReturnFalseAndLeaveTheFileAsItWas) {
     }
     {   // Value that is not UTF-8.
         TempFolder folder;
-        WriteBytes(folder.File(), before);
-        EXPECT_FALSE(WriteProfileString(folder.File(), "PLAYLIST", "KEYWORD", "a\xC0\xAF"));
-        EXPECT_EQ(ReadBytes(folder.File()), before);
+        WriteBytes(folder.File(Settings::kFileName), before);
+        EXPECT_FALSE(WriteProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "a\xC0\xAF"));
+        EXPECT_EQ(ReadBytes(folder.File(Settings::kFileName)), before);
     }
 }
 
@@ -267,7 +240,7 @@ TEST(WriteProfileString, ReadOnlyFileOrFolderRefusesTheWrite) {
     if (!PermissionsAreEnforced(folder)) {
         GTEST_SKIP() << "file permissions do not bind this process (root)";
     }
-    const std::string path = folder.File();
+    const std::string path = folder.File(Settings::kFileName);
     const std::string before = "[PLAYLIST]\r\nKEYWORD=old\r\n";
     WriteBytes(path, before);
 
@@ -289,16 +262,16 @@ TEST(Settings, ReadsAndWritesDIrovedeIniFreshAtEveryCall) {
     TempFolder folder;
     const FixedAppDirectory dir(folder.path().string());
     const Settings settings(dir);
-    EXPECT_EQ(settings.FilePath(), folder.File());
+    EXPECT_EQ(settings.FilePath(), folder.File(Settings::kFileName));
 
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "KEYWORD"), "0");
     EXPECT_TRUE(settings.WriteSetting("PLAYLIST", "KEYWORD", "demo.zorvak.cn"));
     EXPECT_TRUE(settings.WriteSetting("PLAYLIST", "noautorun", "0"));
-    EXPECT_EQ(ReadBytes(folder.File()), "[PLAYLIST]\r\nKEYWORD=demo.zorvak.cn\r\nnoautorun=0\r\n");
+    EXPECT_EQ(ReadBytes(folder.File(Settings::kFileName)), "[PLAYLIST]\r\nKEYWORD=demo.zorvak.cn\r\nnoautorun=0\r\n");
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "KEYWORD"), "demo.zorvak.cn");
 
     // An edit made by hand is seen at the next read.
-    WriteBytes(folder.File(), "[PLAYLIST]\nEXPLORER= 1 \n");
+    WriteBytes(folder.File(Settings::kFileName), "[PLAYLIST]\nEXPLORER= 1 \n");
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "KEYWORD"), "0");
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "EXPLORER"), "1");
 

@@ -7,38 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "store_fixture.h"
+#include "tests/support/program_run.h"
 
 namespace zorvak::test {
 namespace {
-
-struct CtlRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quoted(const std::string& word) {
-    std::string q = "'";
-    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-CtlRun RunCtl(const std::vector<std::string>& args, const TempFolder& scratch) {
-    std::string command = Quoted(ZORVAK_RUNTIME_DIR "/zorvak-ctl");
-    for (const std::string& a : args) command += " " + Quoted(a);
-    const std::string errFile = scratch.File("stderr.txt");
-    command += " 2>" + Quoted(errFile);
-    CtlRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errFile);
-    return run;
-}
 
 using CtlValid = StoreTest;
 
@@ -53,9 +25,7 @@ TEST_F(CtlValid, PrintsTheValidRowsInPlayOrder) {
     Import(ToGbk(utf8), utf8);
     store_.CloseConnection();
 
-    TempFolder scratch;
-    CtlRun run = RunCtl({"valid", "--appdir", folder_.path().string(), "--at", "2024/01/01 12:00:00"},
-                     scratch);
+    ProgramRun run = RunProgram("zorvak-ctl", {"valid", "--appdir", folder_.path().string(), "--at", "2024/01/01 12:00:00"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const std::string expected =
@@ -71,21 +41,21 @@ TEST_F(CtlValid, PrintsTheValidRowsInPlayOrder) {
     EXPECT_EQ(run.out, expected);
 
     // Nothing valid: the header alone.
-    run = RunCtl({"valid", "--appdir", folder_.path().string(), "--at", "2019-01-01"}, scratch);
+    run = RunProgram("zorvak-ctl", {"valid", "--appdir", folder_.path().string(), "--at", "2019-01-01"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, expected.substr(0, expected.find('\n') + 1));
 }
 
 TEST_F(CtlValid, FailsWithOneLineWhenTheStoreCannotBeOpened) {
-    TempFolder empty, scratch;
-    CtlRun run = RunCtl({"valid", "--appdir", empty.path().string()}, scratch);
+    TempFolder empty;
+    ProgramRun run = RunProgram("zorvak-ctl", {"valid", "--appdir", empty.path().string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "");
     ASSERT_FALSE(run.err.empty());
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     EXPECT_FALSE(std::filesystem::exists(empty.path() / "tmpdb.mdb"));
 
-    run = RunCtl({"valid", "--appdir", folder_.path().string(), "--at", "yesterday"}, scratch);
+    run = RunProgram("zorvak-ctl", {"valid", "--appdir", folder_.path().string(), "--at", "yesterday"});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
 }

@@ -13,27 +13,13 @@
 #include "playlist/mkstore/store_schema.h"
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "zorvak-system-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string Path() const { return path_.string() + "/"; }
-
-private:
-    fs::path path_;
-};
+using test::TempFolder;
 
 class ScriptedPower final : public Power {
 public:
