@@ -41,6 +41,12 @@ struct PlaylistRow {
 // Display text of a stored value: "" for null, dates as YYYY/MM/DD HH:MM:SS.
 std::string DisplayText(const StoredValue& value);
 
+// A date-time as the playlist document and the operator write it: year, month
+// and day separated by "/" (or "-"), optionally followed by blanks and a time
+// of day h:m:s; blanks at the edges are ignored; "2019/5/1" is 2019/05/01
+// 00:00:00. nullopt when the text is not such a date or names no real date.
+std::optional<LocalDateTime> ParseDateTimeText(std::string_view text);
+
 // The valid-now selection: the rows whose f_startdate <= now <= f_enddate at
 // the moment it was opened (rows with a missing bound never qualify), in
 // ascending order_sx. It is a snapshot held in memory: an import does not
@@ -53,14 +59,20 @@ public:
     void Close();
     bool IsOpen() const { return open_; }
 
+    // Cursor. First() and Next() throw StoreError when the query is closed;
+    // Next() past the last row leaves the cursor where it is. Eof()
+    // is true past the last row, for an empty selection and when closed.
+    // RecordCount() is 0 when closed.
     void First();
     void Next();
     bool Eof() const;
     int RecordCount() const;
 
-    // The current row's column by name. Throw StoreError when the query is
-    // closed, past its end, or the column is unknown. Null reads as "" / 0;
-    // FieldInteger throws when the value is not a whole number.
+    // The current row's column by name (letters compared without case). Throw
+    // StoreError when the query is closed, past its end, or the column is
+    // unknown. FieldText gives DisplayText() of the value (null reads as "").
+    // FieldInteger: null reads as 0; a value that is not a whole number in the
+    // range of int (a date, a text other than a decimal whole number) throws.
     std::string FieldText(std::string_view column) const;
     int FieldInteger(std::string_view column) const;
 
@@ -107,8 +119,8 @@ public:
     // in the ANSI code page. utf8Text, when given, is the same document as the
     // server sent it; a document that declares UTF-8 or no encoding is parsed
     // from it. All or nothing: on any failure the table is left as it was.
-    // Never throws.
-    void ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+    // Never throws. True when the table now holds the document's items.
+    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
     // True while an import is rewriting the table.
     bool IsImporting() const { return importing_; }
 

@@ -1,0 +1,346 @@
+#include "core/settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/text_encoding.h"
+
+// The file is kept in the ANSI code page. Each line is decoded to UTF-8 before
+// it is looked at, so that a double-byte character whose second byte happens to
+// be "[", "]" or "=" is never taken for punctuation; lines that are not
+// rewritten go back to disk as the bytes they were read as.
+
+namespace zorvak {
+namespace {
+
+// GetPrivateProfileString fills a buffer of 2,048 characters.
+constexpr std::size_t kMaxValueBytes = 2047;
+
+// Line ending of a file that has none yet: the one the Windows profile
+// functions write, so the file is the same on both targets.
+constexpr std::string_view kNewFileLineEnding = "\r\n";
+
+struct Line {
+    std::string text;    // raw bytes without the line ending
+    std::string ending;  // "\r\n", "\n" or empty for a last line without one
+};
+
+std::vector<Line> SplitLines(const std::string& bytes) {
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t newline = bytes.find('\n', start);
+        if (newline == std::string::npos) {
+            lines.push_back({bytes.substr(start), ""});
+            break;
+        }
+        std::size_t end = newline;
+        if (end > start && bytes[end - 1] == '\r') --end;
+        lines.push_back({bytes.substr(start, end - start), bytes.substr(end, newline + 1 - end)});
+        start = newline + 1;
+    }
+    return lines;
+}
+
+std::string JoinLines(const std::vector<Line>& lines) {
+    std::string bytes;
+    for (const Line& line : lines) bytes += line.text + line.ending;
+    return bytes;
+}
+
+std::string_view Trim(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t\r\v\f";
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// Names are compared in UTF-8 with ASCII letters folded.
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+struct ParsedLine {
+    enum Kind { kBlank, kComment, kSection, kKey, kOther } kind = kBlank;
+    std::string name;   // section or key name, trimmed, UTF-8
+    std::string value;  // key value, trimmed, UTF-8
+};
+
+ParsedLine Parse(const Line& line) {
+    const std::string utf8 = AnsiToUtf8(line.text);
+    const std::string_view text = Trim(utf8);
+    ParsedLine parsed;
+    if (text.empty()) return parsed;
+    if (text.front() == ';') {
+        parsed.kind = ParsedLine::kComment;
+        return parsed;
+    }
+    if (text.front() == '[') {
+        const std::size_t close = text.rfind(']');
+        if (close != std::string_view::npos) {
+            parsed.kind = ParsedLine::kSection;
+            parsed.name = Trim(text.substr(1, close - 1));
+            return parsed;
+        }
+    }
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        parsed.kind = ParsedLine::kOther;
+        return parsed;
+    }
+    parsed.kind = ParsedLine::kKey;
+    parsed.name = Trim(text.substr(0, equals));
+    parsed.value = Trim(text.substr(equals + 1));
+    return parsed;
+}
+
+// Where a key lives in the file: the first section of that name and, in it,
+// the first key of that name.
+struct Location {
+    std::optional<std::size_t> section;  // index of the section's header line
+    std::optional<std::size_t> key;      // index of the key's line
+    std::string value;                   // the key's value, trimmed, UTF-8
+    std::size_t insertAt = 0;            // where a new key line of the section goes
+};
+
+Location Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+    Location location;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ParsedLine parsed = Parse(lines[i]);
+        if (parsed.kind == ParsedLine::kSection) {
+            if (location.section) break;  // the end of the section
+            if (SameName(parsed.name, section)) {
+                location.section = i;
+                location.insertAt = i + 1;
+            }
+            continue;
+        }
+        if (!location.section) continue;
+        if (parsed.kind == ParsedLine::kKey || parsed.kind == ParsedLine::kOther) {
+            // After the last line with content: blank lines and comments that
+            // end the section stay after the new key.
+            location.insertAt = i + 1;
+        }
+        if (parsed.kind == ParsedLine::kKey && !location.key && SameName(parsed.name, key)) {
+            location.key = i;
+            location.value = std::move(parsed.value);
+        }
+    }
+    return location;
+}
+
+// One pair of matching quotes around the whole value is removed.
+std::string_view StripQuotes(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// At most kMaxValueBytes bytes of ANSI text, never half a double-byte character.
+std::string LimitLength(std::string_view utf8) {
+    const std::optional<std::string> ansi = Utf8ToAnsi(utf8);
+    if (!ansi || ansi->size() <= kMaxValueBytes) return std::string(utf8);
+    std::size_t end = 0;
+    while (end < ansi->size()) {
+        const bool lead = static_cast<unsigned char>((*ansi)[end]) >= 0x81;
+        const std::size_t width = lead ? 2 : 1;
+        if (end + width > kMaxValueBytes) break;
+        end += width;
+    }
+    return AnsiToUtf8(std::string_view(*ansi).substr(0, end));
+}
+
+enum class ReadResult { kRead, kMissing, kFailed };
+
+ReadResult ReadFile(const std::string& path, std::string& bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+    struct stat info {};
+    ReadResult result = ReadResult::kRead;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) result = ReadResult::kFailed;
+    char buffer[8192];
+    while (result == ReadResult::kRead) {
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            bytes.append(buffer, static_cast<std::size_t>(count));
+        } else if (count == 0) {
+            break;
+        } else if (errno != EINTR) {
+            result = ReadResult::kFailed;
+        }
+    }
+    close(fd);
+    return result;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// Puts bytes at path in one step: a temporary file in the same folder is
+// written, flushed and renamed over the old file, so path always holds either
+// the old or the new content. The new file gets keepMode when given, else the
+// mode a newly created file gets (0666 less the umask).
+bool ReplaceFile(const std::string& path, const std::string& bytes,
+                 std::optional<mode_t> keepMode) {
+    static std::atomic<unsigned> counter{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, bytes);
+    if (ok && keepMode) ok = fchmod(fd, *keepMode) == 0;
+    if (ok) ok = fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    if (ok) ok = rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        fsync(folderFd);
+        close(folderFd);
+    }
+    return true;
+}
+
+bool WriteProfileStringUnguarded(std::string path, const std::string& section,
+                                 const std::string& key, const std::string& value) {
+    const std::optional<std::string> ansiSection = Utf8ToAnsi(section);
+    const std::optional<std::string> ansiKey = Utf8ToAnsi(key);
+    const std::optional<std::string> ansiValue = Utf8ToAnsi(value);
+    if (!ansiSection || !ansiKey || !ansiValue) return false;
+
+    // A settings file that is a link is written where the link points.
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        char resolved[PATH_MAX];
+        if (realpath(path.c_str(), resolved) == nullptr) return false;
+        path = resolved;
+    }
+
+    std::string bytes;
+    const ReadResult read = ReadFile(path, bytes);
+    if (read == ReadResult::kFailed) return false;
+    std::optional<mode_t> keepMode;
+    if (read == ReadResult::kRead) {
+        // Renaming over a read-only file would succeed; the profile functions refuse.
+        if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+        if (stat(path.c_str(), &info) != 0) return false;
+        keepMode = info.st_mode & 07777;
+    }
+
+    std::vector<Line> lines = SplitLines(bytes);
+    std::string ending(kNewFileLineEnding);
+    for (const Line& line : lines) {
+        if (!line.ending.empty()) {
+            ending = line.ending;
+            break;
+        }
+    }
+    const auto endLineBefore = [&](std::size_t index) {
+        if (index > 0 && lines[index - 1].ending.empty()) lines[index - 1].ending = ending;
+    };
+
+    std::string keyLine = *ansiKey + "=" + *ansiValue;
+    const Location location = Locate(lines, section, key);
+    if (location.key) {
+        lines[*location.key].text = std::move(keyLine);
+    } else if (location.section) {
+        endLineBefore(location.insertAt);
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(location.insertAt),
+                     Line{std::move(keyLine), ending});
+    } else {
+        endLineBefore(lines.size());
+        lines.push_back({"[" + *ansiSection + "]", ending});
+        lines.push_back({std::move(keyLine), ending});
+    }
+    return ReplaceFile(path, JoinLines(lines), keepMode);
+}
+
+}  // namespace
+
+std::string GetProfileString(const std::string& path, const std::string& section,
+                             const std::string& key, const std::string& defaultValue) {
+    try {
+        std::string bytes;
+        if (ReadFile(path, bytes) != ReadResult::kRead) return defaultValue;
+        const Location location = Locate(SplitLines(bytes), section, key);
+        if (!location.key) return defaultValue;
+        return LimitLength(StripQuotes(location.value));
+    } catch (...) {
+        return defaultValue;
+    }
+}
+
+bool WriteProfileString(const std::string& path, const std::string& section,
+                        const std::string& key, const std::string& value) {
+    try {
+        return WriteProfileStringUnguarded(path, section, key, value);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string Settings::ReadSetting(const std::string& section, const std::string& key) const {
+    try {
+        return GetProfileString(FilePath(), section, key, "0");
+    } catch (...) {
+        return "0";
+    }
+}
+
+bool Settings::WriteSetting(const std::string& section, const std::string& key,
+                            const std::string& value) const {
+    try {
+        return WriteProfileString(FilePath(), section, key, value);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string Settings::FilePath() const { return dir_.Path() + kFileName; }
+
+std::string TrimBlanks(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    const auto blank = [&](std::size_t i) { return static_cast<unsigned char>(text[i]) <= 32; };
+    while (first < last && blank(first)) ++first;
+    while (last > first && blank(last - 1)) --last;
+    return text.substr(first, last - first);
+}
+
+}  // namespace zorvak

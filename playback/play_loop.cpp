@@ -1,0 +1,158 @@
+#include "playback/play_loop.h"
+
+#include <utility>
+
+#include "playlist/media_download.h"
+
+namespace zorvak {
+
+namespace {
+
+constexpr const char* kTypeImage = "10";
+constexpr const char* kTypeVideo = "20";
+constexpr const char* kTypeWebPage = "30";
+
+}  // namespace
+
+PlayLoop::PlayLoop(Deps deps) : d_(std::move(deps)) {}
+
+void PlayLoop::btnPlayOnceClick() {
+    d_.flags.KeepPlaying = true;
+    d_.flags.RepeatList = false;
+    RunPlaylist();
+}
+
+void PlayLoop::btnReplayPlayListClick() {
+    if (d_.minimise) d_.minimise();
+    if (TrimBlanks(d_.settings.ReadSetting(Settings::kSection, "EXPLORER")) == "1" &&
+        d_.shell.IsProcessRunning("explorer.exe"))
+        d_.shell.KillExplorer();
+    d_.flags.KeepPlaying = true;
+    d_.flags.RepeatList = true;
+    d_.flags.PlayActive = true;
+    RunPlaylist();
+}
+
+void PlayLoop::RunPlaylist() {
+    d_.flags.PlayActive = true;
+    if (!d_.store.IsConnected()) {
+        d_.flags.PlayActive = false;
+        return;
+    }
+    ValidNowQuery& list = d_.store.PlayList();
+    try {
+        list.Close();
+        list.Open();
+    } catch (...) {
+        d_.flags.PlayActive = false;
+        return;
+    }
+    if (!(list.RecordCount() > 0)) {
+        d_.flags.PlayActive = false;
+        return;
+    }
+
+    d_.chrome.SetDesktopChrome(false);
+    list.First();
+    while (!list.Eof() && d_.flags.KeepPlaying) {
+        try {
+            ProcessRow();
+        } catch (...) {
+            // The recovery itself is not guarded: an error here ends the run
+            // and goes to the caller, with the chrome still hidden.
+            list.Next();
+            d_.pump.Pump();
+            if (d_.flags.RepeatList && list.Eof()) Wrap(false);
+        }
+    }
+    d_.chrome.SetDesktopChrome(true);
+}
+
+void PlayLoop::Wrap(bool finalPump) {
+    ValidNowQuery& list = d_.store.PlayList();
+    if (!d_.store.IsImporting()) {
+        list.Close();
+        list.Open();
+    } else {
+        d_.pump.Pump();
+    }
+    list.First();
+    if (finalPump) d_.pump.Pump();
+}
+
+void PlayLoop::ProcessRow() {
+    ValidNowQuery& list = d_.store.PlayList();
+
+    while (d_.store.IsImporting()) {
+        d_.pump.Pump();
+        if (d_.sleep) d_.sleep(kImportWaitMs);
+    }
+
+    // A skipped row pumps nothing and does not wrap.
+    {
+        std::string url = list.FieldText("listurl");
+        std::string fileName = list.FieldText("f_filename");
+        if (url.empty() || fileName.empty() || !IsAcceptableCacheName(fileName)) {
+            list.Next();
+            return;
+        }
+
+        // Kept for the whole row: the only value not re-read after a pump.
+        const std::string cachePath = MediaCachePath(d_.appDir, fileName);
+
+        if (list.FieldInteger("online_play") == 0 && !CacheFileExists(cachePath)) {
+            bool skip = false;
+            try {
+                skip = !(d_.connectivity.IsOnline() && d_.download(fileName, url));
+            } catch (...) {
+                // Played all the same: the presenter finds no file and returns.
+                skip = false;
+            }
+            if (skip) {
+                list.Next();
+                return;
+            }
+        }
+
+        // Three tests one after the other, each reading the type afresh: a
+        // nested handler may have moved the cursor while an item was shown.
+        if (list.FieldText("f_lx") == kTypeVideo) {
+            if (list.FieldInteger("online_play") == 0) {
+                int seconds = list.FieldInteger("play_time");
+                d_.presenters.PlayVideo(cachePath, seconds, 0);
+            } else {
+                std::string location = list.FieldText("listurl");
+                int seconds = list.FieldInteger("play_time");
+                d_.presenters.PlayVideo(location, seconds, 1);
+            }
+        }
+        if (list.FieldText("f_lx") == kTypeImage) {
+            if (list.FieldInteger("online_play") == 0) {
+                int seconds = list.FieldInteger("play_time");
+                d_.presenters.ShowImage(cachePath, seconds, 0);
+            } else {
+                std::string location = list.FieldText("listurl");
+                int seconds = list.FieldInteger("play_time");
+                d_.presenters.ShowImage(location, seconds, 1);
+            }
+        }
+        if (list.FieldText("f_lx") == kTypeWebPage) {
+            if (list.FieldInteger("online_play") != 0) {
+                std::string location = list.FieldText("listurl");
+                int seconds = list.FieldInteger("play_time");
+                d_.presenters.ShowWebPage(location, seconds, 1);
+            } else {
+                // A local page is shown from its cache file, like pictures
+                // and videos.
+                int seconds = list.FieldInteger("play_time");
+                d_.presenters.ShowWebPage(cachePath, seconds, 0);
+            }
+        }
+    }
+
+    list.Next();
+    d_.pump.Pump();
+    if (d_.flags.RepeatList && list.Eof()) Wrap(true);
+}
+
+}  // namespace zorvak

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/app_directory.h"
+#include "core/event_pump.h"
+#include "core/play_flags.h"
+#include "core/settings.h"
+#include "platform/platform.h"
+#include "playback/presenters.h"
+#include "playlist/store.h"
+
+namespace zorvak {
+
+// The play loop and the two play handlers of the control window. Needs no
+// display: everything it acts on is handed in.
+//
+// A run walks the valid-now selection of the store in play order and hands
+// each row to the presenter of its type; presenter calls are modal and run
+// nested handlers (Esc, the watchdog, the playlist refresh, a second run) while
+// an item is on screen. Those handlers steer the run through the flags only,
+// and the loop re-reads every field from the current row at the moment it
+// needs it, since a nested handler may have moved the cursor.
+class PlayLoop {
+public:
+    // DownloadMediaFile(fileName, url): see MediaDownloader.
+    using DownloadFn = std::function<bool(const std::string& fileName, const std::string& url)>;
+    // Waits the given milliseconds without serving events.
+    using SleepFn = std::function<void(int milliseconds)>;
+
+    struct Deps {
+        PlayFlags& flags;
+        PlaylistStore& store;
+        Presenters& presenters;
+        DesktopChrome& chrome;
+        ShellControl& shell;
+        Connectivity& connectivity;
+        EventPump& pump;
+        const Settings& settings;
+        const AppDirectory& appDir;
+        DownloadFn download;
+        // Minimises the application (the control window goes to the tray).
+        std::function<void()> minimise;
+        SleepFn sleep;
+    };
+
+    explicit PlayLoop(Deps deps);
+
+    // One run over the valid rows; the caller sets KeepPlaying and RepeatList
+    // beforehand. Returns when the run ends. Errors of single rows are
+    // swallowed; an error of the loop's own recovery after such an error ends
+    // the run and is thrown, the desktop chrome staying hidden.
+    void RunPlaylist();
+
+    // Play once: KeepPlaying set, RepeatList clear, then a run. Neither
+    // minimises nor touches the shell.
+    void btnPlayOnceClick();
+
+    // Play in a loop (also start-up and the watchdog): minimise, end the shell
+    // when EXPLORER is "1" and it runs, set all three flags, then a run.
+    void btnReplayPlayListClick();
+
+    // How long a row waits, per round, while an import rewrites the table.
+    static constexpr int kImportWaitMs = 5000;
+
+private:
+    void ProcessRow();
+    // After the last row in loop play: the selection made afresh (unless an
+    // import is under way), back to the first row.
+    void Wrap(bool finalPump);
+
+    Deps d_;
+};
+
+}  // namespace zorvak

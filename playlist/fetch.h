@@ -1,0 +1,97 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/settings.h"
+#include "platform/platform.h"
+#include "playlist/http_client.h"
+#include "playlist/store.h"
+
+namespace zorvak {
+
+// The playlist server's address, host[:port]: the environment variable
+// ZORVAK_PLAYLIST_SERVER when it is set and not blank, otherwise the address
+// built in (CMake cache variable ZORVAK_PLAYLIST_SERVER, plain HTTP on port 80).
+std::string PlaylistServerAddress();
+
+// The keyword's ANSI bytes as they go into the request line: every byte as it
+// is, except those that cannot stand in a request line or would end the query,
+// which are percent-encoded: blank and the other control characters (0x00 to
+// 0x20, 0x7F) and "#". "%" and "+" go out as typed, so the server decodes
+// exactly what it would decode from a client that sends the bytes unencoded.
+std::string EncodeKeywordForUrl(std::string_view ansiKeyword);
+
+// "http://" + server + "/getplaylist.php?hostname=" + the keyword (UTF-8 as
+// the edit box holds it) in the ANSI code page, encoded as above.
+std::string PlaylistUrl(const std::string& server, const std::string& keyword);
+
+// How one fetch ended.
+enum class FetchOutcome {
+    kOffline,           // no connection: nothing done, the keyword not even saved
+    kStoreClosed,       // the keyword saved (when not blank); no request sent
+    kOfflineAfterSave,  // the connection went between saving and sending
+    kBusy,              // the shared client was in use by another request
+    kNoAnswer,          // the request failed (connection, status, redirects, time limit)
+    kNotUtf8,           // the answer is not valid UTF-8
+    kBlankAnswer,       // the answer, trimmed, is empty
+    kUnchanged,         // the answer equals the memo (both trimmed)
+    kImported,          // the memo shows the new text and the table holds its items
+    kImportFailed,      // the memo shows the new text; the import refused it, table unchanged
+};
+
+struct FetchResult {
+    FetchOutcome outcome = FetchOutcome::kOffline;
+    std::string url;     // the URL requested ("" when none was)
+    std::string detail;  // what the HTTP client said for kNoAnswer/kBusy
+};
+
+// One line saying how a fetch ended ("offline", "no answer: HTTP 404", ...).
+std::string DescribeFetch(const FetchResult& result);
+
+// The playlist fetch (the button "下载播放数据") and the 60-second refresh
+// tick, without any window: the control window hands in its keyword edit box
+// and its memo as callbacks. Texts through the callbacks are UTF-8; the memo
+// holds the answer converted to the ANSI code page and shown as Unicode,
+// followed by a line break.
+class PlaylistFetch {
+public:
+    struct Window {
+        std::function<std::string()> keywordText;  // edPlayUrl
+        std::function<std::string()> memoText;     // mmTmp
+        std::function<void(const std::string&)> setMemoText;
+    };
+
+    PlaylistFetch(Connectivity& connectivity, const Settings& settings, PlaylistStore& store,
+                  HttpClient& client, Window window, std::string server);
+
+    // The fetch:
+    //  1. offline: stop;
+    //  2. the keyword, trimmed, not empty: save it unchanged as KEYWORD;
+    //  3. store connection closed: stop;
+    //  4. offline: stop;
+    //  5. HttpGetText of the playlist URL with the keyword unchanged;
+    //  6. the answer, trimmed, empty: stop;
+    //  7. the memo, trimmed, equal to the answer, trimmed: stop;
+    //  8. the memo replaced by the answer;
+    //  9. ImportPlaylist(answer).
+    // Trimming removes leading and trailing characters of code 32 or lower.
+    FetchResult btnDownPlayListClick();
+
+    // The refresh tick: nothing when offline, otherwise the fetch; nothing
+    // that escapes the fetch goes further.
+    void timGetPlayListTimer();
+
+    const std::string& Server() const { return server_; }
+
+private:
+    Connectivity& connectivity_;
+    const Settings& settings_;
+    PlaylistStore& store_;
+    HttpClient& client_;
+    Window window_;
+    std::string server_;
+};
+
+}  // namespace zorvak

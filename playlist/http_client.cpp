@@ -1,0 +1,434 @@
+#include "playlist/http_client.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/text_encoding.h"
+
+namespace zorvak {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+CURLM* Multi(void* p) { return static_cast<CURLM*>(p); }
+CURL* Easy(void* p) { return static_cast<CURL*>(p); }
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(s[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+std::string_view TrimLine(std::string_view s) {
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    return s;
+}
+
+struct CurlUrl {
+    CURLU* h = curl_url();
+    ~CurlUrl() { curl_url_cleanup(h); }
+    std::string Get(CURLUPart part, unsigned flags = 0) const {
+        char* out = nullptr;
+        if (curl_url_get(h, part, &out, flags) != CURLUE_OK || !out) return {};
+        std::string s(out);
+        curl_free(out);
+        return s;
+    }
+};
+
+// The parts of a request URL the client needs for its own headers.
+struct Target {
+    std::string scheme;
+    std::string hostHeader;  // host, plus ":port" unless the scheme's default
+    std::string host;        // for cookies
+    std::string path;        // without the query, for cookies
+};
+
+bool ParseTarget(const std::string& url, Target& t) {
+    CurlUrl u;
+    if (curl_url_set(u.h, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return false;
+    t.scheme = u.Get(CURLUPART_SCHEME);
+    for (auto& c : t.scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (t.scheme != "http" && t.scheme != "https") return false;
+    t.host = u.Get(CURLUPART_HOST);
+    if (t.host.empty()) return false;
+    std::string port = u.Get(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    std::string defaultPort = t.scheme == "https" ? "443" : "80";
+    t.hostHeader = t.host;
+    if (!port.empty() && port != defaultPort) t.hostHeader += ":" + port;
+    t.path = u.Get(CURLUPART_PATH);
+    if (t.path.empty()) t.path = "/";
+    return true;
+}
+
+// location resolved against base; empty when it cannot be.
+std::string Resolve(const std::string& base, const std::string& location) {
+    CurlUrl u;
+    if (curl_url_set(u.h, CURLUPART_URL, base.c_str(), 0) != CURLUE_OK) return {};
+    if (curl_url_set(u.h, CURLUPART_URL, location.c_str(), CURLU_URLENCODE | CURLU_ALLOW_SPACE) !=
+        CURLUE_OK)
+        return {};
+    return u.Get(CURLUPART_URL);
+}
+
+const char* FailureText(HttpFailure f) {
+    switch (f) {
+        case HttpFailure::kNone: return "";
+        case HttpFailure::kBusy: return "another request of this client is under way";
+        case HttpFailure::kBadUrl: return "the URL cannot be requested";
+        case HttpFailure::kConnect: return "no connection";
+        case HttpFailure::kStalled: return "the answer stalled";
+        case HttpFailure::kTransfer: return "the transfer failed";
+        case HttpFailure::kStatus: return "the server answered with an error status";
+        case HttpFailure::kTooManyRedirects: return "too many redirects";
+        case HttpFailure::kRedirectRefused: return "a redirect while redirects are off";
+        case HttpFailure::kAborted: return "the body was refused";
+    }
+    return "";
+}
+
+}  // namespace
+
+// State of one request on the wire (one hop of a redirect chain).
+struct HttpClient::Transfer {
+    HttpClient* client = nullptr;
+    bool head = false;
+    const BodySink* sink = nullptr;
+    std::string* body = nullptr;
+    std::string url;
+    Target target;
+
+    int status = 0;
+    std::string location;  // Location header of the current answer
+    bool connected = false;
+    bool progress = false;
+    bool sinkRefused = false;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    bool IsRedirect() const {
+        if (status == 304) return false;
+        if (status >= 300 && status < 400) return true;
+        return client->followRedirects_ && !location.empty();
+    }
+    bool Delivers() const { return status >= 200 && status < 300 && !IsRedirect(); }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* userp) {
+        auto* t = static_cast<Transfer*>(userp);
+        size_t n = size * count;
+        std::string_view line(data, n);
+        t->progress = true;
+        if (StartsWithNoCase(line, "HTTP/")) {
+            // A new answer (an interim 1xx is followed by the final one).
+            auto sp = line.find(' ');
+            t->status = sp == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(sp + 1, 3)).c_str());
+            t->location.clear();
+        } else if (StartsWithNoCase(line, "Location:")) {
+            t->location = std::string(TrimLine(line.substr(9)));
+        } else if (StartsWithNoCase(line, "Set-Cookie:")) {
+            t->client->cookies_.Store(TrimLine(line.substr(11)), t->target.host, t->target.path);
+        }
+        return n;
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* userp) {
+        auto* t = static_cast<Transfer*>(userp);
+        size_t n = size * count;
+        t->progress = true;
+        if (!t->Delivers()) return n;  // the body of a redirect or an error: dropped
+        if (t->sink) {
+            if (!(*t->sink)(std::string_view(data, n))) {
+                t->sinkRefused = true;
+                return 0;
+            }
+        } else {
+            t->body->append(data, n);
+        }
+        return n;
+    }
+
+    static int OnConnected(void* userp, char*, char*, int, int) {
+        auto* t = static_cast<Transfer*>(userp);
+        t->connected = true;
+        t->progress = true;
+        return CURL_PREREQFUNC_OK;
+    }
+};
+
+HttpClient::HttpClient(EventPump& pump) : pump_(pump) {
+    GlobalInit();
+    multi_ = curl_multi_init();
+    easy_ = curl_easy_init();
+}
+
+HttpClient::~HttpClient() {
+    if (easy_) curl_easy_cleanup(Easy(easy_));
+    if (multi_) curl_multi_cleanup(Multi(multi_));
+}
+
+HttpResponse HttpClient::Get(const std::string& url) { return Run(url, false, nullptr); }
+
+HttpResponse HttpClient::Get(const std::string& url, const BodySink& sink) {
+    return Run(url, false, &sink);
+}
+
+HttpResponse HttpClient::Head(const std::string& url) { return Run(url, true, nullptr); }
+
+HttpResponse HttpClient::Run(const std::string& url, bool head, const BodySink* sink) {
+    HttpResponse r;
+    r.finalUrl = url;
+    if (busy_) {
+        r.failure = HttpFailure::kBusy;
+        r.error = FailureText(r.failure);
+        return r;
+    }
+    if (!multi_ || !easy_) {
+        r.failure = HttpFailure::kTransfer;
+        r.error = "libcurl could not be set up";
+        return r;
+    }
+    busy_ = true;
+    struct BusyReset {
+        bool& flag;
+        ~BusyReset() { flag = false; }
+    } reset{busy_};
+
+    std::string current = url;
+    while (true) {
+        Transfer t;
+        t.client = this;
+        t.head = head;
+        t.sink = sink;
+        t.body = &r.body;
+        t.url = current;
+        r.body.clear();
+        r.finalUrl = current;
+        if (!ParseTarget(current, t.target)) {
+            r.failure = HttpFailure::kBadUrl;
+            r.error = "bad URL: " + current;
+            return r;
+        }
+        ++r.requests;
+        std::string error;
+        HttpFailure f = Perform(t, error);
+        r.status = t.status;
+        if (f != HttpFailure::kNone) {
+            r.failure = f;
+            r.error = error.empty() ? FailureText(f) : error;
+            return r;
+        }
+        curl_off_t length = -1;
+        curl_easy_getinfo(Easy(easy_), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        r.contentLength = length >= 0 ? std::optional<std::int64_t>(length) : std::nullopt;
+
+        if (t.IsRedirect()) {
+            r.body.clear();
+            r.contentLength.reset();
+            if (!followRedirects_) {
+                r.failure = HttpFailure::kRedirectRefused;
+                r.error = "HTTP " + std::to_string(t.status) + " redirect not followed";
+                return r;
+            }
+            if (r.requests >= kMaxRequestsPerCall) {
+                r.failure = HttpFailure::kTooManyRedirects;
+                r.error = "more than " + std::to_string(kMaxRequestsPerCall - 1) + " redirects";
+                return r;
+            }
+            std::string next;
+            char* curlTarget = nullptr;
+            if (t.status >= 300 && t.status < 400 &&
+                curl_easy_getinfo(Easy(easy_), CURLINFO_REDIRECT_URL, &curlTarget) == CURLE_OK &&
+                curlTarget)
+                next = curlTarget;
+            else if (!t.location.empty())
+                next = Resolve(current, t.location);
+            if (next.empty()) {
+                r.failure = HttpFailure::kStatus;
+                r.error = "HTTP " + std::to_string(t.status) + " without a usable Location";
+                return r;
+            }
+            current = next;
+            continue;
+        }
+        if (t.status < 200 || t.status >= 300) {
+            r.body.clear();
+            r.failure = HttpFailure::kStatus;
+            r.error = "HTTP " + std::to_string(t.status);
+            return r;
+        }
+        return r;
+    }
+}
+
+HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
+    CURL* easy = Easy(easy_);
+    CURLM* multi = Multi(multi_);
+
+    // The header list starts with an empty "Host:" so libcurl adds no Host line
+    // of its own; our Host then goes out in its place in this order. Without
+    // CURLOPT_USERAGENT libcurl sends no User-Agent, and our Accept replaces
+    // its default one. Cookies are ours (libcurl's engine would put its
+    // Cookie line before the custom headers), so Cookie is the last line.
+    std::vector<std::string> lines = {
+        "Host:",
+        "Content-Type: text/html",
+        "Host: " + t.target.hostHeader,
+        "Accept: text/html, */*",
+        "User-Agent: " + userAgent_,
+    };
+    std::string cookie = cookies_.HeaderFor(t.target.host, t.target.path, t.target.scheme == "https");
+    if (!cookie.empty()) lines.push_back("Cookie: " + cookie);
+    curl_slist* headers = nullptr;
+    for (const auto& l : lines) headers = curl_slist_append(headers, l.c_str());
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerGuard(headers,
+                                                                           &curl_slist_free_all);
+
+    curl_easy_setopt(easy, CURLOPT_URL, t.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy, whatever the environment says
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    if (t.head) {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    }
+    // The limits are kept below, outside the time spent in the pump; libcurl's
+    // own connect limit is pushed out of the way.
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 24L * 3600 * 1000);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::OnConnected);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorBuffer);
+
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+        error = "libcurl refused the request";
+        return HttpFailure::kTransfer;
+    }
+    struct Detach {
+        CURLM* multi;
+        CURL* easy;
+        ~Detach() {
+            curl_multi_remove_handle(multi, easy);
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+            curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+        }
+    } detach{multi, easy};
+
+    Clock::duration waited{};  // time without progress, outside the pump
+    CURLcode result = CURLE_OK;
+    while (true) {
+        auto begin = Clock::now();
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        bool done = false;
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
+                done = true;
+                result = msg->data.result;
+            }
+        }
+        if (done) break;
+        milliseconds limit = t.connected ? stallLimit_ : connectLimit_;
+        auto left = std::chrono::duration_cast<milliseconds>(limit - waited);
+        int wait = static_cast<int>(std::clamp<milliseconds>(left, milliseconds(1), kPumpInterval).count());
+        curl_multi_poll(multi, nullptr, 0, wait, nullptr);
+        waited += Clock::now() - begin;
+        if (t.progress) {
+            t.progress = false;
+            waited = {};
+        }
+        limit = t.connected ? stallLimit_ : connectLimit_;
+        if (waited >= limit) {
+            if (t.connected) {
+                error = "no data for " + std::to_string(limit.count()) + " ms";
+                return HttpFailure::kStalled;
+            }
+            error = "no connection within " + std::to_string(limit.count()) + " ms";
+            return HttpFailure::kConnect;
+        }
+        pump_.Pump();
+    }
+
+    if (result == CURLE_OK) return HttpFailure::kNone;
+    error = t.errorBuffer[0] ? t.errorBuffer : curl_easy_strerror(result);
+    switch (result) {
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            return HttpFailure::kBadUrl;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+            return HttpFailure::kConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+            return t.connected ? HttpFailure::kStalled : HttpFailure::kConnect;
+        case CURLE_WRITE_ERROR:
+            return t.sinkRefused ? HttpFailure::kAborted : HttpFailure::kTransfer;
+        default:
+            return HttpFailure::kTransfer;
+    }
+}
+
+HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcept {
+    HttpText text;
+    try {
+        client.SetFollowRedirects(true);
+        client.SetUserAgent(kFetchUserAgent);
+        HttpResponse r = client.Get(url);
+        if (!r.ok()) {
+            text.failure = r.failure;
+            text.error = r.error;
+            return text;
+        }
+        std::optional<std::string> ansi = Utf8ToAnsi(r.body);
+        if (!ansi) {
+            text.notUtf8 = true;
+            text.error = "the answer is not valid UTF-8";
+            return text;
+        }
+        text.ansi = std::move(*ansi);
+        text.utf8 = std::move(r.body);
+    } catch (...) {
+        text = HttpText{};
+        text.failure = HttpFailure::kTransfer;
+        text.error = "out of memory";
+    }
+    return text;
+}
+
+std::optional<std::string> HostHeaderFor(const std::string& url) {
+    GlobalInit();
+    Target t;
+    if (!ParseTarget(url, t)) return std::nullopt;
+    return t.hostHeader;
+}
+
+std::string HttpGetText(HttpClient& client, const std::string& url) noexcept {
+    return HttpGetTextDetailed(client, url).ansi;
+}
+
+}  // namespace zorvak

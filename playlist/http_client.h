@@ -1,0 +1,144 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/event_pump.h"
+#include "playlist/cookie_jar.h"
+
+namespace zorvak {
+
+enum class HttpFailure {
+    kNone,
+    kBusy,              // a request of this client was already under way
+    kBadUrl,            // the URL cannot be requested (malformed, not http/https)
+    kConnect,           // name not resolved, connection refused or not opened in time
+    kStalled,           // the answer stopped arriving for longer than the stall limit
+    kTransfer,          // the connection broke or the answer was malformed
+    kStatus,            // the final answer's status is not 2xx (304 included)
+    kTooManyRedirects,  // a fifteenth redirect arrived
+    kRedirectRefused,   // a 3xx answer while redirects are off
+    kAborted,           // the body sink refused the data
+};
+
+// What a request gave.
+struct HttpResponse {
+    HttpFailure failure = HttpFailure::kNone;
+    int status = 0;            // status of the last answer received; 0 when none
+    std::string finalUrl;      // the URL the last answer came from
+    std::string body;          // body of the final answer (only when no sink was given)
+    std::optional<std::int64_t> contentLength;  // as the final answer announced it
+    int requests = 0;          // requests sent by this call (redirects included)
+    std::string error;         // one line saying what went wrong; empty on success
+
+    bool ok() const { return failure == HttpFailure::kNone; }
+};
+
+// The client's HTTP/1.1 connection to the playlist server and the online
+// pictures, on libcurl. One request at a time; while a request waits on the
+// network the event pump runs at least every 250 ms, so any handler may run
+// in the middle of it (a second request started from there fails at once).
+//
+// Every request goes on the wire as
+//
+//     GET <path and query as given> HTTP/1.1
+//     Content-Type: text/html
+//     Host: <host>[:<port> unless the scheme's default]
+//     Accept: text/html, */*
+//     User-Agent: <UserAgent()>
+//     Cookie: <cookies held for this host and path>      (only when there are some)
+//
+// and with no other header. Redirects: interim 1xx answers are skipped; a 2xx
+// answer is the result; a 3xx other than 304, and any answer carrying a
+// Location header, sends the same request to the (resolved) location while
+// fewer than 15 requests have gone out; 304 and every other status fail. With
+// redirects off a 3xx answer fails and a 2xx answer is the result even when it
+// carries a Location header. Set-Cookie headers of every answer are kept for
+// the client's life.
+class HttpClient {
+public:
+    static constexpr const char* kInitialUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+    static constexpr int kMaxRequestsPerCall = 15;
+    static constexpr std::chrono::milliseconds kPumpInterval{100};
+    static constexpr std::chrono::milliseconds kDefaultConnectLimit{30'000};
+    static constexpr std::chrono::milliseconds kDefaultStallLimit{60'000};
+
+    // Receives the final answer's body piece by piece; false aborts the request.
+    using BodySink = std::function<bool(std::string_view)>;
+
+    explicit HttpClient(EventPump& pump);
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // GET with the settings the client holds now; the body is collected in memory.
+    HttpResponse Get(const std::string& url);
+    // GET whose final body goes to sink instead of memory.
+    HttpResponse Get(const std::string& url, const BodySink& sink);
+    // HEAD with the settings the client holds now.
+    HttpResponse Head(const std::string& url);
+
+    bool IsBusy() const { return busy_; }
+
+    // Created off; HttpGetText switches it on.
+    void SetFollowRedirects(bool on) { followRedirects_ = on; }
+    bool FollowRedirects() const { return followRedirects_; }
+    // Created as kInitialUserAgent.
+    void SetUserAgent(std::string userAgent) { userAgent_ = std::move(userAgent); }
+    const std::string& UserAgent() const { return userAgent_; }
+
+    // A connection that has not opened after this much waiting fails
+    // (kConnect); an answer from which nothing arrives for this long fails
+    // (kStalled). Time spent inside the event pump does not count, so a long
+    // nested handler does not make a healthy request fail.
+    void SetConnectLimit(std::chrono::milliseconds limit) { connectLimit_ = limit; }
+    void SetStallLimit(std::chrono::milliseconds limit) { stallLimit_ = limit; }
+    std::chrono::milliseconds ConnectLimit() const { return connectLimit_; }
+    std::chrono::milliseconds StallLimit() const { return stallLimit_; }
+
+    const CookieJar& Cookies() const { return cookies_; }
+
+private:
+    struct Transfer;
+    HttpResponse Run(const std::string& url, bool head, const BodySink* sink);
+    HttpFailure Perform(Transfer& t, std::string& error);
+
+    EventPump& pump_;
+    void* multi_ = nullptr;  // CURLM*
+    void* easy_ = nullptr;   // CURL*
+    bool busy_ = false;
+    bool followRedirects_ = false;
+    std::string userAgent_ = kInitialUserAgent;
+    std::chrono::milliseconds connectLimit_ = kDefaultConnectLimit;
+    std::chrono::milliseconds stallLimit_ = kDefaultStallLimit;
+    CookieJar cookies_;
+};
+
+// The text of a playlist answer.
+struct HttpText {
+    std::string ansi;   // the body converted to the ANSI code page; empty on any failure
+    std::string utf8;   // the body as received (valid UTF-8); empty on any failure
+    HttpFailure failure = HttpFailure::kNone;
+    bool notUtf8 = false;  // the request succeeded but the body is not valid UTF-8
+    std::string error;
+};
+
+// Switches the client's redirect following on and its User-Agent to
+// "Mozilla/5.0" (both stay so), GETs url, decodes the body strictly as UTF-8
+// and converts it to the ANSI code page (a character the code page cannot
+// hold becomes "?"). Empty text on any failure. Never throws.
+HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcept;
+std::string HttpGetText(HttpClient& client, const std::string& url) noexcept;
+
+inline constexpr const char* kFetchUserAgent = "Mozilla/5.0";
+
+// The Host header value the client sends for url: the host, followed by ":"
+// and the port when it is not the scheme's default. nullopt for a URL the
+// client cannot request.
+std::optional<std::string> HostHeaderFor(const std::string& url);
+
+}  // namespace zorvak

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "core/app_directory.h"
+#include "core/event_pump.h"
+#include "platform/platform.h"
+#include "playlist/http_client.h"
+
+namespace zorvak {
+
+// A download that ended in error: the cache folder could not be created, a
+// request got no answer or a status outside 2xx, the partial file could not be
+// created or written, or the body did not match the announced length. The
+// partial file and the HTTP client have been released when it is thrown.
+class DownloadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Time limits of one request, by default those of the playlist fetch. Time
+// spent inside EventPump::Pump() is not counted, so a handler that runs nested
+// for a long time does not time out the transfer it interrupted.
+struct DownloadLimits {
+    // Until the connection is open.
+    std::chrono::milliseconds connect = HttpClient::kDefaultConnectLimit;
+    // Once connected: the longest time without a byte from the server.
+    std::chrono::milliseconds stall = HttpClient::kDefaultStallLimit;
+};
+
+// Shows a modal message to the operator and returns when it is dismissed.
+using ShowMessageFn = std::function<void(const std::string& text)>;
+
+// The text shown when an existing partial file cannot be opened; %s is the
+// partial file's full path.
+inline constexpr const char* kOpenPartialFailedFormat = "打开文件 \"%s\" 失败!";
+
+// Whether a name from the playlist may name a file in the media cache: not
+// empty, not "." or "..", and free of "/", "\", ":" and NUL, so that it names
+// a file directly inside the cache folder and nowhere else.
+bool IsAcceptableCacheName(const std::string& fileName);
+
+// The media cache folder: the application directory followed by "data" and a
+// separator.
+std::string MediaCacheFolder(const AppDirectory& dir);
+// The cache path of an item: MediaCacheFolder() followed by fileName, unchanged.
+std::string MediaCachePath(const AppDirectory& dir, const std::string& fileName);
+// True when a regular file (or a link to one) exists at path.
+bool CacheFileExists(const std::string& path);
+
+// Brings the media file of one local item into the media cache.
+//
+// The body is streamed into "<name>.tmp" beside the final file and renamed to
+// the final name only once complete, so a file under its final name is always
+// whole. Every call uses an HTTP client of its own (redirects followed, no
+// proxy, User-Agent "Mozilla/3.0 (compatible; Indy Library)", Accept
+// "text/html, */*"). The event pump runs at least every 250 ms while a request
+// waits and after data arrives, so any handler may run nested in a call,
+// including another download.
+class MediaDownloader {
+public:
+    MediaDownloader(const AppDirectory& dir, Connectivity& connectivity, EventPump& pump,
+                    ShowMessageFn showMessage, DownloadLimits limits = {});
+
+    // Result:
+    //   false  the name is refused, the machine is offline, or the cache file
+    //          already exists (nothing fetched);
+    //   true   the server was contacted and the call ended without error: the
+    //          file was fetched and renamed; a file appeared under the final
+    //          name during the HEAD request; the existing partial file could
+    //          not be opened (after the message); the rename failed (the data
+    //          stays complete in the partial file).
+    // Throws DownloadError in the cases listed at that class. A partial file
+    // that holds part of the resource is resumed with a Range request when the
+    // server answers 206, and refetched whole otherwise; one longer than the
+    // announced length is refetched whole. A short body, an empty body or a
+    // dropped connection keeps what arrived in the partial file for the next
+    // call. At most one HEAD and one GET per call.
+    bool DownloadMediaFile(const std::string& fileName, const std::string& url);
+
+    void SetLimits(DownloadLimits limits) { limits_ = limits; }
+
+private:
+    const AppDirectory& dir_;
+    Connectivity& connectivity_;
+    EventPump& pump_;
+    ShowMessageFn showMessage_;
+    DownloadLimits limits_;
+};
+
+}  // namespace zorvak

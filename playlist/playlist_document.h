@@ -1,0 +1,62 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "playlist/store.h"
+
+// Reading the playlist document: the part of the import that needs no
+// database. PlaylistStore::ImportPlaylist writes what this gives.
+namespace zorvak {
+
+// The seventeen field elements every item must hold, in the order the import
+// reads them; each fills the column of the same name.
+inline constexpr std::size_t kImportedFieldCount = 17;
+inline constexpr std::array<const char*, kImportedFieldCount> kImportedFields = {
+    "f_enable", "playname", "hostname",  "listurl",  "f_filename",  "f_date",
+    "remark",   "f_flag",   "parid",     "f_lx",     "order_sx",    "play_time",
+    "online_play", "file_md5", "f_startdate", "f_enddate", "update_time"};
+
+// One item converted for its columns, values in kImportedFields order: text
+// columns hold std::string, the whole-number columns std::int64_t or null,
+// the date columns LocalDateTime or null.
+struct DocumentItem {
+    std::array<StoredValue, kImportedFieldCount> values;
+};
+
+struct PlaylistDocument {
+    enum class Outcome {
+        kItems,   // root found; items holds every item (possibly none)
+        kNoRoot,  // well-formed, but no top-level element named root
+        kFailed,  // not importable; error says why
+    };
+    Outcome outcome = Outcome::kFailed;
+    std::vector<DocumentItem> items;
+    std::string error;
+};
+
+// The encoding named in the XML declaration at the very start of text, as
+// written there; "" when there is no declaration or it names no encoding.
+std::string DeclaredEncoding(std::string_view text);
+
+// Parses a playlist document and converts every item. ansiText is the
+// document in the ANSI code page (GBK); its bytes are decoded by the encoding
+// the document declares. When the document declares UTF-8 or nothing and
+// utf8Text is not empty, utf8Text (the same document as the server sent it)
+// is parsed instead. The parser loads nothing from the network, no DTD and no
+// external entity.
+PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_view utf8Text = {});
+
+// A decimal whole number in the range of a 32-bit int, with an optional sign;
+// blanks at the edges are ignored. nullopt for anything else, "" included.
+std::optional<std::int32_t> ParseWholeNumberText(std::string_view text);
+
+// Makes libxml2 read a document declared "GB2312" with the GBK decoder, as
+// code page 936 is read on Windows. Idempotent; ReadPlaylistDocument calls it.
+void RegisterDocumentEncodings();
+
+}  // namespace zorvak

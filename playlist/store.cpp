@@ -1,0 +1,217 @@
+// The connection to tmpdb.mdb and the valid-now selection.
+
+#include "playlist/store.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <cstring>
+
+#include "playlist/playlist_document.h"
+
+namespace zorvak {
+
+namespace {
+
+// How long a statement waits for another program holding the file.
+constexpr int kBusyTimeoutMs = 2000;
+
+bool IsDateColumn(int column) {
+    const char* name = kPlaylistColumns[column];
+    return !std::strcmp(name, "f_date") || !std::strcmp(name, "f_startdate") ||
+           !std::strcmp(name, "f_enddate") || !std::strcmp(name, "update_time");
+}
+
+std::string ColumnList() {
+    std::string list;
+    for (int i = 0; i < kPlaylistColumnCount; ++i) {
+        if (i) list += ", ";
+        list += kPlaylistColumns[i];
+    }
+    return list;
+}
+
+int ColumnIndex(std::string_view name) {
+    for (int i = 0; i < kPlaylistColumnCount; ++i) {
+        const char* column = kPlaylistColumns[i];
+        if (std::strlen(column) != name.size()) continue;
+        bool same = true;
+        for (std::size_t k = 0; same && k < name.size(); ++k) {
+            char a = column[k], b = name[k];
+            if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+            if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+            same = a == b;
+        }
+        if (same) return i;
+    }
+    return -1;
+}
+
+StoredValue ReadColumn(sqlite3_stmt* stmt, int column) {
+    switch (sqlite3_column_type(stmt, column)) {
+        case SQLITE_NULL:
+            return std::monostate{};
+        case SQLITE_INTEGER:
+            return static_cast<std::int64_t>(sqlite3_column_int64(stmt, column));
+        default: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+            std::string value(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
+            if (IsDateColumn(column)) {
+                if (auto t = LocalDateTime::FromSortableText(value)) return *t;
+            }
+            return value;
+        }
+    }
+}
+
+struct StmtFree {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StmtFree>;
+
+}  // namespace
+
+std::string DisplayText(const StoredValue& value) {
+    if (auto n = std::get_if<std::int64_t>(&value)) return std::to_string(*n);
+    if (auto s = std::get_if<std::string>(&value)) return *s;
+    if (auto t = std::get_if<LocalDateTime>(&value)) return t->ToDisplayText();
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// ValidNowQuery
+
+void ValidNowQuery::Open() {
+    open_ = false;
+    rows_.clear();
+    cursor_ = 0;
+    auto fail = [this](const std::string& why) {
+        open_ = false;
+        rows_.clear();
+        if (listener_) listener_();
+        throw StoreError(why);
+    };
+    sqlite3* db = store_.handle();
+    if (db == nullptr) fail("the database connection is closed");
+
+    // Dates are stored as sortable text, so text comparison is date order. A
+    // missing bound (NULL) compares as neither true nor false: never valid.
+    const std::string sql = "SELECT " + ColumnList() +
+                            " FROM t_b_data WHERE f_startdate <= ?1 AND f_enddate >= ?1"
+                            " ORDER BY order_sx, ID";
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+        fail(std::string("cannot select the valid rows: ") + sqlite3_errmsg(db));
+    }
+    Statement stmt(raw);
+    const std::string now = store_.clock().Now().ToSortableText();
+    sqlite3_bind_text(raw, 1, now.c_str(), static_cast<int>(now.size()), SQLITE_TRANSIENT);
+    std::vector<PlaylistRow> rows;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        PlaylistRow row;
+        row.values.reserve(kPlaylistColumnCount);
+        for (int c = 0; c < kPlaylistColumnCount; ++c) row.values.push_back(ReadColumn(raw, c));
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) fail(std::string("cannot read the valid rows: ") + sqlite3_errmsg(db));
+    rows_ = std::move(rows);
+    open_ = true;
+    if (listener_) listener_();
+}
+
+void ValidNowQuery::Close() {
+    open_ = false;
+    rows_.clear();
+    cursor_ = 0;
+    if (listener_) listener_();
+}
+
+void ValidNowQuery::First() {
+    if (!open_) throw StoreError("the valid-now selection is closed");
+    cursor_ = 0;
+}
+
+void ValidNowQuery::Next() {
+    if (!open_) throw StoreError("the valid-now selection is closed");
+    if (cursor_ < rows_.size()) ++cursor_;
+}
+
+bool ValidNowQuery::Eof() const { return !open_ || cursor_ >= rows_.size(); }
+
+int ValidNowQuery::RecordCount() const { return open_ ? static_cast<int>(rows_.size()) : 0; }
+
+const StoredValue& ValidNowQuery::Field(std::string_view column) const {
+    if (!open_) throw StoreError("the valid-now selection is closed");
+    if (cursor_ >= rows_.size()) throw StoreError("the valid-now selection is past its last row");
+    const int index = ColumnIndex(column);
+    if (index < 0) throw StoreError("no column " + std::string(column) + " in t_b_data");
+    return rows_[cursor_].values[static_cast<std::size_t>(index)];
+}
+
+std::string ValidNowQuery::FieldText(std::string_view column) const {
+    return DisplayText(Field(column));
+}
+
+int ValidNowQuery::FieldInteger(std::string_view column) const {
+    const StoredValue& value = Field(column);
+    if (std::holds_alternative<std::monostate>(value)) return 0;
+    if (auto n = std::get_if<std::int64_t>(&value)) {
+        if (*n >= INT_MIN && *n <= INT_MAX) return static_cast<int>(*n);
+    } else if (auto s = std::get_if<std::string>(&value)) {
+        if (auto parsed = ParseWholeNumberText(*s)) return *parsed;
+    }
+    throw StoreError("column " + std::string(column) + " does not hold a whole number");
+}
+
+// ---------------------------------------------------------------------------
+// PlaylistStore
+
+PlaylistStore::PlaylistStore(const AppDirectory& dir, const Clock& clock)
+    : dir_(dir), clock_(clock) {}
+
+PlaylistStore::~PlaylistStore() {
+    if (db_) sqlite3_close_v2(db_);
+}
+
+void PlaylistStore::ConnectDatabase() noexcept {
+    try {
+        CloseConnection();
+    } catch (...) {
+        // The old connection goes whatever it says.
+        if (db_) sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+    try {
+        const std::string path = dir_.Path() + kFileName;
+        sqlite3* db = nullptr;
+        // Read-write on an existing file only: the client never creates its store.
+        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(db, kBusyTimeoutMs);
+            // An SQLite database holding t_b_data with every column, or nothing.
+            const std::string probe = "SELECT " + ColumnList() + " FROM t_b_data LIMIT 0";
+            sqlite3_stmt* stmt = nullptr;
+            rc = sqlite3_prepare_v2(db, probe.c_str(), -1, &stmt, nullptr);
+            if (rc == SQLITE_OK) rc = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
+            sqlite3_finalize(stmt);
+        }
+        if (rc != SQLITE_OK) {
+            sqlite3_close_v2(db);
+            return;
+        }
+        db_ = db;
+    } catch (...) {
+    }
+}
+
+void PlaylistStore::CloseConnection() {
+    if (playList_.IsOpen()) playList_.Close();
+    if (db_ == nullptr) return;
+    if (sqlite3_close(db_) != SQLITE_OK) {
+        throw StoreError(std::string("cannot close the database: ") + sqlite3_errmsg(db_));
+    }
+    db_ = nullptr;
+}
+
+}  // namespace zorvak

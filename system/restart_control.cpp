@@ -1,0 +1,42 @@
+#include "system/restart_control.h"
+
+#include "core/settings.h"
+
+namespace zorvak {
+
+void RestartControl::cbRestartTimeClick() {
+    p_.write("FixTimeRestart", ChooseValue<std::string>(p_.restartTicked(), "1", "0"));
+    p_.write("FixTime", PickerText());
+}
+
+void RestartControl::dtpRestartTimeChange() { p_.write("FixTime", PickerText()); }
+
+void RestartControl::timAutoRestartTimer() {
+    if (!p_.restartTicked()) return;
+    LocalDateTime now = p_.clock.Now();
+    if (p_.format(TimeOfDay{now.hour, now.minute, now.second}) != PickerText()) return;
+    try {
+        p_.database.closeConnection();
+        try {
+            p_.pump.Pump();
+            p_.closeAllPresenters();
+            p_.pump.Pump();
+        } catch (...) {
+        }
+        p_.power.PowerAction(1);
+    } catch (...) {
+        p_.database.connectDatabase();
+        if (!p_.database.isSelectionOpen()) p_.database.openSelection();
+    }
+}
+
+TimeOfDay ReadRestartTime(const SettingReader& read,
+                          const std::function<TimeOfDay(const std::string&)>& parse) {
+    std::string first = read("FixTime");
+    std::string second = read("FixTime");
+    return parse(ChooseValue<std::string>(second == "0", "3:00:00", first));
+}
+
+bool ReadRestartOn(const SettingReader& read) { return read("FixTimeRestart") == "1"; }
+
+}  // namespace zorvak

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "core/clock.h"
+#include "core/event_pump.h"
+#include "platform/platform.h"
+#include "platform/time_format.h"
+#include "playlist/store.h"
+#include "system/setting_access.h"
+
+namespace zorvak {
+
+// The database operations the restart check needs.
+struct RestartDatabase {
+    std::function<void()> closeConnection;  // may throw
+    std::function<void()> connectDatabase;
+    std::function<bool()> isSelectionOpen;  // the valid-now selection
+    std::function<void()> openSelection;    // may throw
+};
+
+// The same operations on the local playlist store.
+inline RestartDatabase DatabaseOf(PlaylistStore& store) {
+    return {[&store] { store.CloseConnection(); }, [&store] { store.ConnectDatabase(); },
+            [&store] { return store.PlayList().IsOpen(); }, [&store] { store.PlayList().Open(); }};
+}
+
+// The daily restart: the restart check box "定时重启", the restart time picker
+// and the once-a-second check that asks for a forced reboot at the picker's
+// time of day. Stateless: every tick decides afresh from the check box, the
+// picker and the clock.
+class RestartControl {
+public:
+    struct Parts {
+        std::function<bool()> restartTicked;    // tick state of the check box
+        std::function<TimeOfDay()> pickerTime;  // time of day of the picker
+        const Clock& clock;
+        SettingWriter write;
+        RestartDatabase database;
+        std::function<void()> closeAllPresenters;
+        EventPump& pump;
+        Power& power;
+        // Time-to-text conversion for storing and comparing; the locale's long
+        // time format unless set.
+        std::function<std::string(const TimeOfDay&)> format = FormatLongTime;
+    };
+
+    explicit RestartControl(Parts parts) : p_(std::move(parts)) {}
+
+    // Click on the check box (also when start-up changes its tick state):
+    // writes FixTimeRestart = "1" when ticked, "0" when not, then FixTime = the
+    // picker's time as text.
+    void cbRestartTimeClick();
+
+    // Change of the picker by the operator: writes FixTime = the picker's time
+    // as text, whether or not the restart is on.
+    void dtpRestartTimeChange();
+
+    // The tick of the 1-second restart timer. Does nothing unless the box is
+    // ticked and the clock's time of day and the picker's time give the same
+    // text. Then closes the database connection; serves waiting events, closes
+    // the open presenter and serves events again (errors of these three are
+    // swallowed); and asks for a forced reboot (mode 1). When closing the
+    // connection or the power call raises, the connection is reopened and the
+    // valid-now selection opened if it is not open; an error of that recovery
+    // leaves this handler.
+    void timAutoRestartTimer();
+
+private:
+    std::string PickerText() const { return p_.format(p_.pickerTime()); }
+
+    Parts p_;
+};
+
+// The restart time stored in the settings, as start-up loads it into the
+// picker: FixTime is read twice; when the second reading is exactly "0" the
+// time is 3:00:00 (the text "3:00:00" converted), else the first reading
+// converted. Throws TimeFormatError when the text does not convert.
+TimeOfDay ReadRestartTime(const SettingReader& read,
+                          const std::function<TimeOfDay(const std::string&)>& parse = ParseLongTime);
+
+// Whether the daily restart is on: FixTimeRestart reads exactly "1".
+bool ReadRestartOn(const SettingReader& read);
+
+}  // namespace zorvak

@@ -1,0 +1,440 @@
+#include "playlist/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/testserver/test_server.h"
+
+namespace zorvak {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Request;
+using test::Response;
+using test::TestServer;
+
+// An event pump that counts its calls and may run a scripted action inside.
+class ScriptedPump final : public EventPump {
+public:
+    std::function<void()> action;
+    int calls = 0;
+    std::chrono::steady_clock::duration longestGap{};
+
+    void Pump() override {
+        auto now = std::chrono::steady_clock::now();
+        if (calls > 0) longestGap = std::max(longestGap, now - last_);
+        ++calls;
+        if (action) action();
+        last_ = std::chrono::steady_clock::now();
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_;
+};
+
+std::string ExpectedRequest(const std::string& target, const std::string& host,
+                            const std::string& userAgent, const std::string& cookie = "",
+                            const std::string& method = "GET") {
+    std::string s = method + " " + target + " HTTP/1.1\r\n"
+                    "Content-Type: text/html\r\n"
+                    "Host: " + host + "\r\n"
+                    "Accept: text/html, */*\r\n"
+                    "User-Agent: " + userAgent + "\r\n";
+    if (!cookie.empty()) s += "Cookie: " + cookie + "\r\n";
+    return s + "\r\n";
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    TestServer server;
+    ScriptedPump pump;
+    HttpClient client{pump};
+};
+
+TEST_F(HttpClientTest, RequestGoesOnTheWireExactlyWithTheClientsHeaders) {
+    server.Route("/getplaylist.php", Response::Text("doc"));
+    // GBK bytes, "%", "+" and "&" go out as given.
+    std::string target = "/getplaylist.php?hostname=\xD6\xD0\xCE\xC4%41+&x=1";
+    HttpResponse r = client.Get(server.Url(target));
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "doc");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.requests, 1);
+    ASSERT_EQ(server.RawRequests().size(), 1u);
+    EXPECT_EQ(server.RawRequests()[0],
+              ExpectedRequest(target, server.HostPort(), HttpClient::kInitialUserAgent));
+
+    // Dot segments stay as written; HEAD carries the same headers.
+    server.Route("/a/../b", Response::Text("x"));
+    EXPECT_TRUE(client.Get(server.Url("/a/../b")).ok());
+    HttpResponse head = client.Head(server.Url("/getplaylist.php"));
+    EXPECT_TRUE(head.ok());
+    EXPECT_EQ(head.body, "");
+    EXPECT_EQ(head.contentLength, 3);
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 3u);
+    EXPECT_EQ(raw[1], ExpectedRequest("/a/../b", server.HostPort(), HttpClient::kInitialUserAgent));
+    EXPECT_EQ(raw[2], ExpectedRequest("/getplaylist.php", server.HostPort(),
+                                      HttpClient::kInitialUserAgent, "", "HEAD"));
+}
+
+TEST(HostHeader, PortOnlyWhenNotTheDefault) {
+    struct {
+        const char* url;
+        std::optional<std::string> host;
+    } cases[] = {
+        {"http://playlist.example.cn/getplaylist.php?hostname=a", "playlist.example.cn"},
+        {"http://playlist.example.cn:80/x", "playlist.example.cn"},
+        {"http://playlist.example.cn:8080/x", "playlist.example.cn:8080"},
+        {"https://secure.example.cn/x", "secure.example.cn"},
+        {"https://secure.example.cn:80/x", "secure.example.cn:80"},
+        {"http://127.0.0.1:5000/", "127.0.0.1:5000"},
+        {"ftp://example.cn/x", std::nullopt},
+        {"http://bad host/x", std::nullopt},
+        {"no scheme", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(HostHeaderFor(c.url), c.host) << c.url;
+}
+
+TEST_F(HttpClientTest, CookiesAreKeptAndSentBackAsTheLastHeader) {
+    Response login = Response::Text("in");
+    login.headers.emplace_back("Set-Cookie", "sid=abc; Path=/");
+    login.headers.emplace_back("Set-Cookie", "deep=1; Path=/app; HttpOnly");
+    login.headers.emplace_back("Set-Cookie", "gone=1; Max-Age=0");
+    login.headers.emplace_back("Set-Cookie", "tls=1; Path=/; Secure");
+    server.Route("/login", login);
+    server.Route("/app/page", Response::Text("page"));
+    server.Route("/other", Response::Text("other"));
+    Response logout = Response::Text("out");
+    logout.headers.emplace_back("Set-Cookie", "sid=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT");
+    server.Route("/logout", logout);
+
+    ASSERT_TRUE(client.Get(server.Url("/other")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/login")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/app/page?x=1")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/other")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/logout")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/app/page")).ok());
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 6u);
+    const std::string ua = HttpClient::kInitialUserAgent;
+    const std::string host = server.HostPort();
+    EXPECT_EQ(raw[0], ExpectedRequest("/other", host, ua));
+    EXPECT_EQ(raw[1], ExpectedRequest("/login", host, ua));
+    EXPECT_EQ(raw[2], ExpectedRequest("/app/page?x=1", host, ua, "deep=1; sid=abc"));
+    EXPECT_EQ(raw[3], ExpectedRequest("/other", host, ua, "sid=abc"));
+    EXPECT_EQ(raw[4], ExpectedRequest("/logout", host, ua, "sid=abc"));
+    EXPECT_EQ(raw[5], ExpectedRequest("/app/page", host, ua, "deep=1"));
+}
+
+TEST(CookieJar, HostAndPathMatching) {
+    CookieJar jar;
+    jar.Store("a=1", "www.example.cn", "/dir/page");            // host-only, path /dir
+    jar.Store("b=2; Domain=.example.cn; Path=/", "www.example.cn", "/");
+    jar.Store("c=3; Domain=other.cn", "www.example.cn", "/");   // foreign domain: refused
+    jar.Store("d=4; Domain=example.cn", "10.0.0.1", "/");       // address vs name: refused
+    jar.Store("novalue", "www.example.cn", "/");                // malformed: ignored
+    jar.Store("a=5", "www.example.cn", "/dir/other");           // replaces a=1, keeps its place
+    EXPECT_EQ(jar.Size(), 2u);
+    struct {
+        const char* host;
+        const char* path;
+        const char* header;
+    } cases[] = {
+        {"www.example.cn", "/dir/x", "a=5; b=2"},
+        {"www.example.cn", "/dir", "a=5; b=2"},
+        {"www.example.cn", "/directory", "b=2"},
+        {"WWW.Example.CN", "/", "b=2"},
+        {"img.example.cn", "/dir/x", "b=2"},
+        {"example.cn", "/", "b=2"},
+        {"badexample.cn", "/", ""},
+        {"other.cn", "/", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(jar.HeaderFor(c.host, c.path, false), c.header) << c.host << c.path;
+
+    auto now = std::chrono::system_clock::now();
+    jar.Store("t=1; Max-Age=60", "h.cn", "/", now);
+    EXPECT_EQ(jar.HeaderFor("h.cn", "/", false, now + 59s), "t=1");
+    EXPECT_EQ(jar.HeaderFor("h.cn", "/", false, now + 61s), "");
+}
+
+struct RedirectCase {
+    const char* name;
+    int hops;         // redirects before the document
+    int status;       // status of each redirect
+    bool relative;    // Location relative or absolute
+    bool ok;
+    int requests;
+};
+
+TEST_F(HttpClientTest, RedirectChainsFollowedUpToFourteen) {
+    const RedirectCase cases[] = {
+        {"one 302 relative", 1, 302, true, true, 2},
+        {"one 301 absolute", 1, 301, false, true, 2},
+        {"303", 1, 303, true, true, 2},
+        {"307", 1, 307, false, true, 2},
+        {"308", 1, 308, true, true, 2},
+        {"300", 1, 300, true, true, 2},
+        {"a 200 with Location", 1, 200, true, true, 2},
+        {"fourteen", 14, 302, true, true, 15},
+        {"fifteen", 15, 302, false, false, 15},
+    };
+    client.SetFollowRedirects(true);
+    for (const auto& c : cases) {
+        server.ClearRecords();
+        std::string prefix = "/" + std::to_string(c.status) + "-" + std::to_string(c.hops) +
+                             (c.relative ? "r" : "a");
+        for (int i = 0; i < c.hops; ++i) {
+            std::string next = prefix + "/hop" + std::to_string(i + 1);
+            if (i + 1 == c.hops) next = prefix + "/doc";
+            // Relative locations are given relative to the hop's own folder.
+            std::string location = c.relative ? next.substr(prefix.size() + 1) : server.Url(next);
+            Response r = Response::Redirect(c.status, location);
+            r.body = "redirect body";
+            server.Route(prefix + "/hop" + std::to_string(i), r);
+        }
+        server.Route(prefix + "/doc", Response::Text("document"));
+        HttpResponse r = client.Get(server.Url(prefix + "/hop0"));
+        EXPECT_EQ(r.ok(), c.ok) << c.name << ": " << r.error;
+        EXPECT_EQ(r.requests, c.requests) << c.name;
+        EXPECT_EQ(server.TotalRequests(), c.requests) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(r.body, "document") << c.name;
+            EXPECT_EQ(r.finalUrl, server.Url(prefix + "/doc")) << c.name;
+        } else {
+            EXPECT_EQ(r.failure, HttpFailure::kTooManyRedirects) << c.name;
+            EXPECT_EQ(r.body, "") << c.name;
+        }
+        // Every hop carries the same headers.
+        for (const auto& req : server.Requests())
+            EXPECT_EQ(req.raw, ExpectedRequest(req.target, server.HostPort(),
+                                               HttpClient::kInitialUserAgent))
+                << c.name;
+    }
+}
+
+TEST_F(HttpClientTest, StatusesOtherThan2xxFail) {
+    struct {
+        const char* name;
+        Response response;
+        bool follow;
+        HttpFailure failure;
+        std::string body;
+    } cases[] = {
+        {"200", Response::Text("ok"), false, HttpFailure::kNone, "ok"},
+        {"204", Response::Status(204), false, HttpFailure::kNone, ""},
+        {"206", Response::Status(206, "part"), false, HttpFailure::kNone, "part"},
+        {"304", Response::Status(304), true, HttpFailure::kStatus, ""},
+        {"304 with Location", Response::Redirect(304, "/doc"), true, HttpFailure::kStatus, ""},
+        {"404", Response::Status(404, "missing"), true, HttpFailure::kStatus, ""},
+        {"500", Response::Status(500, "error"), true, HttpFailure::kStatus, ""},
+        {"302 without Location", Response::Status(302, "x"), true, HttpFailure::kStatus, ""},
+        {"302, redirects off", Response::Redirect(302, "/doc"), false,
+         HttpFailure::kRedirectRefused, ""},
+        {"200 with Location, redirects off", Response::Redirect(200, "/doc"), false,
+         HttpFailure::kNone, ""},
+        {"404 with Location", Response::Redirect(404, "/doc"), true, HttpFailure::kNone, "document"},
+    };
+    server.Route("/doc", Response::Text("document"));
+    for (auto& c : cases) {
+        server.Route("/case", c.response);
+        client.SetFollowRedirects(c.follow);
+        HttpResponse r = client.Get(server.Url("/case"));
+        EXPECT_EQ(r.failure, c.failure) << c.name << ": " << r.error;
+        EXPECT_EQ(r.body, c.body) << c.name;
+    }
+}
+
+TEST_F(HttpClientTest, InterimContinueIsSkipped) {
+    Response r = Response::Text("after continue");
+    r.interimContinue = true;
+    r.headers.emplace_back("Set-Cookie", "k=v");
+    server.Route("/c", r);
+    HttpResponse got = client.Get(server.Url("/c"));
+    ASSERT_TRUE(got.ok()) << got.error;
+    EXPECT_EQ(got.body, "after continue");
+    EXPECT_EQ(got.status, 200);
+    EXPECT_EQ(client.Cookies().HeaderFor("127.0.0.1", "/", false), "k=v");
+}
+
+TEST_F(HttpClientTest, CookiesOfARedirectAreSentOnTheFollowedRequest) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("Set-Cookie", "hop=1");
+    server.Route("/start", hop);
+    server.Route("/doc", Response::Text("d"));
+    client.SetFollowRedirects(true);
+    ASSERT_TRUE(client.Get(server.Url("/start")).ok());
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent, "hop=1"));
+}
+
+TEST_F(HttpClientTest, HttpGetTextSwitchesTheClientForGoodAndDecodesStrictly) {
+    struct {
+        const char* name;
+        std::string body;
+        std::string ansi;
+        bool notUtf8;
+    } cases[] = {
+        {"ascii", "<root/>\r\n", "<root/>\r\n", false},
+        {"chinese", "\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4", false},
+        {"above U+FFFF", "a\xF0\x9F\x98\x80" "b", "a?b", false},
+        {"not in GBK", "\xE2\x82\xAC\xE2\x98\x83", "\x80?", false},
+        {"bad continuation", "ab\xE4\x41\x41", "", true},
+        {"cut off", "ab\xE4\xB8", "", true},
+        {"stray byte", "\xFF", "", true},
+        {"empty", "", "", false},
+    };
+    // The Euro sign is 0x80 in code page 936.
+    server.Route("/old", Response::Text("before"));
+    ASSERT_TRUE(client.Get(server.Url("/old")).ok());
+    EXPECT_FALSE(client.FollowRedirects());
+
+    for (const auto& c : cases) {
+        server.Route("/start", Response::Redirect(302, "/text"));
+        server.Route("/text", Response::Text(c.body));
+        HttpText t = HttpGetTextDetailed(client, server.Url("/start"));
+        EXPECT_EQ(t.ansi, c.ansi) << c.name;
+        EXPECT_EQ(t.notUtf8, c.notUtf8) << c.name;
+        EXPECT_EQ(t.utf8, c.notUtf8 ? "" : c.body) << c.name;
+        EXPECT_EQ(HttpGetText(client, server.Url("/start")), c.ansi) << c.name;
+    }
+    EXPECT_TRUE(client.FollowRedirects());
+    EXPECT_EQ(client.UserAgent(), "Mozilla/5.0");
+    auto raw = server.RawRequests();
+    EXPECT_EQ(raw.front(), ExpectedRequest("/old", server.HostPort(), HttpClient::kInitialUserAgent));
+    EXPECT_EQ(raw.back(), ExpectedRequest("/text", server.HostPort(), "Mozilla/5.0"));
+    // A plain request afterwards keeps the switched settings.
+    ASSERT_TRUE(client.Get(server.Url("/old")).ok());
+    EXPECT_EQ(server.RawRequests().back(), ExpectedRequest("/old", server.HostPort(), "Mozilla/5.0"));
+}
+
+TEST_F(HttpClientTest, FailuresGiveEmptyText) {
+    client.SetConnectLimit(2s);
+    TestServer closed;
+    std::string refusedUrl = closed.Url("/x");
+    closed.Stop();
+    Response dropped = Response::Text(std::string(5000, 'a'));
+    dropped.dropAfter = 100;
+    server.Route("/drop", dropped);
+    server.Route("/404", Response::Status(404, "no"));
+    for (const std::string& url : {refusedUrl, server.Url("/drop"), server.Url("/404"),
+                                   server.Url("/with blank"), std::string("ftp://127.0.0.1/x")}) {
+        HttpText t = HttpGetTextDetailed(client, url);
+        EXPECT_EQ(t.ansi, "") << url;
+        EXPECT_NE(t.failure, HttpFailure::kNone) << url;
+        EXPECT_FALSE(t.error.empty()) << url;
+    }
+    EXPECT_EQ(client.Get(refusedUrl).failure, HttpFailure::kConnect);
+    EXPECT_EQ(client.Get(server.Url("/drop")).failure, HttpFailure::kTransfer);
+    EXPECT_EQ(client.Get(server.Url("/with blank")).failure, HttpFailure::kBadUrl);
+    EXPECT_EQ(client.Get("ftp://127.0.0.1/x").failure, HttpFailure::kBadUrl);
+    EXPECT_FALSE(client.IsBusy());
+}
+
+TEST_F(HttpClientTest, PumpRunsWhileWaitingAndASecondRequestFailsAtOnce) {
+    Response slow = Response::Text("slow answer");
+    slow.headerDelay = 700ms;
+    server.Route("/slow", slow);
+    server.Route("/quick", Response::Text("q"));
+    std::vector<HttpResponse> nested;
+    pump.action = [&] {
+        if (nested.empty()) {
+            EXPECT_TRUE(client.IsBusy());
+            nested.push_back(client.Get(server.Url("/quick")));
+            nested.push_back(client.Head(server.Url("/quick")));
+        }
+    };
+    HttpResponse r = client.Get(server.Url("/slow"));
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "slow answer");
+    ASSERT_EQ(nested.size(), 2u);
+    for (const auto& n : nested) EXPECT_EQ(n.failure, HttpFailure::kBusy);
+    EXPECT_EQ(server.RequestCount("/quick"), 0);
+    // The pump is called every kPumpInterval; the bound is loose on purpose.
+    EXPECT_GE(pump.calls, 3);
+    EXPECT_LT(pump.longestGap, 1s);
+    EXPECT_FALSE(client.IsBusy());
+    pump.action = nullptr;
+    EXPECT_TRUE(client.Get(server.Url("/quick")).ok());
+}
+
+TEST_F(HttpClientTest, ConnectAndStallLimits) {
+    client.SetConnectLimit(300ms);
+    client.SetStallLimit(300ms);
+    test::UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    HttpResponse r = client.Get(unanswered.Url("/x"));
+    EXPECT_EQ(r.failure, HttpFailure::kConnect) << r.error;
+    EXPECT_GT(pump.calls, 0);
+
+    Response before;
+    before.stall = Response::Stall::kBeforeHeaders;
+    Response after = Response::Text("never sent");
+    after.stall = Response::Stall::kAfterHeaders;
+    Response trickle = Response::Text("0123456789");
+    trickle.chunkSize = 1;
+    trickle.chunkDelay = 80ms;  // 800 ms in all, never 300 ms without data
+    server.Route("/before", before);
+    server.Route("/after", after);
+    server.Route("/trickle", trickle);
+    EXPECT_EQ(client.Get(server.Url("/before")).failure, HttpFailure::kStalled);
+    EXPECT_EQ(client.Get(server.Url("/after")).failure, HttpFailure::kStalled);
+    HttpResponse slow = client.Get(server.Url("/trickle"));
+    EXPECT_TRUE(slow.ok()) << slow.error;
+    EXPECT_EQ(slow.body, "0123456789");
+}
+
+TEST_F(HttpClientTest, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
+    client.SetStallLimit(300ms);
+    Response late = Response::Text("late");
+    late.headerDelay = 150ms;
+    server.Route("/late", late);
+    // A nested handler that keeps the pump for longer than the limit.
+    bool first = true;
+    pump.action = [&] {
+        if (first) std::this_thread::sleep_for(500ms);
+        first = false;
+    };
+    HttpResponse r = client.Get(server.Url("/late"));
+    EXPECT_TRUE(r.ok()) << r.error;
+}
+
+TEST_F(HttpClientTest, LargeBodiesStreamToASink) {
+    const std::uint64_t size = 20'000'000;
+    Response big;
+    big.generatedSize = size;
+    big.generator = [](std::uint64_t offset, char* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>((offset + i) % 251);
+        return true;
+    };
+    server.Route("/big", big);
+    std::uint64_t received = 0;
+    bool inOrder = true;
+    HttpResponse r = client.Get(server.Url("/big"), [&](std::string_view piece) {
+        for (char ch : piece)
+            inOrder = inOrder && static_cast<unsigned char>(ch) == (received++ % 251);
+        return true;
+    });
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(received, size);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(r.contentLength, static_cast<std::int64_t>(size));
+
+    std::uint64_t taken = 0;
+    HttpResponse refused = client.Get(server.Url("/big"), [&](std::string_view piece) {
+        taken += piece.size();
+        return taken < 100'000;
+    });
+    EXPECT_EQ(refused.failure, HttpFailure::kAborted);
+    EXPECT_TRUE(client.Get(server.Url("/big"), [](std::string_view) { return true; }).ok());
+}
+
+}  // namespace
+}  // namespace zorvak

@@ -1,0 +1,232 @@
+#pragma once
+
+// Recording fakes and a real store in a temporary folder for the play-loop tests.
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/app_directory.h"
+#include "core/clock.h"
+#include "core/event_pump.h"
+#include "core/play_flags.h"
+#include "core/settings.h"
+#include "platform/platform.h"
+#include "playback/play_loop.h"
+#include "playback/presenters.h"
+#include "playlist/media_download.h"
+#include "playlist/mkstore/store_schema.h"
+#include "playlist/store.h"
+
+namespace zorvak::test {
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::random_device rd;
+        path_ = std::filesystem::temp_directory_path() /
+                ("zorvak-playloop-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::string Path() const { return path_.string() + "/"; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// One presenter call as the loop made it.
+struct ShowCall {
+    std::string kind;  // "image", "video", "page"
+    std::string location;
+    int seconds = 0;
+    int online = 0;
+    bool fileExisted = false;  // for online 0: whether the file was there at the call
+
+    bool operator==(const ShowCall& o) const {
+        return kind == o.kind && location == o.location && seconds == o.seconds &&
+               online == o.online;
+    }
+};
+
+inline void PrintTo(const ShowCall& c, std::ostream* os) {
+    *os << c.kind << "(" << c.location << ", " << c.seconds << ", " << c.online << ")";
+}
+
+// Records every call. An action scheduled for call n (0-based) runs while that
+// item is "on screen", as a nested handler would inside the modal window.
+class RecordingPresenters final : public Presenters {
+public:
+    void At(int call, std::function<void()> action) { actions_[call] = std::move(action); }
+    void ThrowAt(int call) { throwAt_[call] = true; }
+
+    void ShowImage(const std::string& l, int s, int o) override { Show("image", l, s, o); }
+    void PlayVideo(const std::string& l, int s, int o) override { Show("video", l, s, o); }
+    void ShowWebPage(const std::string& l, int s, int o) override { Show("page", l, s, o); }
+    void CloseAllPresenters() override { ++closes; }
+
+    std::vector<ShowCall> calls;
+    int closes = 0;
+
+private:
+    void Show(const char* kind, const std::string& location, int seconds, int online) {
+        int index = static_cast<int>(calls.size());
+        calls.push_back({kind, location, seconds, online,
+                         online == 0 && std::filesystem::exists(location)});
+        auto it = actions_.find(index);
+        if (it != actions_.end()) {
+            auto action = std::move(it->second);
+            actions_.erase(it);
+            action();
+        }
+        if (throwAt_.count(index)) throw std::runtime_error("presenter failed");
+    }
+
+    std::map<int, std::function<void()>> actions_;
+    std::map<int, bool> throwAt_;
+};
+
+class RecordingChrome final : public DesktopChrome {
+public:
+    void SetDesktopChrome(bool show) override { calls.push_back(show); }
+    std::vector<bool> calls;
+};
+
+class RecordingShell final : public ShellControl {
+public:
+    bool IsProcessRunning(const std::string& name) override {
+        asked.push_back(name);
+        return running;
+    }
+    void KillExplorer() override { ++kills; }
+    bool running = false;
+    std::vector<std::string> asked;
+    int kills = 0;
+};
+
+class SwitchConnectivity final : public Connectivity {
+public:
+    bool IsOnline() override { return online; }
+    bool online = true;
+};
+
+// Counts pumps; onPump runs inside each, with the pump's number (1, 2, ...).
+class ScriptedPump final : public EventPump {
+public:
+    void Pump() override {
+        ++count;
+        if (onPump) onPump(count);
+    }
+    int count = 0;
+    std::function<void(int)> onPump;
+};
+
+// A row of t_b_data for a test. online_play is SQL text so that a value that
+// is not a number can be stored.
+struct TestRow {
+    int order = 0;
+    std::string f_lx = "10";
+    std::string listurl = "http://127.0.0.1:9/x";
+    std::string f_filename = "a.jpg";
+    std::string online_play = "0";
+    int play_time = 10;
+    std::string start = "2024-01-01 00:00:00";
+    std::string end = "2024-12-31 23:59:59";
+};
+
+// The play loop over a real store file in a temporary application folder,
+// with recording fakes for everything else.
+struct LoopRig {
+    TempFolder folder;
+    FixedAppDirectory dir{folder.Path()};
+    SettableClock clock{{2024, 6, 1, 12, 0, 0}};
+    PlaylistStore store{dir, clock};
+    PlayFlags flags;
+    RecordingPresenters presenters;
+    RecordingChrome chrome;
+    RecordingShell shell;
+    SwitchConnectivity connectivity;
+    ScriptedPump pump;
+    Settings settings{dir};
+    int minimised = 0;
+    std::vector<int> sleeps;
+    std::vector<std::pair<std::string, std::string>> downloads;
+    // What a download does; by default it writes the cache file and says true.
+    std::function<bool(const std::string&, const std::string&)> download =
+        [this](const std::string& name, const std::string&) {
+            std::filesystem::create_directories(MediaCacheFolder(dir));
+            std::ofstream(MediaCachePath(dir, name)) << "data";
+            return true;
+        };
+    std::unique_ptr<PlayLoop> loop;
+
+    LoopRig() {
+        std::string error = CreateEmptyStore(dir.Path() + PlaylistStore::kFileName);
+        EXPECT_EQ(error, "");
+        store.ConnectDatabase();
+        EXPECT_TRUE(store.IsConnected());
+        loop = std::make_unique<PlayLoop>(PlayLoop::Deps{
+            flags, store, presenters, chrome, shell, connectivity, pump, settings, dir,
+            [this](const std::string& name, const std::string& url) {
+                downloads.emplace_back(name, url);
+                return download(name, url);
+            },
+            [this] { ++minimised; }, [this](int ms) { sleeps.push_back(ms); }});
+    }
+
+    void Exec(const std::string& sql) {
+        char* error = nullptr;
+        int rc = sqlite3_exec(store.handle(), sql.c_str(), nullptr, nullptr, &error);
+        EXPECT_EQ(rc, SQLITE_OK) << (error ? error : "") << " in " << sql;
+        sqlite3_free(error);
+    }
+
+    static std::string Quote(const std::string& text) {
+        std::string quoted = "'";
+        for (char c : text) {
+            if (c == '\'') quoted += '\'';
+            quoted += c;
+        }
+        return quoted + "'";
+    }
+
+    void Insert(const TestRow& r) {
+        Exec("INSERT INTO t_b_data (f_lx, listurl, f_filename, online_play, play_time, order_sx,"
+             " f_startdate, f_enddate) VALUES (" +
+             Quote(r.f_lx) + ", " + Quote(r.listurl) + ", " + Quote(r.f_filename) + ", " +
+             r.online_play + ", " + std::to_string(r.play_time) + ", " +
+             std::to_string(r.order) + ", " + Quote(r.start) + ", " + Quote(r.end) + ")");
+    }
+
+    // A file in the media cache.
+    std::string Cache(const std::string& name) {
+        std::filesystem::create_directories(MediaCacheFolder(dir));
+        std::string path = MediaCachePath(dir, name);
+        std::ofstream(path) << "picture";
+        return path;
+    }
+    std::string CachePath(const std::string& name) const { return MediaCachePath(dir, name); }
+
+    // Esc as the controller handles it: close the presenter, clear two flags.
+    void Esc() {
+        presenters.CloseAllPresenters();
+        flags.KeepPlaying = false;
+        flags.RepeatList = false;
+    }
+    // The watchdog's last step.
+    void WatchdogTick() { flags.KeepPlaying = flags.RepeatList = flags.PlayActive = true; }
+};
+
+}  // namespace zorvak::test

@@ -1,0 +1,168 @@
+// The handlers with their real neighbours: the settings file and the playlist
+// store in a temporary folder. Only the power action and the presenters are
+// stand-ins.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+#include "playlist/mkstore/store_schema.h"
+#include "system/auto_run_control.h"
+#include "system/restart_control.h"
+
+namespace zorvak {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "zorvak-system-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string Path() const { return path_.string() + "/"; }
+
+private:
+    fs::path path_;
+};
+
+class ScriptedPower final : public Power {
+public:
+    void PowerAction(int mode) override {
+        modes.push_back(mode);
+        if (onCall) onCall();
+    }
+    std::vector<int> modes;
+    std::function<void()> onCall;
+};
+
+class RestartWithStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(CreateEmptyStore(dir.Path() + PlaylistStore::kFileName), "");
+        store.ConnectDatabase();
+        ASSERT_TRUE(store.IsConnected());
+        store.PlayList().Open();
+        clock.Set({2024, 5, 6, 3, 0, 0});
+    }
+
+    RestartControl Make() {
+        return RestartControl({
+            .restartTicked = [] { return true; },
+            .pickerTime = [] { return TimeOfDay{3, 0, 0}; },
+            .clock = clock,
+            .write = WriterOf(settings),
+            .database = DatabaseOf(store),
+            .closeAllPresenters = [this] { ++presenterCloses; },
+            .pump = pump,
+            .power = power,
+        });
+    }
+
+    TempFolder folder;
+    FixedAppDirectory dir{folder.Path()};
+    Settings settings{dir};
+    SettableClock clock;
+    PlaylistStore store{dir, clock};
+    NullEventPump pump;
+    ScriptedPower power;
+    int presenterCloses = 0;
+};
+
+TEST_F(RestartWithStoreTest, ClosesTheStoreThenAsksForTheReboot) {
+    bool connectedAtReboot = true;
+    power.onCall = [&] { connectedAtReboot = store.IsConnected(); };
+    RestartControl control = Make();
+    control.timAutoRestartTimer();
+    EXPECT_EQ(power.modes, std::vector<int>{1});
+    EXPECT_FALSE(connectedAtReboot);
+    EXPECT_EQ(presenterCloses, 1);
+    // The reboot did not come: the store stays closed until someone reopens it.
+    EXPECT_FALSE(store.IsConnected());
+    EXPECT_FALSE(store.PlayList().IsOpen());
+
+    // A second tick in the same second runs again on the closed store.
+    control.timAutoRestartTimer();
+    EXPECT_EQ(power.modes, (std::vector<int>{1, 1}));
+}
+
+TEST_F(RestartWithStoreTest, RefusedRebootReopensStoreAndSelection) {
+    power.onCall = [] { throw std::runtime_error("refused"); };
+    Make().timAutoRestartTimer();
+    EXPECT_TRUE(store.IsConnected());
+    EXPECT_TRUE(store.PlayList().IsOpen());
+}
+
+TEST_F(RestartWithStoreTest, FailedRecoveryLeavesTheHandler) {
+    // The store file goes away while the reboot is asked for; the reboot is
+    // refused, the store cannot be reopened, and opening the selection fails.
+    power.onCall = [this] {
+        fs::remove(dir.Path() + PlaylistStore::kFileName);
+        throw std::runtime_error("refused");
+    };
+    RestartControl control = Make();
+    EXPECT_THROW(control.timAutoRestartTimer(), StoreError);
+    EXPECT_FALSE(store.IsConnected());
+}
+
+TEST_F(RestartWithStoreTest, SettingsFileSeesSwitchBeforeTime) {
+    std::vector<std::pair<std::string, std::string>> seen;  // FixTimeRestart, FixTime
+    SettingWriter write = WriterOf(settings);
+    SettingReader read = ReaderOf(settings);
+    auto observe = [&](const std::string& key, const std::string& value) {
+        write(key, value);
+        seen.emplace_back(read("FixTimeRestart"), read("FixTime"));
+    };
+    bool ticked = true;
+    TimeOfDay picker{4, 30, 0};
+    RestartControl control({
+        .restartTicked = [&] { return ticked; },
+        .pickerTime = [&] { return picker; },
+        .clock = clock,
+        .write = observe,
+        .database = DatabaseOf(store),
+        .closeAllPresenters = [] {},
+        .pump = pump,
+        .power = power,
+    });
+
+    // A fresh file: start-up's defaults.
+    EXPECT_EQ(ReadRestartTime(read), (TimeOfDay{3, 0, 0}));
+    EXPECT_FALSE(ReadRestartOn(read));
+    EXPECT_TRUE(ReadAutoPlayOn(read));
+
+    control.cbRestartTimeClick();
+    using S = std::pair<std::string, std::string>;
+    EXPECT_EQ(seen, (std::vector<S>{{"1", "0"}, {"1", "4:30:00"}}));
+
+    seen.clear();
+    ticked = false;
+    picker = {22, 15, 5};
+    control.dtpRestartTimeChange();
+    EXPECT_EQ(seen, (std::vector<S>{{"1", "22:15:05"}}));
+
+    // What start-up loads at the next start.
+    EXPECT_EQ(ReadRestartTime(read), (TimeOfDay{22, 15, 5}));
+    EXPECT_TRUE(ReadRestartOn(read));
+
+    class NoAutoRun final : public AutoRun {
+        void RegisterAutoRun() override {}
+    } autoRun;
+    AutoRunControl autoPlay(autoRun, write, [] { return false; });
+    autoPlay.cbAutoRunClick();
+    EXPECT_EQ(read("noautorun"), "1");
+    EXPECT_FALSE(ReadAutoPlayOn(read));
+    EXPECT_TRUE(power.modes.empty());
+}
+
+}  // namespace
+}  // namespace zorvak
