@@ -21,8 +21,10 @@ Backdrop::Backdrop()
 void Backdrop::ShowBackdrop() {
     if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
     if (isVisible()) return;
-    // Shown before the presenter windows, so it lies beneath them.
-    showFullScreen();
+    // Shown before the presenter windows, so it lies beneath them; it takes no
+    // focus (the keys stay with the presenter or the control window).
+    setWindowState(Qt::WindowFullScreen);
+    show();
 }
 
 void Backdrop::HideBackdrop() {

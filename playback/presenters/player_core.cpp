@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <clocale>
@@ -15,6 +16,13 @@ namespace {
 
 constexpr uint64_t kObservePause = 1;
 constexpr uint64_t kObserveIdle = 2;
+
+bool HaveVideoDevice() {
+#ifdef _WIN32
+    return true;
+#endif
+    return QFileInfo::exists("/dev/dri/renderD128") || QFileInfo::exists("/dev/nvidia0");
+}
 
 std::string DefaultVideoOutput() {
     return QGuiApplication::platformName() == QLatin1String("xcb") ? "gpu,x11" : "null";
@@ -47,7 +55,9 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     option("volume", "50");
     option("mute", "no");
     option("keepaspect", "yes");
-    option("hwdec", "auto-safe");
+    // Hardware decoding where a video device exists; probing the decoders
+    // without one costs time at every item.
+    option("hwdec", HaveVideoDevice() ? "auto-safe" : "no");
     option("vo", settings_.video_output);
     option("gpu-sw", settings_.gpu_software ? "yes" : "no");
     // OpenGL contexts only (probing Vulkan drivers on a display without a GPU
