@@ -229,7 +229,7 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
         guard.setSingleShot(true);
         QObject::connect(&guard, &QTimer::timeout, [&] {
             guard_fired = true;
-            painted = Near(GrabScreen().pixelColor(4, 4), kRed);
+            painted = WaitForPixel(4, 4, kRed, 5000);
             presenters.CloseAllPresenters();
         });
         guard.start(1500);

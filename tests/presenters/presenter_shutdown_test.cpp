@@ -69,7 +69,10 @@ PresenterWindow* WindowOf(WindowPresenters& presenters, Kind kind) {
 // page, the player surface for a video, else the focused widget.
 QWidget* KeyReceiver(PresenterWindow* window, Kind kind) {
     if (kind == Kind::Web) {
-        return static_cast<TfrmFullScreenHtml*>(window)->Browser()->focusProxy();
+        // The page's focus proxy exists once the page has its renderer.
+        QWebEngineView* view = static_cast<TfrmFullScreenHtml*>(window)->Browser();
+        WaitFor([&] { return view->focusProxy() != nullptr; }, 10000);
+        return view->focusProxy() != nullptr ? view->focusProxy() : view;
     }
     if (kind == Kind::Video) return static_cast<TfrmFullScreenMp4*>(window)->Player();
     return KeyTarget(window);
@@ -210,8 +213,8 @@ TEST_P(PresenterShutdown, AMissingFileOrNoConnectionReturnsAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(EachPresenter, PresenterShutdown,
                          ::testing::Values(Kind::Image, Kind::Video, Kind::Web),
-                         [](const ::testing::TestParamInfo<Kind>& info) {
-                             return std::string(ClassOf(info.param));
+                         [](const ::testing::TestParamInfo<Kind>& param) {
+                             return std::string(ClassOf(param.param));
                          });
 
 TEST(CloseAllPresenters, WithNothingOnScreenTouchesNothing) {

@@ -113,11 +113,27 @@ inline bool StartGui() {
     static int argc = 1;
     static char name[] = "presenters_tests";
     static char* argv[] = {name, nullptr};
-    // Lives until the process ends.
+    // Lives until the tests are over (GuiEnvironment below).
     new QApplication(argc, argv);
     started = QGuiApplication::primaryScreen() != nullptr;
     return *started;
 }
+
+// After the last test: the application goes (and with it the web engine's
+// threads and helper processes) while its X server still runs, then the server.
+class GuiEnvironment final : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (QCoreApplication::instance() != nullptr) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            delete QCoreApplication::instance();
+        }
+        StopXvfb();
+    }
+};
+
+inline const bool kGuiEnvironmentAdded =
+    (::testing::AddGlobalTestEnvironment(new GuiEnvironment), true);
 
 #define ZORVAK_REQUIRE_GUI()                                                   \
     do {                                                                       \

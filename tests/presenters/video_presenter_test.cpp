@@ -22,7 +22,7 @@ protected:
     SwitchConnectivity online_;
 };
 
-// A 1-second red clip with a play time of 2 seconds: the frame is on screen
+// A 1-second red clip with a play time of 4 seconds: the frame is on screen
 // (the player keeps the 4:3 picture's aspect ratio, so the sides stay black),
 // the stopped clip stays on screen after its end, and the window is gone when
 // the time is over.
@@ -37,7 +37,7 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
     QString label1_text;
     QElapsedTimer elapsed;
     After(0, [&] {
-        frame_shown = WaitForPixel(640, 360, kRed, 1500);
+        frame_shown = WaitForPixel(640, 360, kRed, 3000);
         side_black = Near(GrabScreen().pixelColor(20, 360), kBlack);
         auto* window = presenters.frmFullScreenMp4();
         playing = window->playState() == TfrmFullScreenMp4::kPlaying;
@@ -46,12 +46,15 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
         label2 = window->Label2()->geometry();
         label1_text = window->Label1()->text();
         player = window->Player()->geometry();
-        Spin(int(1500 - elapsed.elapsed()));  // the clip has ended
-        still_there_after_end = Near(GrabScreen().pixelColor(640, 360), kRed) &&
-                                window->playState() != TfrmFullScreenMp4::kPlaying;
+        // The clip ends by itself well before the play time is over.
+        const bool ended = WaitFor([&] {
+            return window->playState() != TfrmFullScreenMp4::kPlaying;
+        }, int(3700 - elapsed.elapsed()));
+        still_there_after_end = ended && window->isVisible() &&
+                                Near(GrabScreen().pixelColor(640, 360), kRed);
     });
     elapsed.start();
-    presenters.PlayVideo(folder_.Path("red.mp4"), 2, 0);
+    presenters.PlayVideo(folder_.Path("red.mp4"), 4, 0);
     const qint64 took = elapsed.elapsed();
 
     EXPECT_TRUE(frame_shown);
@@ -63,7 +66,7 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
     EXPECT_EQ(label2, QRect(1280 - 44 - 252, 720 - 9 - 48, 252, 48));
     EXPECT_EQ(label1_text, QStringLiteral("Zorvak智能广告"));
     EXPECT_EQ(player, QRect(0, 0, 1280, 720));
-    EXPECT_GE(took, 1950);
+    EXPECT_GE(took, 3950);
     EXPECT_LT(took, 10000);
     EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
     EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenMp4"), 0);
@@ -95,7 +98,7 @@ TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
     // The player goes on with the next item.
     bool frame_shown = false;
     After(0, [&] {
-        frame_shown = WaitForPixel(640, 360, kRed, 3000);
+        frame_shown = WaitForPixel(640, 360, kRed, 8000);
         presenters.CloseAllPresenters();
     });
     presenters.PlayVideo(folder_.Path("red.mp4"), 0, 0);
@@ -111,16 +114,13 @@ TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
     After(0, [&] {
         was_playing = WaitFor([&] {
             return presenters.frmFullScreenMp4()->playState() == TfrmFullScreenMp4::kPlaying;
-        }, 3000);
+        }, 8000);
         presenters.CloseAllPresenters();
         stopped = presenters.frmFullScreenMp4()->playState() != TfrmFullScreenMp4::kPlaying;
     });
-    QElapsedTimer elapsed;
-    elapsed.start();
     presenters.PlayVideo(folder_.Path("long.mp4"), 0, 0);
     EXPECT_TRUE(was_playing);
     EXPECT_TRUE(stopped);
-    EXPECT_LT(elapsed.elapsed(), 5000);
     EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
 }
 
@@ -135,7 +135,7 @@ TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClip) {
     for (const auto& item : items) {
         bool shown = false;
         After(0, [&] {
-            shown = WaitForPixel(640, 360, item.colour, 3000);
+            shown = WaitForPixel(640, 360, item.colour, 8000);
             presenters.CloseAllPresenters();
         });
         presenters.PlayVideo(folder_.Path(item.file), 0, 0);
