@@ -43,6 +43,7 @@
 #include "playback/presenters/window_presenters.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
+#include "tests/support/fakes.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
@@ -203,12 +204,6 @@ public:
 
 private:
     Journal& j_;
-};
-
-class SwitchConnectivity final : public Connectivity {
-public:
-    bool IsOnline() override { return online; }
-    bool online = true;
 };
 
 // A full-screen window shown modally, closed by CloseAllPresenters.
