@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <ctime>
 
 namespace zorvak {
 
@@ -51,6 +52,26 @@ std::string DefaultPath(std::string_view path) {
     return std::string(path.substr(0, slash));
 }
 
+// now + seconds; an instant past the clock's range is held at its end instead
+// of overflowing.
+CookieJar::TimePoint LaterBy(CookieJar::TimePoint now, long long seconds) {
+    using std::chrono::duration_cast;
+    const auto room = duration_cast<std::chrono::seconds>(CookieJar::TimePoint::max() - now);
+    if (seconds >= room.count()) return CookieJar::TimePoint::max();
+    return now + std::chrono::seconds(seconds);
+}
+
+// A time_t as a time point, held at the clock's range (which ends in 2262).
+CookieJar::TimePoint FromTimeT(std::time_t t) {
+    using std::chrono::duration_cast;
+    using TimePoint = CookieJar::TimePoint;
+    const auto last = duration_cast<std::chrono::seconds>(TimePoint::max().time_since_epoch());
+    const auto first = duration_cast<std::chrono::seconds>(TimePoint::min().time_since_epoch());
+    if (t >= last.count()) return TimePoint::max();
+    if (t <= first.count()) return TimePoint::min();
+    return std::chrono::system_clock::from_time_t(t);
+}
+
 }  // namespace
 
 void CookieJar::Store(std::string_view setCookie, std::string_view host, std::string_view path,
@@ -91,11 +112,11 @@ void CookieJar::Store(std::string_view setCookie, std::string_view host, std::st
             std::string text(value);
             long long seconds = std::strtoll(text.c_str(), &end, 10);
             if (end && *end == '\0')
-                maxAgeExpiry = seconds <= 0 ? TimePoint::min() : now + std::chrono::seconds(seconds);
+                maxAgeExpiry = seconds <= 0 ? TimePoint::min() : LaterBy(now, seconds);
         } else if (name == "expires" && !value.empty()) {
             std::string text(value);
             time_t t = curl_getdate(text.c_str(), nullptr);
-            if (t != -1) dateExpiry = std::chrono::system_clock::from_time_t(t);
+            if (t != -1) dateExpiry = FromTimeT(t);
         }
     }
     c.expires = maxAgeExpiry ? maxAgeExpiry : dateExpiry;

@@ -163,6 +163,25 @@ TEST(CookieJar, HostAndPathMatching) {
     EXPECT_EQ(jar.HeaderFor("h.cn", "/", false, now + 61s), "");
 }
 
+TEST(CookieJar, FarFutureExpiryKeepsTheCookie) {
+    // "Never expires" as servers write it: lifetimes past the end of the
+    // clock's range are kept, not wrapped into the past.
+    const char* cookies[] = {
+        "y=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT",
+        "m=1; Max-Age=9300000000",
+        "h=1; Max-Age=99999999999999999999",
+    };
+    auto now = std::chrono::system_clock::now();
+    for (const char* cookie : cookies) {
+        CookieJar jar;
+        jar.Store(cookie, "h.cn", "/", now);
+        EXPECT_EQ(jar.Size(), 1u) << cookie;
+        EXPECT_EQ(jar.HeaderFor("h.cn", "/", false, now + 24h * 365 * 100),
+                  std::string(cookie).substr(0, 3))
+            << cookie;
+    }
+}
+
 struct RedirectCase {
     const char* name;
     int hops;         // redirects before the document
