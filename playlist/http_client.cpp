@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -121,6 +122,10 @@ struct HttpClient::Transfer {
     bool connected = false;
     bool progress = false;
     bool sinkRefused = false;
+    // An exception of a callback (the sink, an allocation): it must not cross
+    // libcurl, which would be left inside its callback for good. The transfer
+    // is aborted and the exception thrown again once libcurl has returned.
+    std::exception_ptr thrown;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     bool IsRedirect() const {
@@ -132,7 +137,25 @@ struct HttpClient::Transfer {
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* userp) {
         auto* t = static_cast<Transfer*>(userp);
-        size_t n = size * count;
+        try {
+            return Header(t, data, size * count);
+        } catch (...) {
+            t->thrown = std::current_exception();
+            return 0;
+        }
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* userp) {
+        auto* t = static_cast<Transfer*>(userp);
+        try {
+            return Body(t, data, size * count);
+        } catch (...) {
+            t->thrown = std::current_exception();
+            return 0;
+        }
+    }
+
+    static size_t Header(Transfer* t, char* data, size_t n) {
         std::string_view line(data, n);
         t->progress = true;
         if (StartsWithNoCase(line, "HTTP/")) {
@@ -148,9 +171,7 @@ struct HttpClient::Transfer {
         return n;
     }
 
-    static size_t OnBody(char* data, size_t size, size_t count, void* userp) {
-        auto* t = static_cast<Transfer*>(userp);
-        size_t n = size * count;
+    static size_t Body(Transfer* t, char* data, size_t n) {
         t->progress = true;
         if (!t->Delivers()) return n;  // the body of a redirect or an error: dropped
         if (t->sink) {
@@ -375,6 +396,7 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
         pump_.Pump();
     }
 
+    if (t.thrown) std::rethrow_exception(t.thrown);
     if (result == CURLE_OK) return HttpFailure::kNone;
     error = t.errorBuffer[0] ? t.errorBuffer : curl_easy_strerror(result);
     switch (result) {

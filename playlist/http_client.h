@@ -68,6 +68,7 @@ public:
     static constexpr std::chrono::milliseconds kDefaultStallLimit{60'000};
 
     // Receives the final answer's body piece by piece; false aborts the request.
+    // An exception it throws aborts the request and reaches the caller of Get.
     using BodySink = std::function<bool(std::string_view)>;
 
     explicit HttpClient(EventPump& pump);

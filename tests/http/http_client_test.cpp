@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -453,6 +454,17 @@ TEST_F(HttpClientTest, LargeBodiesStreamToASink) {
     });
     EXPECT_EQ(refused.failure, HttpFailure::kAborted);
     EXPECT_TRUE(client.Get(server.Url("/big"), [](std::string_view) { return true; }).ok());
+}
+
+TEST_F(HttpClientTest, AnErrorInsideTheBodySinkReachesTheCallerAndLeavesTheClientUsable) {
+    server.Route("/doc", Response::Text("document"));
+    EXPECT_THROW(client.Get(server.Url("/doc"),
+                            [](std::string_view) -> bool { throw std::runtime_error("full"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(client.IsBusy());
+    HttpResponse next = client.Get(server.Url("/doc"));
+    EXPECT_TRUE(next.ok()) << next.error;
+    EXPECT_EQ(next.body, "document");
 }
 
 }  // namespace
