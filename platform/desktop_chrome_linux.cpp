@@ -15,32 +15,38 @@
 #include <memory>
 #include <vector>
 
+// XESetWireToError; the header's min and max macros would shadow std's.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 #include "platform/platform.h"
 
 namespace zorvak {
 namespace {
 
-int SwallowXError(Display*, XErrorEvent*) { return 0; }
+Bool DropXError(Display*, XErrorEvent*, xError*) { return False; }
 
-// Routes the X errors of the requests made in its lifetime (a window that went
-// away meanwhile, a missing extension) to a handler that ignores them, instead
-// of Xlib's default, which ends the process.
+// The X errors of this connection (a window that went away meanwhile, a
+// missing extension) are dropped before they reach Xlib's error handler. That
+// handler is one for the whole process and other libraries change it from
+// their own threads (the video player's X11 output resets it to Xlib's
+// default, which ends the process), so it is neither relied on nor touched.
+void DropErrorsOf(Display* display) {
+    for (int code = 1; code < 256; ++code) XESetWireToError(display, code, DropXError);
+}
+
+// Sends the requests made in its lifetime to the server before it ends, so
+// that their errors are taken off the connection within the call.
 class ErrorTrap {
 public:
-    explicit ErrorTrap(Display* display) : display_(display) {
-        XSync(display_, False);
-        previous_ = XSetErrorHandler(SwallowXError);
-    }
-    ~ErrorTrap() {
-        XSync(display_, False);
-        XSetErrorHandler(previous_);
-    }
+    explicit ErrorTrap(Display* display) : display_(display) {}
+    ~ErrorTrap() { XSync(display_, False); }
     ErrorTrap(const ErrorTrap&) = delete;
     ErrorTrap& operator=(const ErrorTrap&) = delete;
 
 private:
     Display* display_;
-    int (*previous_)(Display*, XErrorEvent*) = nullptr;
 };
 
 class X11DesktopChrome final : public DesktopChrome {
@@ -78,6 +84,7 @@ private:
             no_display_ = true;  // No display now means none for this process.
             return false;
         }
+        DropErrorsOf(display_);
         int event_base = 0;
         int error_base = 0;
         has_xfixes_ = XFixesQueryExtension(display_, &event_base, &error_base) != 0;

@@ -5,6 +5,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
 namespace zorvak {
 namespace {
 
@@ -57,6 +61,42 @@ TEST(X11DesktopChrome, UnmapsDocksAndMapsThemAgain) {
     chrome.reset();
     XDestroyWindow(display, normal);
     XCloseDisplay(display);
+}
+
+// X errors of the concealment (a panel that went away while hidden) never end
+// the process, whatever Xlib's process-wide error handler is at that moment:
+// another thread keeps setting Xlib's default, which ends the process on any
+// error, as the video player's X11 output does when it closes.
+TEST(X11DesktopChrome, ErrorsNeverReachXlibsHandler) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto run = [] {
+        Display* display = XOpenDisplay(nullptr);
+        if (display == nullptr) std::_Exit(2);
+        Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
+        Atom value = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DOCK", False);
+        std::atomic<bool> stop{false};
+        std::thread resetter([&] {
+            while (!stop) XSetErrorHandler(nullptr);
+        });
+        std::unique_ptr<DesktopChrome> chrome = CreateDesktopChrome();
+        for (int i = 0; i < 200; ++i) {
+            Window panel = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1280,
+                                               30, 0, 0, 0);
+            XChangeProperty(display, panel, type, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(&value), 1);
+            XMapWindow(display, panel);
+            XSync(display, False);
+            chrome->SetDesktopChrome(false);
+            XDestroyWindow(display, panel);
+            XSync(display, False);
+            chrome->SetDesktopChrome(true);  // maps a window that no longer exists
+        }
+        stop = true;
+        resetter.join();
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
