@@ -125,8 +125,9 @@ TquenloMain::TquenloMain(ClientEnvironment environment)
         *env_.connectivity, settings_, *store_, *idp1_,
         PlaylistFetch::Window{
             [this] { return edPlayUrl_->text().toStdString(); },
-            [this] { return mmTmp_->toPlainText().toStdString(); },
+            [this] { return mmTmpText_; },
             [this](const std::string& text) {
+                mmTmpText_ = text;
                 mmTmp_->setPlainText(QString::fromStdString(text));
             }},
         env_.playlistServer);

@@ -142,6 +142,10 @@ private:
     QPushButton* btnShowMouse_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QPlainTextEdit* mmTmp_ = nullptr;
+    // The memo's text exactly as the fetch put it there: the edit keeps line
+    // breaks as paragraphs and gives CR LF back as LF, so the fetch compares
+    // the next answer with this copy. The memo is read-only, so both agree.
+    std::string mmTmpText_;
     QTableView* DBGrid2_ = nullptr;
     PlaylistGridModel* gridModel_ = nullptr;
     QCheckBox* cbAutoRun_ = nullptr;

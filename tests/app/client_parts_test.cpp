@@ -133,5 +133,32 @@ TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
 }
 
+TEST(Fetch, ADocumentWithCrLfLineEndsIsNotImportedAgainWhileUnchanged) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=1\n");
+    std::string document;
+    for (char c : PlaylistDocument({Item{}})) {
+        if (c == '\n') document += '\r';
+        document += c;
+    }
+    document.insert(document.find("<item>"), "\r\n");
+    rig.server.Route("/getplaylist.php", Response::Text(document, "text/xml"));
+    TquenloMain& w = rig.Start();
+
+    rig.Child<QPushButton>("btnDownPlayList")->click();
+    w.Store().PlayList().Open();
+    ASSERT_EQ(w.Store().PlayList().RecordCount(), 1);
+    const std::string firstId = w.Store().PlayList().FieldText("ID");
+
+    // The same text again: the memo still holds it, so nothing is imported
+    // (an import would give the row a new ID).
+    rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
+    w.Store().PlayList().Open();
+    ASSERT_EQ(w.Store().PlayList().RecordCount(), 1);
+    EXPECT_EQ(w.Store().PlayList().FieldText("ID"), firstId);
+}
+
 }  // namespace
 }  // namespace zorvak::test
