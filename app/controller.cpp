@@ -2,15 +2,15 @@
 
 #include <exception>
 
+#include "system/auto_run_control.h"
+#include "system/restart_control.h"
+#include "system/setting_access.h"
+
 namespace zorvak {
 
 namespace {
 
 constexpr const char* kKeyword = "KEYWORD";
-constexpr const char* kFixTime = "FixTime";
-constexpr const char* kFixTimeRestart = "FixTimeRestart";
-constexpr const char* kNoAutoRun = "noautorun";
-constexpr const char* kDefaultRestartTime = "3:00:00";
 
 }  // namespace
 
@@ -56,22 +56,19 @@ void AppController::FormCreate() {
         // 8.
         p_.window.StartWatchdogTimer();
         p_.window.StartRefreshTimer();
+        const SettingReader read = ReaderOf(s);
         // 9. The first reading is taken unless the second is exactly "0".
-        std::string first = s.ReadSetting(kPlaylistSection, kFixTime);
-        std::string second = s.ReadSetting(kPlaylistSection, kFixTime);
-        std::string timeText =
-            ChooseValue<std::string>(second == "0", kDefaultRestartTime, first);
-        p_.window.SetRestartTime(p_.textToTime(timeText));
+        p_.window.SetRestartTime(ReadRestartTime(read, p_.textToTime));
         // 10. Its click handler runs when the tick state changes.
-        p_.window.SetRestartTicked(s.ReadSetting(kPlaylistSection, kFixTimeRestart) == "1");
+        p_.window.SetRestartTicked(ReadRestartOn(read));
         // 11.
         p_.window.StartRestartTimer();
         // 12.
-        p_.window.SetAutoRunTicked(s.ReadSetting(kPlaylistSection, kNoAutoRun) == "0");
+        p_.window.SetAutoRunTicked(ReadAutoPlayOn(read));
         // 13.
         if (p_.window.AutoRunTicked()) p_.window.MinimizeApplication();
         // 14. Returns when the run ends.
-        if (s.ReadSetting(kPlaylistSection, kNoAutoRun) == "0") p_.loopPlay();
+        if (ReadAutoPlayOn(read)) p_.loopPlay();
     });
 }
 
