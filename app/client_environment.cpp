@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 
+#include "core/product_texts.h"
 #include "playlist/fetch.h"
 
 namespace zorvak {
@@ -18,7 +19,7 @@ ClientEnvironment DefaultClientEnvironment() {
     env.power = CreatePower();
     env.errorBox = ShowStandardErrorBox;
     env.showMessage = [](const std::string& text) {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kApplicationTitle),
+        QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(texts::kApplicationTitle),
                         QString::fromStdString(text), QMessageBox::Ok);
         box.exec();
     };
@@ -30,7 +31,7 @@ ClientEnvironment DefaultClientEnvironment() {
 }
 
 void ShowStandardErrorBox(const std::string& message) {
-    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle),
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(texts::kApplicationTitle),
                     QString::fromStdString(message), QMessageBox::Ok);
     box.exec();
 }

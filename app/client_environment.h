@@ -12,12 +12,9 @@
 
 namespace zorvak {
 
-// The application title: the caption of the error boxes and the taskbar entry.
-inline constexpr const char* kApplicationTitle = "Zorvak智能广告控制客户端";
-
 // What the client is built from beyond its own window: the OS facilities, the
 // presenters and the message boxes. DefaultClientEnvironment() gives the real
-// ones; tests replace single parts by fakes before the window is created.
+// ones; tests replace single parts by fakes before the client is built.
 struct ClientEnvironment {
     std::unique_ptr<AppDirectory> appDirectory;
     std::unique_ptr<Clock> clock;

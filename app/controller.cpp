@@ -2,17 +2,12 @@
 
 #include <exception>
 
+#include "core/product_texts.h"
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
 #include "system/setting_access.h"
 
 namespace zorvak {
-
-namespace {
-
-constexpr const char* kKeyword = "KEYWORD";
-
-}  // namespace
 
 std::string StandardErrorText(const std::string& message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
@@ -32,47 +27,39 @@ void AppController::RunGuarded(const std::function<void()>& handler) {
     }
 }
 
-void AppController::FormCreate() {
+void AppController::Start() {
     RunGuarded([this] {
         const Settings& s = p_.settings;
-        // 1. Start with the session, whatever the auto-play setting.
+        // Start with the session at every start, whatever the auto-play choice.
         p_.autoRun.RegisterAutoRun();
-        // 2.
         p_.window.ShowPlayPage();
-        // 3.
         p_.flags.PlayActive = false;
-        // 4. The edit's change handler writes the text back when it changes.
-        p_.window.SetKeywordText(s.ReadSetting(kPlaylistSection, kKeyword));
-        // 5.
+        // The edit's change handler writes the text back when it changes.
+        p_.window.SetKeywordText(s.ReadSetting(Settings::kSection, Settings::kKeyword));
         if (TrimBlanks(p_.window.KeywordText()) == "0") {
-            s.WriteSetting(kPlaylistSection, kKeyword, p_.defaultKeyword);
+            s.WriteSetting(Settings::kSection, Settings::kKeyword, p_.defaultKeyword);
             p_.window.SetKeywordText(p_.defaultKeyword);
         }
-        // 6.
         p_.database.ConnectDatabase();
-        // 7.
         p_.flags.KeepPlaying = false;
         p_.flags.RepeatList = false;
-        // 8.
-        p_.window.StartWatchdogTimer();
-        p_.window.StartRefreshTimer();
+        p_.timers.StartWatchdog();
+        p_.timers.StartRefresh();
         const SettingReader read = ReaderOf(s);
-        // 9. The first reading is taken unless the second is exactly "0".
+        // A stored time that does not convert ends the sequence here.
         p_.window.SetRestartTime(ReadRestartTime(read, p_.textToTime));
-        // 10. Its click handler runs when the tick state changes.
+        // The check box's click handler runs when its tick state changes.
         p_.window.SetRestartTicked(ReadRestartOn(read));
-        // 11.
-        p_.window.StartRestartTimer();
-        // 12.
+        p_.timers.StartRestartCheck();
         p_.window.SetAutoRunTicked(ReadAutoPlayOn(read));
-        // 13.
         if (p_.window.AutoRunTicked()) p_.window.MinimizeApplication();
-        // 14. Returns when the run ends.
+        // Read again: the auto-play choice as stored now. Returns when the run
+        // ends.
         if (ReadAutoPlayOn(read)) p_.loopPlay();
     });
 }
 
-void AppController::EscapePressed() {
+void AppController::StopOnEscape() {
     try {
         p_.pump.Pump();
         p_.presenters.CloseAllPresenters();
@@ -84,26 +71,26 @@ void AppController::EscapePressed() {
     }
 }
 
-void AppController::btnStopClick() {
-    if (p_.window.StopCaption() == kStopCaption) {
+void AppController::ToggleStop() {
+    if (p_.window.StopCaption() == texts::kStopCaption) {
         p_.flags.KeepPlaying = false;
         p_.flags.RepeatList = false;
         p_.flags.PlayActive = false;
-        p_.window.SetStopCaption(kStartCaption);
+        p_.window.SetStopCaption(texts::kStartCaption);
     } else {
         p_.flags.KeepPlaying = true;
         p_.flags.RepeatList = true;
         p_.flags.PlayActive = true;
-        p_.window.SetStopCaption(kStopCaption);
+        p_.window.SetStopCaption(texts::kStopCaption);
     }
 }
 
-bool AppController::FormCloseQuery() {
+bool AppController::RefuseClose() {
     p_.window.MinimizeApplication();
     return false;
 }
 
-void AppController::sbQuitClick() {
+void AppController::Quit() {
     // A run under way stops after the item on screen, so the frame that
     // started it returns and the process can end.
     p_.flags.KeepPlaying = false;
@@ -111,12 +98,12 @@ void AppController::sbQuitClick() {
     try {
         p_.chrome.SetDesktopChrome(true);
         p_.presenters.CloseAllPresenters();
-        p_.window.RequestTerminate();
+        if (p_.terminate) p_.terminate();
     } catch (...) {
     }
 }
 
-void AppController::timDogDoorTimer() {
+void AppController::WatchdogTick() {
     if (!p_.database.IsConnected()) {
         try {
             p_.database.ConnectDatabase();
@@ -136,10 +123,11 @@ void AppController::timDogDoorTimer() {
     p_.flags.PlayActive = true;
 }
 
-void AppController::edPlayUrlChange(const std::string& text) {
-    if (!TrimBlanks(text).empty()) p_.settings.WriteSetting(kPlaylistSection, kKeyword, text);
+void AppController::StoreKeyword(const std::string& text) {
+    if (!TrimBlanks(text).empty())
+        p_.settings.WriteSetting(Settings::kSection, Settings::kKeyword, text);
 }
 
-void AppController::N1Click() { p_.window.RestoreApplication(); }
+void AppController::ShowWindow() { p_.window.RestoreApplication(); }
 
 }  // namespace zorvak

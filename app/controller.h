@@ -12,16 +12,10 @@
 
 // The application controller: the start-up sequence, the Esc key, the
 // stop/start toggle, the watchdog, the close request and quit. It needs no
-// display: the control window, the store and the play actions reach it through
-// the small interfaces below, so tests drive it with recording fakes and the
-// client drives it with the real window.
+// display: the control window, the timers, the store and the play actions
+// reach it through the small interfaces below, so tests drive it with
+// recording fakes and the client drives it with the real window.
 namespace zorvak {
-
-// The captions of the stop/start toggle.
-inline constexpr const char* kStopCaption = "停止播放";
-inline constexpr const char* kStartCaption = "开始播放";
-// The settings section every caller uses.
-inline constexpr const char* kPlaylistSection = "PLAYLIST";
 
 // The control window as the controller sees it. The setters behave like the
 // window's controls: SetKeywordText runs the edit's change handler when the
@@ -32,7 +26,7 @@ class ControlWindow {
 public:
     virtual ~ControlWindow() = default;
 
-    // Brings the page "播放操作" to the front.
+    // Brings the page of play operations to the front.
     virtual void ShowPlayPage() = 0;
     virtual std::string KeywordText() const = 0;
     virtual void SetKeywordText(const std::string& text) = 0;
@@ -42,15 +36,24 @@ public:
     virtual void SetAutoRunTicked(bool ticked) = 0;
     virtual std::string StopCaption() const = 0;
     virtual void SetStopCaption(const std::string& caption) = 0;
-    virtual void StartWatchdogTimer() = 0;
-    virtual void StartRefreshTimer() = 0;
-    virtual void StartRestartTimer() = 0;
     // Minimising hides the window and its taskbar entry (the tray icon stays);
     // restoring shows them again.
     virtual void MinimizeApplication() = 0;
     virtual void RestoreApplication() = 0;
-    // Asks the main loop to end when it next takes an event; the process ends.
-    virtual void RequestTerminate() = 0;
+};
+
+// The client's three timers, as the start-up sequence switches them on. None
+// is ever switched off.
+class ControlTimers {
+public:
+    virtual ~ControlTimers() = default;
+    // The watchdog, every 100 minutes.
+    virtual void StartWatchdog() = 0;
+    // The playlist refresh, every 60 seconds.
+    virtual void StartRefresh() = 0;
+    // The restart check, every second (already running since the client was
+    // built; starting it again changes nothing).
+    virtual void StartRestartCheck() = 0;
 };
 
 // The database connection as the controller sees it.
@@ -79,6 +82,7 @@ struct ControllerParts {
     DesktopChrome& chrome;
     EventPump& pump;
     ControlWindow& window;
+    ControlTimers& timers;
     // Loop play exactly as the loop-play button starts it; returns when the
     // run ends.
     std::function<void()> loopPlay;
@@ -86,6 +90,8 @@ struct ControllerParts {
     // std::exception with the message "'%s' is not a valid time".
     std::function<TimeOfDay(const std::string& text)> textToTime;
     ErrorBox errorBox;
+    // Asks the main loop to end when it next takes an event; the process ends.
+    std::function<void()> terminate;
     // Put into KEYWORD when the stored keyword is "0".
     std::string defaultKeyword;
 };
@@ -94,37 +100,49 @@ class AppController {
 public:
     explicit AppController(ControllerParts parts);
 
-    // The start-up sequence, run by the window's creation. An error ends it at
-    // the failing step and is shown in the error box; the steps done stay done.
-    void FormCreate();
+    // The start-up sequence, in this order: register to start with the
+    // session; bring the play page to the front; clear PlayActive; load the
+    // stored keyword into the edit (the default keyword when it reads "0");
+    // open the database; clear KeepPlaying and RepeatList; start the watchdog
+    // and the refresh timers; load the restart time into the picker and the
+    // restart switch into its check box; start the restart check; load the
+    // auto-play choice into its check box; minimise when auto-play is on; and
+    // with auto-play on, start loop play, which returns when that run ends. An
+    // error ends the sequence at the failing step and is shown in the error
+    // box; the steps done stay done.
+    void Start();
 
-    // The application-wide Esc hook: pump, close presenters, pump, restore the
+    // The application-wide Esc key: pump, close presenters, pump, restore the
     // application, clear KeepPlaying and RepeatList; all in one guard that
     // swallows errors. The key is not consumed by the caller.
-    void EscapePressed();
+    void StopOnEscape();
 
-    // The stop/start toggle.
-    void btnStopClick();
+    // The stop/start toggle: with the caption texts::kStopCaption it clears
+    // all three flags and shows texts::kStartCaption; with any other caption
+    // it sets all three and shows texts::kStopCaption. Neither closes a
+    // presenter nor starts a run.
+    void ToggleStop();
 
     // Asked when anything requests the control window to close: always "no",
     // and the application is minimised.
-    bool FormCloseQuery();
+    bool RefuseClose();
 
     // Quit: clears KeepPlaying and RepeatList (so a run under way ends and the
     // process can exit), shows the taskbar and pointer, closes presenters and
     // asks the application to terminate. Swallows errors.
-    void sbQuitClick();
-    void X1Click() { sbQuitClick(); }
+    void Quit();
 
-    // The watchdog tick.
-    void timDogDoorTimer();
+    // The watchdog: reopens a closed database (a failure ends the tick), starts
+    // loop play when PlayActive is clear (its errors are swallowed), then sets
+    // all three flags.
+    void WatchdogTick();
 
-    // The keyword edit's change handler: writes the untrimmed text to KEYWORD
-    // unless it is blank.
-    void edPlayUrlChange(const std::string& text);
+    // The keyword edit changed: writes the untrimmed text to KEYWORD unless it
+    // is blank.
+    void StoreKeyword(const std::string& text);
 
-    // Tray menu "显示窗口(&S)": restores the application.
-    void N1Click();
+    // Restores the application from the tray.
+    void ShowWindow();
 
     // Runs handler; an error that escapes it is shown in the error box.
     void RunGuarded(const std::function<void()>& handler);

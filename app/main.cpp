@@ -1,21 +1,21 @@
-// zorvak-client: the signage client. The control window's creation runs the
-// start-up sequence, including a play run started at start-up, before the main
-// loop begins.
+// zorvak-client: the signage client. The start-up sequence runs before the
+// main loop, and with it a play run started at start-up, which serves events
+// from inside until it ends.
 #include <QApplication>
 
+#include "app/client.h"
 #include "app/client_environment.h"
-#include "app/quenlo_main.h"
+#include "core/product_texts.h"
 #include "playback/presenters/window_presenters.h"
 
 int main(int argc, char** argv) {
     try {
         zorvak::PrepareWebEngineEnvironment();
         QApplication app(argc, argv);
-        QApplication::setApplicationName(QString::fromUtf8(zorvak::kApplicationTitle));
+        QApplication::setApplicationName(QString::fromUtf8(zorvak::texts::kApplicationTitle));
         QApplication::setQuitOnLastWindowClosed(false);
-        zorvak::TquenloMain quenloMain(zorvak::DefaultClientEnvironment());
-        if (quenloMain.TerminateRequested()) return 0;
-        quenloMain.ShowMainWindow();
+        zorvak::Client client(zorvak::DefaultClientEnvironment());
+        if (!client.Start()) return 0;
         return QApplication::exec();
     } catch (...) {
         return 0;

@@ -8,10 +8,11 @@ class QSocketNotifier;
 
 namespace zorvak {
 
-// Turns SIGTERM, SIGINT and SIGHUP into a call of onSignal on the GUI thread,
-// served wherever the thread serves its queue (also inside a play run), so a
-// request to end the process from outside quits the client cleanly. One
-// instance per process.
+// Turns the OS's requests to end the process (SIGTERM, SIGINT and SIGHUP on
+// Linux; see platform/termination_signals.h) into a call of onSignal on the
+// GUI thread, served wherever the thread serves its queue (also inside a play
+// run), so a request from outside quits the client cleanly. One instance per
+// process.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 public:

@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
         if (!error.empty()) throw std::runtime_error(error);
 
         FixedAppDirectory dir(folder);
-        SystemClock clock;
+        SettableClock clock;  // the import does not read the clock
         PlaylistStore store(dir, clock);
         store.ConnectDatabase();
         if (!store.IsConnected()) throw std::runtime_error("store did not connect");

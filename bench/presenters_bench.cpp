@@ -117,7 +117,7 @@ public:
     void Renew() {
         presenters_.reset();
         PresenterSettings settings;
-        settings.player.audio_output = "null";
+        settings.player.audioOutput = "null";
         presenters_ = std::make_unique<WindowPresenters>(online_, app_dir_, PictureFetch(), settings);
     }
 
@@ -143,10 +143,10 @@ public:
         });
         elapsed.start();
         switch (kind) {
-        case Kind::Image: presenters_->ShowImage(location, 0, 0); break;
+        case Kind::Image: presenters_->ShowImage(location, 0, MediaSource::kLocalFile); break;
         case Kind::Video:
-        case Kind::VideoPlayerPerItem: presenters_->PlayVideo(location, 0, 0); break;
-        case Kind::Web: presenters_->ShowWebPage(location, 0, 0); break;
+        case Kind::VideoPlayerPerItem: presenters_->PlayVideo(location, 0, MediaSource::kLocalFile); break;
+        case Kind::Web: presenters_->ShowWebPage(location, 0, MediaSource::kLocalFile); break;
         }
         return first_frame;
     }
@@ -160,7 +160,7 @@ public:
             since_close.start();
             presenters_->CloseAllPresenters();
         });
-        presenters_->ShowImage(a, 0, 0);
+        presenters_->ShowImage(a, 0, MediaSource::kLocalFile);
         double gap = -1;
         QTimer::singleShot(0, qApp, [&] {
             if (WaitFor([&] { return CentreIs(Qt::blue); }, 20000)) {
@@ -168,7 +168,7 @@ public:
             }
             presenters_->CloseAllPresenters();
         });
-        presenters_->ShowImage(b, 0, 0);
+        presenters_->ShowImage(b, 0, MediaSource::kLocalFile);
         return gap;
     }
 

@@ -1,7 +1,6 @@
 #include "core/clock.h"
 
 #include <cstdio>
-#include <ctime>
 
 namespace zorvak {
 
@@ -43,17 +42,6 @@ std::optional<LocalDateTime> LocalDateTime::FromSortableText(std::string_view te
         return std::nullopt;
     if (!t.IsValid()) return std::nullopt;
     return t;
-}
-
-LocalDateTime SystemClock::Now() const {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &now);
-#else
-    localtime_r(&now, &tm);
-#endif
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
 }  // namespace zorvak

@@ -28,16 +28,12 @@ struct LocalDateTime {
     bool IsValid() const;
 };
 
+// Where the date and time of day come from. The machine's clock is
+// SystemClock (platform/platform.h).
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual LocalDateTime Now() const = 0;
-};
-
-// The machine's clock, in local time.
-class SystemClock final : public Clock {
-public:
-    LocalDateTime Now() const override;
 };
 
 // A clock that says what it is told; for tests and rigs.

@@ -27,7 +27,13 @@ bool WriteProfileString(const std::string& path, const std::string& section,
 class Settings {
 public:
     static constexpr const char* kFileName = "dIrovede.ini";
+    // The one section every caller uses, and its keys.
     static constexpr const char* kSection = "PLAYLIST";
+    static constexpr const char* kKeyword = "KEYWORD";
+    static constexpr const char* kRestartTime = "FixTime";
+    static constexpr const char* kRestartOn = "FixTimeRestart";
+    static constexpr const char* kNoAutoRun = "noautorun";
+    static constexpr const char* kExplorer = "EXPLORER";
 
     explicit Settings(const AppDirectory& dir) : dir_(dir) {}
 

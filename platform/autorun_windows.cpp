@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/product_texts.h"
 #include "platform/platform.h"
 
 namespace zorvak {
@@ -17,7 +18,7 @@ std::wstring ToWide(const std::string& utf8) {
     return out;
 }
 
-// The current user's Run key, value "Telmora广告自动运行" (REG_SZ) holding the
+// The current user's Run key, value texts::kAutoRunName (REG_SZ) holding the
 // executable's full path without quotes; the key is created when missing and
 // the value overwritten. Every failure is silent.
 class RegistryAutoRun final : public AutoRun {
@@ -29,7 +30,8 @@ public:
                                 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                 nullptr) == ERROR_SUCCESS) {
                 std::wstring path = ToWide(ExecutablePath());
-                RegSetValueExW(key, L"Telmora\u5E7F\u544A\u81EA\u52A8\u8FD0\u884C", 0, REG_SZ,
+                const std::wstring name = ToWide(texts::kAutoRunName);
+                RegSetValueExW(key, name.c_str(), 0, REG_SZ,
                                reinterpret_cast<const BYTE*>(path.c_str()),
                                static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
             }

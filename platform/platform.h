@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/app_directory.h"
+#include "core/clock.h"
 
 // The operating-system facilities the client needs, one small interface each.
 // Each has one implementation file per OS (name_linux.cpp, name_windows.cpp);
@@ -46,12 +47,20 @@ public:
     virtual void KillExplorer() = 0;
 };
 
-// Forced shutdown (0), forced reboot (1), log off (2), forced hibernation (3).
-// Nothing is reported.
+// What PowerAction asks of the machine; the values are the modes' numbers.
+enum class PowerMode : int {
+    kPowerOff = 0,   // forced shutdown with power off
+    kReboot = 1,     // forced reboot
+    kLogOff = 2,     // log off, not forced
+    kHibernate = 3,  // forced hibernation
+};
+
+// Asks the machine to shut down, reboot, log off or hibernate. A value outside
+// PowerMode asks for nothing. Nothing is reported.
 class Power {
 public:
     virtual ~Power() = default;
-    virtual void PowerAction(int mode) = 0;
+    virtual void PowerAction(PowerMode mode) = 0;
 };
 
 // Hides (false) or shows (true) the taskbar/panels and the mouse pointer.
@@ -61,6 +70,19 @@ public:
     virtual ~DesktopChrome() = default;
     virtual void SetDesktopChrome(bool show) = 0;
 };
+
+// The machine's clock, in local time.
+class SystemClock final : public Clock {
+public:
+    LocalDateTime Now() const override;
+};
+
+// True when the process runs as the superuser (root); never on Windows.
+bool RunsAsSuperuser();
+
+// True when the machine has a device that decodes video in hardware (a DRM
+// render node or an NVIDIA device on Linux; assumed on Windows).
+bool HasVideoDecodeDevice();
 
 // The real implementations for the OS the client was built for.
 std::unique_ptr<Connectivity> CreateConnectivity();

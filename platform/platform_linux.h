@@ -11,20 +11,21 @@
 #include <variant>
 #include <vector>
 
+#include "core/product_texts.h"
 #include "platform/platform.h"
 
 namespace zorvak {
 
 // Auto-start through an XDG autostart entry: zorvak-client.desktop in
 // $XDG_CONFIG_HOME/autostart/ (or ~/.config/autostart/ when XDG_CONFIG_HOME is
-// unset, empty or relative), named "Telmora广告自动运行", whose Exec is the
+// unset, empty or relative), named texts::kAutoRunName, whose Exec is the
 // executable's full path. The environment is read at every call; the entry is
 // rewritten whole at every call (temporary file, then rename) and its folders
 // are created. Every failure is silent.
 class XdgAutoRun final : public AutoRun {
 public:
     static constexpr const char* kFileName = "zorvak-client.desktop";
-    static constexpr const char* kEntryName = "Telmora广告自动运行";
+    static constexpr const char* kEntryName = texts::kAutoRunName;
 
     explicit XdgAutoRun(std::function<std::string()> executablePath = ExecutablePath)
         : executablePath_(std::move(executablePath)) {}
@@ -86,10 +87,10 @@ public:
 std::unique_ptr<LogindBus> CreateSystemLogindBus();
 
 // Power actions asked of systemd-logind, none interactive:
-//   0 Manager.PowerOff(false), 1 Manager.Reboot(false),
-//   2 Manager.TerminateSession(sessionId), or, without a session id,
+//   kPowerOff Manager.PowerOff(false), kReboot Manager.Reboot(false),
+//   kLogOff Manager.TerminateSession(sessionId), or, without a session id,
 //     Session.Terminate() on the session Manager.GetSessionByPID(pid) names,
-//   3 Manager.Hibernate(false); any other mode does nothing.
+//   kHibernate Manager.Hibernate(false); any other value does nothing.
 // No reply is examined beyond the session path.
 class LogindPower final : public Power {
 public:
@@ -100,7 +101,7 @@ public:
 
     LogindPower(LogindBus& bus, std::string sessionId, std::uint32_t pid)
         : bus_(bus), sessionId_(std::move(sessionId)), pid_(pid) {}
-    void PowerAction(int mode) override;
+    void PowerAction(PowerMode mode) override;
 
 private:
     LogindBus& bus_;

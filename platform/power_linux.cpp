@@ -12,14 +12,14 @@
 
 namespace zorvak {
 
-void LogindPower::PowerAction(int mode) {
+void LogindPower::PowerAction(PowerMode mode) {
     auto manager = [this](const char* method, std::vector<LogindArgument> arguments) {
         return bus_.Call({kManagerPath, kManager, method, std::move(arguments)});
     };
     switch (mode) {
-        case 0: manager("PowerOff", {false}); break;
-        case 1: manager("Reboot", {false}); break;
-        case 2:
+        case PowerMode::kPowerOff: manager("PowerOff", {false}); break;
+        case PowerMode::kReboot: manager("Reboot", {false}); break;
+        case PowerMode::kLogOff:
             if (!sessionId_.empty()) {
                 manager("TerminateSession", {sessionId_});
             } else {
@@ -27,7 +27,7 @@ void LogindPower::PowerAction(int mode) {
                 if (!session.empty()) bus_.Call({session, kSession, "Terminate", {}});
             }
             break;
-        case 3: manager("Hibernate", {false}); break;
+        case PowerMode::kHibernate: manager("Hibernate", {false}); break;
         default: break;
     }
 }
@@ -75,7 +75,7 @@ public:
     SystemPower()
         : bus_(CreateSystemLogindBus()),
           power_(*bus_, SessionId(), static_cast<std::uint32_t>(::getpid())) {}
-    void PowerAction(int mode) override { power_.PowerAction(mode); }
+    void PowerAction(PowerMode mode) override { power_.PowerAction(mode); }
 
 private:
     static std::string SessionId() {

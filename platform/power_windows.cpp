@@ -12,7 +12,7 @@ namespace {
 // other mode nothing more. No result is examined.
 class WindowsPower final : public Power {
 public:
-    void PowerAction(int mode) override {
+    void PowerAction(PowerMode mode) override {
         HANDLE token = nullptr;
         OpenProcessToken(GetCurrentProcess(), 0xF00FF, &token);
         LUID luid = {};
@@ -24,10 +24,10 @@ public:
         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
         if (token) CloseHandle(token);
         switch (mode) {
-            case 0: ExitWindowsEx(13, 0); break;
-            case 1: ExitWindowsEx(14, 0); break;
-            case 2: ExitWindowsEx(0, 0); break;
-            case 3: SetSystemPowerState(FALSE, TRUE); break;
+            case PowerMode::kPowerOff: ExitWindowsEx(13, 0); break;
+            case PowerMode::kReboot: ExitWindowsEx(14, 0); break;
+            case PowerMode::kLogOff: ExitWindowsEx(0, 0); break;
+            case PowerMode::kHibernate: SetSystemPowerState(FALSE, TRUE); break;
             default: break;
         }
     }

@@ -16,15 +16,15 @@ constexpr const char* kTypeWebPage = "30";
 
 PlayLoop::PlayLoop(Deps deps) : d_(std::move(deps)) {}
 
-void PlayLoop::btnPlayOnceClick() {
+void PlayLoop::PlayOnce() {
     d_.flags.KeepPlaying = true;
     d_.flags.RepeatList = false;
     RunPlaylist();
 }
 
-void PlayLoop::btnReplayPlayListClick() {
+void PlayLoop::PlayInLoop() {
     if (d_.minimise) d_.minimise();
-    if (TrimBlanks(d_.settings.ReadSetting(Settings::kSection, "EXPLORER")) == "1" &&
+    if (TrimBlanks(d_.settings.ReadSetting(Settings::kSection, Settings::kExplorer)) == "1" &&
         d_.shell.IsProcessRunning("explorer.exe"))
         d_.shell.KillExplorer();
     d_.flags.KeepPlaying = true;
@@ -70,23 +70,14 @@ void PlayLoop::RunPlaylist() {
 
 void PlayLoop::Wrap(bool finalPump) {
     ValidNowQuery& list = d_.store.PlayList();
-    if (!d_.store.IsImporting()) {
-        list.Close();
-        list.Open();
-    } else {
-        d_.pump.Pump();
-    }
+    list.Close();
+    list.Open();
     list.First();
     if (finalPump) d_.pump.Pump();
 }
 
 void PlayLoop::ProcessRow() {
     ValidNowQuery& list = d_.store.PlayList();
-
-    while (d_.store.IsImporting()) {
-        d_.pump.Pump();
-        if (d_.sleep) d_.sleep(kImportWaitMs);
-    }
 
     // A skipped row pumps nothing and does not wrap.
     {
@@ -119,33 +110,33 @@ void PlayLoop::ProcessRow() {
         if (list.FieldText("f_lx") == kTypeVideo) {
             if (list.FieldInteger("online_play") == 0) {
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.PlayVideo(cachePath, seconds, 0);
+                d_.presenters.PlayVideo(cachePath, seconds, MediaSource::kLocalFile);
             } else {
                 std::string location = list.FieldText("listurl");
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.PlayVideo(location, seconds, 1);
+                d_.presenters.PlayVideo(location, seconds, MediaSource::kOnline);
             }
         }
         if (list.FieldText("f_lx") == kTypeImage) {
             if (list.FieldInteger("online_play") == 0) {
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowImage(cachePath, seconds, 0);
+                d_.presenters.ShowImage(cachePath, seconds, MediaSource::kLocalFile);
             } else {
                 std::string location = list.FieldText("listurl");
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowImage(location, seconds, 1);
+                d_.presenters.ShowImage(location, seconds, MediaSource::kOnline);
             }
         }
         if (list.FieldText("f_lx") == kTypeWebPage) {
             if (list.FieldInteger("online_play") != 0) {
                 std::string location = list.FieldText("listurl");
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowWebPage(location, seconds, 1);
+                d_.presenters.ShowWebPage(location, seconds, MediaSource::kOnline);
             } else {
                 // A local page is shown from its cache file, like pictures
                 // and videos.
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowWebPage(cachePath, seconds, 0);
+                d_.presenters.ShowWebPage(cachePath, seconds, MediaSource::kLocalFile);
             }
         }
     }

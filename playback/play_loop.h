@@ -13,8 +13,8 @@
 
 namespace zorvak {
 
-// The play loop and the two play handlers of the control window. Needs no
-// display: everything it acts on is handed in.
+// The play loop and the two ways of starting it, play once and play in a
+// loop. Needs no display: everything it acts on is handed in.
 //
 // A run walks the valid-now selection of the store in play order and hands
 // each row to the presenter of its type; presenter calls are modal and run
@@ -22,12 +22,15 @@ namespace zorvak {
 // an item is on screen. Those handlers steer the run through the flags only,
 // and the loop re-reads every field from the current row at the moment it
 // needs it, since a nested handler may have moved the cursor.
+//
+// A playlist import (PlaylistStore::ImportPlaylist) runs from start to end
+// without serving events, so the loop never finds the table in the middle of
+// being rewritten: an import either happened before the loop reads a row or
+// happens entirely inside one of the loop's pumps.
 class PlayLoop {
 public:
     // DownloadMediaFile(fileName, url): see MediaDownloader.
     using DownloadFn = std::function<bool(const std::string& fileName, const std::string& url)>;
-    // Waits the given milliseconds without serving events.
-    using SleepFn = std::function<void(int milliseconds)>;
 
     struct Deps {
         PlayFlags& flags;
@@ -42,7 +45,6 @@ public:
         DownloadFn download;
         // Minimises the application (the control window goes to the tray).
         std::function<void()> minimise;
-        SleepFn sleep;
     };
 
     explicit PlayLoop(Deps deps);
@@ -55,19 +57,17 @@ public:
 
     // Play once: KeepPlaying set, RepeatList clear, then a run. Neither
     // minimises nor touches the shell.
-    void btnPlayOnceClick();
+    void PlayOnce();
 
-    // Play in a loop (also start-up and the watchdog): minimise, end the shell
-    // when EXPLORER is "1" and it runs, set all three flags, then a run.
-    void btnReplayPlayListClick();
-
-    // How long a row waits, per round, while an import rewrites the table.
-    static constexpr int kImportWaitMs = 5000;
+    // Play in a loop (the loop-play button, start-up and the watchdog):
+    // minimise, end the shell when EXPLORER is "1" and it runs, set all three
+    // flags, then a run.
+    void PlayInLoop();
 
 private:
     void ProcessRow();
-    // After the last row in loop play: the selection made afresh (unless an
-    // import is under way), back to the first row.
+    // After the last row in loop play: the selection made afresh, back to the
+    // first row.
     void Wrap(bool finalPump);
 
     Deps d_;

@@ -4,21 +4,28 @@
 
 namespace zorvak {
 
+// Where an item's media comes from. The values are those of the playlist's
+// online_play flag as the play loop hands it on.
+enum class MediaSource : int {
+    kLocalFile = 0,  // location is the path of a file in the media cache
+    kOnline = 1,     // location is a URL, shown from the network
+};
+
 // The three full-screen presenters, as the play loop sees them.
 //
 // Each call shows one item full screen in a modal window and returns when
 // `seconds` have passed or the item was closed (a key press, or
 // CloseAllPresenters()). Events are pumped while the item is on screen, so any
-// handler may run nested inside the call. With online 0, location is a local
-// file path and the call returns at once when no file exists there; with
-// online 1, location is a URL and the call returns at once when the machine is
-// offline. A call may throw; the play loop guards every row.
+// handler may run nested inside the call. For a local file the call returns at
+// once when no file exists at location; for an online item it returns at once
+// when the machine is offline. A call may throw; the play loop guards every
+// row.
 class Presenters {
 public:
     virtual ~Presenters() = default;
-    virtual void ShowImage(const std::string& location, int seconds, int online) = 0;
-    virtual void PlayVideo(const std::string& location, int seconds, int online) = 0;
-    virtual void ShowWebPage(const std::string& location, int seconds, int online) = 0;
+    virtual void ShowImage(const std::string& location, int seconds, MediaSource source) = 0;
+    virtual void PlayVideo(const std::string& location, int seconds, MediaSource source) = 0;
+    virtual void ShowWebPage(const std::string& location, int seconds, MediaSource source) = 0;
     // Stops a playing video and closes whichever presenter window is open, so
     // the modal call above returns. Never throws.
     virtual void CloseAllPresenters() = 0;

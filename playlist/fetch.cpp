@@ -67,7 +67,7 @@ PlaylistFetch::PlaylistFetch(Connectivity& connectivity, const Settings& setting
       window_(std::move(window)),
       server_(std::move(server)) {}
 
-FetchResult PlaylistFetch::btnDownPlayListClick() {
+FetchResult PlaylistFetch::Fetch() {
     FetchResult result;
     if (!connectivity_.IsOnline()) {
         result.outcome = FetchOutcome::kOffline;
@@ -75,7 +75,7 @@ FetchResult PlaylistFetch::btnDownPlayListClick() {
     }
     const std::string keyword = window_.keywordText ? window_.keywordText() : std::string();
     if (!TrimBlanks(keyword).empty())
-        settings_.WriteSetting(Settings::kSection, "KEYWORD", keyword);
+        settings_.WriteSetting(Settings::kSection, Settings::kKeyword, keyword);
     if (!store_.IsConnected()) {
         result.outcome = FetchOutcome::kStoreClosed;
         return result;
@@ -119,10 +119,10 @@ FetchResult PlaylistFetch::btnDownPlayListClick() {
     return result;
 }
 
-void PlaylistFetch::timGetPlayListTimer() {
+void PlaylistFetch::Refresh() {
     if (!connectivity_.IsOnline()) return;
     try {
-        btnDownPlayListClick();
+        Fetch();
     } catch (...) {
         // A failed refresh is tried again at the next tick.
     }

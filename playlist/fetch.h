@@ -50,9 +50,9 @@ struct FetchResult {
 // One line saying how a fetch ended ("offline", "no answer: HTTP 404", ...).
 std::string DescribeFetch(const FetchResult& result);
 
-// The playlist fetch (the button "下载播放数据") and the 60-second refresh
-// tick, without any window: the control window hands in its keyword edit box
-// and its memo as callbacks. Texts through the callbacks are UTF-8; the memo
+// The playlist fetch (the control window's fetch button) and the 60-second
+// refresh, without any window: the control window hands in its keyword edit
+// box and its memo as callbacks. Texts through the callbacks are UTF-8; the memo
 // holds the answer converted to the ANSI code page and shown as Unicode,
 // followed by a line break.
 class PlaylistFetch {
@@ -77,11 +77,11 @@ public:
     //  8. the memo replaced by the answer;
     //  9. ImportPlaylist(answer).
     // Trimming removes leading and trailing characters of code 32 or lower.
-    FetchResult btnDownPlayListClick();
+    FetchResult Fetch();
 
-    // The refresh tick: nothing when offline, otherwise the fetch; nothing
+    // The periodic refresh: nothing when offline, otherwise the fetch; nothing
     // that escapes the fetch goes further.
-    void timGetPlayListTimer();
+    void Refresh();
 
     const std::string& Server() const { return server_; }
 

@@ -337,12 +337,6 @@ PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_vie
 
 namespace {
 
-struct ImportingFlag {
-    explicit ImportingFlag(bool& flag) : flag_(flag) { flag_ = true; }
-    ~ImportingFlag() { flag_ = false; }
-    bool& flag_;
-};
-
 bool Exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
@@ -375,12 +369,11 @@ int Bind(sqlite3_stmt* stmt, int param, const StoredValue& value, std::string& d
 }  // namespace
 
 bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text) noexcept {
-    if (db_ == nullptr || importing_) return false;
+    if (db_ == nullptr) return false;
     try {
         PlaylistDocument document = ReadPlaylistDocument(ansiText, utf8Text);
         if (document.outcome != PlaylistDocument::Outcome::kItems) return false;
 
-        ImportingFlag flag(importing_);
         // Every old row goes and every new row comes in one transaction: any
         // failure rolls the table back to what it was.
         if (!Exec(db_, "BEGIN IMMEDIATE")) return false;

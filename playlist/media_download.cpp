@@ -23,7 +23,7 @@
 namespace zorvak {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
 namespace {
 
@@ -293,10 +293,10 @@ CURLcode Perform(CURL* easy, Transfer& t, EventPump& pump, const DownloadLimits&
     }
     MultiGuard guard{multi, easy};
 
-    Clock::duration idle{};
+    Steady::duration idle{};
     bool wasConnected = false;
     for (;;) {
-        Clock::time_point start = Clock::now();
+        Steady::time_point start = Steady::now();
         t.activity = false;
         int running = 0;
         CURLMcode mc = curl_multi_perform(multi, &running);
@@ -310,7 +310,7 @@ CURLcode Perform(CURL* easy, Transfer& t, EventPump& pump, const DownloadLimits&
         } else if (t.activity) {
             idle = {};
         } else {
-            idle += Clock::now() - start;
+            idle += Steady::now() - start;
         }
         auto limit = t.connected ? limits.stall : limits.connect;
         if (idle > limit) {

@@ -119,10 +119,9 @@ public:
     // in the ANSI code page. utf8Text, when given, is the same document as the
     // server sent it; a document that declares UTF-8 or no encoding is parsed
     // from it. All or nothing: on any failure the table is left as it was.
-    // Never throws. True when the table now holds the document's items.
+    // Never throws. True when the table now holds the document's items. Serves
+    // no events: nothing else of the client runs while the table is rewritten.
     bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
-    // True while an import is rewriting the table.
-    bool IsImporting() const { return importing_; }
 
     ValidNowQuery& PlayList() { return playList_; }
     const Clock& clock() const { return clock_; }
@@ -132,7 +131,6 @@ private:
     const AppDirectory& dir_;
     const Clock& clock_;
     sqlite3* db_ = nullptr;
-    bool importing_ = false;
     ValidNowQuery playList_{*this};
 };
 

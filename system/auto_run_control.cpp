@@ -4,10 +4,10 @@
 
 namespace zorvak {
 
-void AutoRunControl::cbAutoRunClick() {
-    write_("noautorun", ChooseValue<std::string>(autoRunTicked_(), "0", "1"));
+void AutoRunControl::StoreAutoPlay() {
+    write_(Settings::kNoAutoRun, ChooseValue<std::string>(autoRunTicked_(), "0", "1"));
 }
 
-bool ReadAutoPlayOn(const SettingReader& read) { return read("noautorun") == "0"; }
+bool ReadAutoPlayOn(const SettingReader& read) { return read(Settings::kNoAutoRun) == "0"; }
 
 }  // namespace zorvak

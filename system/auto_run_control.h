@@ -7,8 +7,8 @@
 
 namespace zorvak {
 
-// The auto-play check box "开机启动自动播放" and the registration to start with
-// the user's session.
+// The auto-play choice (the control window's auto-play check box) and the
+// registration to start with the user's session.
 class AutoRunControl {
 public:
     // autoRunTicked: the tick state of the check box at the moment of asking.
@@ -19,10 +19,10 @@ public:
     // whatever the auto-play choice. Failures are silent.
     void RegisterAutoRun() { autoRun_.RegisterAutoRun(); }
 
-    // Click on the check box (also when start-up sets its tick state): writes
+    // Stores the tick state of the check box (clicked, or set by start-up):
     // noautorun = "0" when ticked, "1" when not. The start-up registration is
     // not touched.
-    void cbAutoRunClick();
+    void StoreAutoPlay();
 
 private:
     AutoRun& autoRun_;

@@ -4,14 +4,14 @@
 
 namespace zorvak {
 
-void RestartControl::cbRestartTimeClick() {
-    p_.write("FixTimeRestart", ChooseValue<std::string>(p_.restartTicked(), "1", "0"));
-    p_.write("FixTime", PickerText());
+void RestartControl::StoreRestartSwitch() {
+    p_.write(Settings::kRestartOn, ChooseValue<std::string>(p_.restartTicked(), "1", "0"));
+    p_.write(Settings::kRestartTime, PickerText());
 }
 
-void RestartControl::dtpRestartTimeChange() { p_.write("FixTime", PickerText()); }
+void RestartControl::StoreRestartTime() { p_.write(Settings::kRestartTime, PickerText()); }
 
-void RestartControl::timAutoRestartTimer() {
+void RestartControl::Tick() {
     if (!p_.restartTicked()) return;
     LocalDateTime now = p_.clock.Now();
     if (p_.format(TimeOfDay{now.hour, now.minute, now.second}) != PickerText()) return;
@@ -23,7 +23,7 @@ void RestartControl::timAutoRestartTimer() {
             p_.pump.Pump();
         } catch (...) {
         }
-        p_.power.PowerAction(1);
+        p_.power.PowerAction(PowerMode::kReboot);
     } catch (...) {
         p_.database.connectDatabase();
         if (!p_.database.isSelectionOpen()) p_.database.openSelection();
@@ -32,11 +32,11 @@ void RestartControl::timAutoRestartTimer() {
 
 TimeOfDay ReadRestartTime(const SettingReader& read,
                           const std::function<TimeOfDay(const std::string&)>& parse) {
-    std::string first = read("FixTime");
-    std::string second = read("FixTime");
+    std::string first = read(Settings::kRestartTime);
+    std::string second = read(Settings::kRestartTime);
     return parse(ChooseValue<std::string>(second == "0", "3:00:00", first));
 }
 
-bool ReadRestartOn(const SettingReader& read) { return read("FixTimeRestart") == "1"; }
+bool ReadRestartOn(const SettingReader& read) { return read(Settings::kRestartOn) == "1"; }
 
 }  // namespace zorvak

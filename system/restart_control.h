@@ -26,7 +26,7 @@ inline RestartDatabase DatabaseOf(PlaylistStore& store) {
             [&store] { return store.PlayList().IsOpen(); }, [&store] { store.PlayList().Open(); }};
 }
 
-// The daily restart: the restart check box "定时重启", the restart time picker
+// The daily restart: the control window's restart check box and time picker,
 // and the once-a-second check that asks for a forced reboot at the picker's
 // time of day. Stateless: every tick decides afresh from the check box, the
 // picker and the clock.
@@ -48,24 +48,24 @@ public:
 
     explicit RestartControl(Parts parts) : p_(std::move(parts)) {}
 
-    // Click on the check box (also when start-up changes its tick state):
+    // Stores the tick state of the check box (clicked, or changed by start-up):
     // writes FixTimeRestart = "1" when ticked, "0" when not, then FixTime = the
     // picker's time as text.
-    void cbRestartTimeClick();
+    void StoreRestartSwitch();
 
-    // Change of the picker by the operator: writes FixTime = the picker's time
-    // as text, whether or not the restart is on.
-    void dtpRestartTimeChange();
+    // Stores the picker's time after the operator changed it: writes FixTime =
+    // the picker's time as text, whether or not the restart is on.
+    void StoreRestartTime();
 
-    // The tick of the 1-second restart timer. Does nothing unless the box is
+    // The once-a-second restart check. Does nothing unless the box is
     // ticked and the clock's time of day and the picker's time give the same
     // text. Then closes the database connection; serves waiting events, closes
     // the open presenter and serves events again (errors of these three are
-    // swallowed); and asks for a forced reboot (mode 1). When closing the
+    // swallowed); and asks for a forced reboot. When closing the
     // connection or the power call raises, the connection is reopened and the
     // valid-now selection opened if it is not open; an error of that recovery
     // leaves this handler.
-    void timAutoRestartTimer();
+    void Tick();
 
 private:
     std::string PickerText() const { return p_.format(p_.pickerTime()); }

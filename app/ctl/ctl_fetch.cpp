@@ -69,7 +69,7 @@ int RunFetch(const std::vector<std::string>& args) {
 
     // "0" is the settings file's "not set" (start-up would put in the default
     // keyword); a fetch for it would ask the server for nothing useful.
-    const std::string keyword = settings.ReadSetting(Settings::kSection, "KEYWORD");
+    const std::string keyword = settings.ReadSetting(Settings::kSection, Settings::kKeyword);
     if (TrimBlanks(keyword) == "0") {
         std::fprintf(stderr, "zorvak-ctl fetch: no site keyword (KEYWORD) in %s\n",
                      settings.FilePath().c_str());
@@ -81,7 +81,7 @@ int RunFetch(const std::vector<std::string>& args) {
     window.setMemoText = [](const std::string&) {};
     PlaylistFetch fetch(*connectivity, settings, store, client, window, server);
 
-    FetchResult result = fetch.btnDownPlayListClick();
+    FetchResult result = fetch.Fetch();
     if (result.outcome == FetchOutcome::kImported) {
         std::printf("imported the playlist from %s\n", result.url.c_str());
         return 0;

@@ -10,6 +10,8 @@
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 
+#include "core/product_texts.h"
+
 namespace zorvak {
 namespace {
 
@@ -56,7 +58,7 @@ SilentWebPage::SilentWebPage(QWebEngineProfile* profile, QObject* parent)
 }
 
 QWebEnginePage* SilentWebPage::createWindow(WebWindowType) {
-    ++refused_windows_;
+    ++refusedWindows_;
     return nullptr;
 }
 
@@ -83,7 +85,7 @@ QWebEngineView* PresenterWebView::createWindow(QWebEnginePage::WebWindowType) {
 }
 
 TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile)
-    : PresenterWindow("TfrmFullScreenHtml", QStringLiteral("全屏HTML显示")) {
+    : PresenterWindow("TfrmFullScreenHtml", QString::fromUtf8(texts::kWebPageWindowCaption)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     WebBrowser1 = new PresenterWebView(this);
@@ -114,7 +116,7 @@ void TfrmFullScreenHtml::WebBrowser1DocumentComplete() {
                          [this](const QVariant&) {
                              // Also called, with no result, while the page is destroyed.
                              if (destroying_) return;
-                             ++styled_loads_;
+                             ++styledLoads_;
                              emit PageStyled();
                          });
 }

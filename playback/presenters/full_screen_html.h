@@ -19,21 +19,21 @@ class SilentWebPage final : public QWebEnginePage {
 
 public:
     SilentWebPage(QWebEngineProfile* profile, QObject* parent);
-    int RefusedWindows() const { return refused_windows_; }
+    int RefusedWindows() const { return refusedWindows_; }
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
     void javaScriptAlert(const QUrl& origin, const QString& message) override;
     bool javaScriptConfirm(const QUrl& origin, const QString& message) override;
-    bool javaScriptPrompt(const QUrl& origin, const QString& message, const QString& default_value,
+    bool javaScriptPrompt(const QUrl& origin, const QString& message, const QString& defaultValue,
                           QString* result) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int line, const QString& source) override;
-    QStringList chooseFiles(FileSelectionMode mode, const QStringList& old_files,
-                            const QStringList& accepted_types) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                            const QStringList& acceptedTypes) override;
 
 private:
-    int refused_windows_ = 0;
+    int refusedWindows_ = 0;
 };
 
 // The browser control: a view that never opens a window of its own either.
@@ -47,11 +47,11 @@ protected:
     QWebEngineView* createWindow(QWebEnginePage::WebWindowType type) override;
 };
 
-// The full-screen web page window, caption "全屏HTML显示", filled by the browser
-// `WebBrowser1`. After every finished load the top-level document is styled:
-// body.scroll = "no", documentElement.style.overflow = "hidden",
-// body.style.border = "none", body.style.margin = "0px", in that order; a step
-// that fails skips the later ones for that load.
+// The full-screen web page window, caption texts::kWebPageWindowCaption,
+// filled by the browser `WebBrowser1`. After every finished load the top-level
+// document is styled: body.scroll = "no", documentElement.style.overflow =
+// "hidden", body.style.border = "none", body.style.margin = "0px", in that
+// order; a step that fails skips the later ones for that load.
 class TfrmFullScreenHtml final : public PresenterWindow {
     Q_OBJECT
 
@@ -66,7 +66,7 @@ public:
     PresenterWebView* Browser() const { return WebBrowser1; }
     SilentWebPage* Page() const { return page_; }
     // How many loads have finished and been styled (for tests).
-    int StyledLoads() const { return styled_loads_; }
+    int StyledLoads() const { return styledLoads_; }
 
 signals:
     void PageStyled();
@@ -76,7 +76,7 @@ private:
 
     PresenterWebView* WebBrowser1 = nullptr;
     SilentWebPage* page_ = nullptr;
-    int styled_loads_ = 0;
+    int styledLoads_ = 0;
     bool destroying_ = false;
 };
 

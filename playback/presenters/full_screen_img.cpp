@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 
+#include "core/product_texts.h"
+
 namespace zorvak {
 namespace {
 
@@ -33,13 +35,13 @@ QImage ReadStrictly(const QString& path, const char* format) {
 
 }  // namespace
 
-TfrmFullScreenImg::TfrmFullScreenImg(const QString& logo_path,
+TfrmFullScreenImg::TfrmFullScreenImg(const QString& logoPath,
                                      const std::function<void(const std::string&)>& report)
-    : PresenterWindow("TfrmFullScreenImg", QStringLiteral("全屏图片")) {
+    : PresenterWindow("TfrmFullScreenImg", QString::fromUtf8(texts::kImageWindowCaption)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    if (!QFileInfo::exists(logo_path)) return;
+    if (!QFileInfo::exists(logoPath)) return;
     try {
-        imgLogo = QPixmap::fromImage(ReadStrictly(logo_path, "png"));
+        imgLogo = QPixmap::fromImage(ReadStrictly(logoPath, "png"));
     } catch (const std::exception& e) {
         imgLogo = QPixmap();
         if (report) report(e.what());

@@ -11,12 +11,12 @@
 
 namespace zorvak {
 
-// The full-screen picture window, caption "全屏图片". It paints, in this order:
-// black; the picture `imgShow` stretched to the whole window (its aspect ratio
-// is not kept); the logo `imgLogo` at its own size from the top-left corner of
-// a 320 × 106 box whose right side is 8 px from the window's right edge and
-// whose bottom side is 12 px from its bottom edge, clipped to that box and
-// drawn with its transparency.
+// The full-screen picture window, caption texts::kImageWindowCaption. It
+// paints, in this order: black; the picture `imgShow` stretched to the whole
+// window (its aspect ratio is not kept); the logo `imgLogo` at its own size
+// from the top-left corner of a 320 × 106 box whose right side is 8 px from
+// the window's right edge and whose bottom side is 12 px from its bottom edge,
+// clipped to that box and drawn with its transparency.
 class TfrmFullScreenImg final : public PresenterWindow {
     Q_OBJECT
 
@@ -26,10 +26,10 @@ public:
     static constexpr int kLogoRight = 8;
     static constexpr int kLogoBottom = 12;
 
-    // FormCreate: loads the logo from logo_path when a file exists there. A logo
+    // FormCreate: loads the logo from logoPath when a file exists there. A logo
     // that exists but cannot be read is passed to report (when set) and the
     // window goes on without a logo.
-    TfrmFullScreenImg(const QString& logo_path,
+    TfrmFullScreenImg(const QString& logoPath,
                       const std::function<void(const std::string&)>& report);
 
     // Loads a local picture by the type its extension names, compared without

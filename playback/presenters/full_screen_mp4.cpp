@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 
+#include "core/product_texts.h"
+
 namespace zorvak {
 namespace {
 
@@ -18,13 +20,13 @@ QString CaptionFontFamily() {
     return QString();
 }
 
-QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, int pixel_height) {
+QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, int pixelHeight) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
     QFont font = label->font();
     const QString family = CaptionFontFamily();
     if (!family.isEmpty()) font.setFamily(family);
-    font.setPixelSize(pixel_height);
+    font.setPixelSize(pixelHeight);
     label->setFont(font);
     label->setStyleSheet("color: white; background: transparent;");
     label->setAttribute(Qt::WA_TranslucentBackground);
@@ -33,11 +35,12 @@ QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, int 
 
 }  // namespace
 
-TfrmFullScreenMp4::TfrmFullScreenMp4(PlayerCore& core, const QString& contact_number)
-    : PresenterWindow("TfrmFullScreenMp4", QStringLiteral("MP4全屏播放")), core_(core) {
+TfrmFullScreenMp4::TfrmFullScreenMp4(PlayerCore& core, const QString& contactNumber)
+    : PresenterWindow("TfrmFullScreenMp4", QString::fromUtf8(texts::kVideoWindowCaption)),
+      core_(core) {
     // In z-order from the bottom: Label2, Label1, then the player over both.
-    label2_ = MakeCaption(this, "Label2", contact_number, 37);
-    label1_ = MakeCaption(this, "Label1", QStringLiteral("Zorvak智能广告"), 48);
+    label2_ = MakeCaption(this, "Label2", contactNumber, 37);
+    label1_ = MakeCaption(this, "Label1", QString::fromUtf8(texts::kBrandCaption), 48);
     wmMp4 = core_.Attach(this, this);
 }
 
@@ -72,9 +75,9 @@ void TfrmFullScreenMp4::Play() {
     core_.Play();
 }
 
-void TfrmFullScreenMp4::SetFullScreen(bool full_screen) {
-    full_screen_ = full_screen;
-    if (!full_screen) return;
+void TfrmFullScreenMp4::SetFullScreen(bool fullScreen) {
+    fullScreen_ = fullScreen;
+    if (!fullScreen) return;
     if (wmMp4 != nullptr) {
         wmMp4->setGeometry(rect());
         wmMp4->raise();

@@ -10,9 +10,10 @@
 
 namespace zorvak {
 
-// The full-screen video window, caption "MP4全屏播放". The player surface
-// `wmMp4` fills the window and lies over the two captions painted on the
-// window itself: `Label1` "Zorvak智能广告" and `Label2` (the contact number).
+// The full-screen video window, caption texts::kVideoWindowCaption. The player
+// surface `wmMp4` fills the window and lies over the two captions painted on
+// the window itself: `Label1` (texts::kBrandCaption) and `Label2` (the
+// contact number).
 //
 // Player state "playing" (play state 3) is the player's: a file loaded, not
 // paused, not idle. Handlers that read it swallow their own failures.
@@ -23,7 +24,7 @@ public:
     static constexpr int kPlaying = 3;
 
     // Takes the player surface of core for as long as the window lives.
-    TfrmFullScreenMp4(PlayerCore& core, const QString& contact_number);
+    TfrmFullScreenMp4(PlayerCore& core, const QString& contactNumber);
     ~TfrmFullScreenMp4() override;
 
     // 3 while playing, 1 (stopped) otherwise.
@@ -35,8 +36,8 @@ public:
     void Play();
     // The player area covers the whole window with the picture's aspect ratio
     // kept. Setting it again changes nothing.
-    void SetFullScreen(bool full_screen);
-    bool FullScreen() const { return full_screen_; }
+    void SetFullScreen(bool fullScreen);
+    bool FullScreen() const { return fullScreen_; }
 
     QLabel* Label1() const { return label1_; }
     QLabel* Label2() const { return label2_; }
@@ -60,7 +61,7 @@ private:
     QPointer<QWidget> wmMp4;
     QLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;
-    bool full_screen_ = false;
+    bool fullScreen_ = false;
 };
 
 }  // namespace zorvak

@@ -4,25 +4,19 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <clocale>
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 namespace zorvak {
 namespace {
 
 constexpr uint64_t kObservePause = 1;
 constexpr uint64_t kObserveIdle = 2;
-
-bool HaveVideoDevice() {
-#ifdef _WIN32
-    return true;
-#endif
-    return QFileInfo::exists("/dev/dri/renderD128") || QFileInfo::exists("/dev/nvidia0");
-}
 
 std::string DefaultVideoOutput() {
     return QGuiApplication::platformName() == QLatin1String("xcb") ? "gpu,x11" : "null";
@@ -31,7 +25,7 @@ std::string DefaultVideoOutput() {
 }  // namespace
 
 PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings)) {
-    if (settings_.video_output.empty()) settings_.video_output = DefaultVideoOutput();
+    if (settings_.videoOutput.empty()) settings_.videoOutput = DefaultVideoOutput();
     // libmpv refuses to start under a locale whose decimal point is not '.'.
     std::setlocale(LC_NUMERIC, "C");
     mpv_ = mpv_create();
@@ -57,15 +51,15 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     option("keepaspect", "yes");
     // Hardware decoding where a video device exists; probing the decoders
     // without one costs time at every item.
-    option("hwdec", HaveVideoDevice() ? "auto-safe" : "no");
-    option("vo", settings_.video_output);
-    option("gpu-sw", settings_.gpu_software ? "yes" : "no");
+    option("hwdec", HasVideoDecodeDevice() ? "auto-safe" : "no");
+    option("vo", settings_.videoOutput);
+    option("gpu-sw", settings_.gpuSoftware ? "yes" : "no");
     // OpenGL contexts only (probing Vulkan drivers on a display without a GPU
     // is slow and has broken the X connection here). Probed automatically, a
-    // software rasteriser is refused unless gpu_software is set, and the list
+    // software rasteriser is refused unless gpuSoftware is set, and the list
     // falls back to the X11 output, which needs no GPU.
     option("gpu-api", "opengl");
-    if (!settings_.audio_output.empty()) option("ao", settings_.audio_output);
+    if (!settings_.audioOutput.empty()) option("ao", settings_.audioOutput);
 
     holder_.setObjectName("PlayerSurfaceHolder");
     auto* surface = new QWidget(&holder_);
@@ -77,7 +71,7 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     black.setColor(QPalette::Window, Qt::black);
     surface->setPalette(black);
     surface_ = surface;
-    embedded_ = settings_.video_output != "null" &&
+    embedded_ = settings_.videoOutput != "null" &&
                 QGuiApplication::platformName() == QLatin1String("xcb");
     if (embedded_) {
         holder_.winId();
@@ -109,12 +103,12 @@ PlayerCore::~PlayerCore() {
 
 void PlayerCore::Wakeup(void* self) {
     auto* core = static_cast<PlayerCore*>(self);
-    if (core->wakeup_pending_.exchange(true)) return;
+    if (core->wakeupPending_.exchange(true)) return;
     QMetaObject::invokeMethod(core, [core] { core->DrainEvents(); }, Qt::QueuedConnection);
 }
 
 void PlayerCore::DrainEvents() {
-    wakeup_pending_ = false;
+    wakeupPending_ = false;
     while (mpv_ != nullptr) {
         mpv_event* event = mpv_wait_event(mpv_, 0);
         if (event->event_id == MPV_EVENT_NONE) break;
@@ -129,18 +123,18 @@ void PlayerCore::HandleEvent(const mpv_event& event) {
         break;
     }
     case MPV_EVENT_IDLE:
-        idle_seen_ = true;
+        idleSeen_ = true;
         break;
     case MPV_EVENT_FILE_LOADED:
     case MPV_EVENT_PLAYBACK_RESTART:
         if (listener_ != nullptr) listener_->PlayerStateChanged();
         break;
     case MPV_EVENT_VIDEO_RECONFIG:
-        if (!pinned_output_ && used_output_.empty()) used_output_ = CurrentVideoOutput();
+        if (!pinnedOutput_ && usedOutput_.empty()) usedOutput_ = CurrentVideoOutput();
         break;
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
-        if (end->reason == MPV_END_FILE_REASON_ERROR && end->playlist_entry_id == current_entry_ &&
+        if (end->reason == MPV_END_FILE_REASON_ERROR && end->playlist_entry_id == currentEntry_ &&
             listener_ != nullptr) {
             listener_->PlayerMediaError();
         }
@@ -164,7 +158,7 @@ QWidget* PlayerCore::Attach(QWidget* parent, PlayerListener* listener) {
 void PlayerCore::Detach(PlayerListener* listener) {
     if (listener != listener_) return;
     listener_ = nullptr;
-    current_entry_ = -1;
+    currentEntry_ = -1;
     try {
         Stop();
     } catch (...) {
@@ -174,9 +168,9 @@ void PlayerCore::Detach(PlayerListener* listener) {
     WaitUntilIdle(1000);
     // The output list is probed once: later items start with the output that
     // worked (probing a missing GPU again costs time at every item).
-    if (!pinned_output_ && !used_output_.empty()) {
-        mpv_set_property_string(mpv_, "vo", used_output_.c_str());
-        pinned_output_ = true;
+    if (!pinnedOutput_ && !usedOutput_.empty()) {
+        mpv_set_property_string(mpv_, "vo", usedOutput_.c_str());
+        pinnedOutput_ = true;
     }
     if (surface_ != nullptr) {
         surface_->hide();
@@ -184,10 +178,10 @@ void PlayerCore::Detach(PlayerListener* listener) {
     }
 }
 
-void PlayerCore::WaitUntilIdle(int timeout_ms) {
+void PlayerCore::WaitUntilIdle(int timeoutMs) {
     QElapsedTimer elapsed;
     elapsed.start();
-    while (!idle_seen_ && elapsed.elapsed() < timeout_ms) {
+    while (!idleSeen_ && elapsed.elapsed() < timeoutMs) {
         mpv_event* event = mpv_wait_event(mpv_, 0.05);
         if (event->event_id != MPV_EVENT_NONE) HandleEvent(*event);
     }
@@ -202,22 +196,22 @@ void PlayerCore::SetUrl(const std::string& url) {
         int64_t wid = static_cast<int64_t>(surface_->winId());
         mpv_set_property(mpv_, "wid", MPV_FORMAT_INT64, &wid);
     }
-    idle_seen_ = false;
+    idleSeen_ = false;
     int pause = 1;
     mpv_set_property(mpv_, "pause", MPV_FORMAT_FLAG, &pause);
     const char* command[] = {"loadfile", url.c_str(), "replace", nullptr};
     mpv_node result;
     int status = mpv_command_ret(mpv_, command, &result);
     if (status < 0) {
-        idle_seen_ = true;
+        idleSeen_ = true;
         throw std::runtime_error(mpv_error_string(status));
     }
-    current_entry_ = -1;
+    currentEntry_ = -1;
     if (result.format == MPV_FORMAT_NODE_MAP) {
         for (int i = 0; i < result.u.list->num; ++i) {
             if (std::string(result.u.list->keys[i]) == "playlist_entry_id" &&
                 result.u.list->values[i].format == MPV_FORMAT_INT64) {
-                current_entry_ = result.u.list->values[i].u.int64;
+                currentEntry_ = result.u.list->values[i].u.int64;
             }
         }
     }

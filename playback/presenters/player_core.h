@@ -18,11 +18,11 @@ struct PlayerSettings {
     // mpv's video output list. Empty: "gpu,x11" on an X11 display (the GPU
     // renderer where a GPU driver exists, else the X11 output, which needs no
     // GPU), "null" when the application has no X11 display (nothing to embed in).
-    std::string video_output;
+    std::string videoOutput;
     // mpv's audio output list; empty leaves mpv's choice.
-    std::string audio_output;
+    std::string audioOutput;
     // Allow the GPU renderer to run on a software rasteriser.
-    bool gpu_software = false;
+    bool gpuSoftware = false;
 };
 
 // The events the player raises for the window it plays in.
@@ -77,13 +77,13 @@ public:
 
     // For tests and the benchmark.
     std::string CurrentVideoOutput();
-    int64_t CurrentEntry() const { return current_entry_; }
+    int64_t CurrentEntry() const { return currentEntry_; }
 
 private:
     static void Wakeup(void* self);
     void DrainEvents();
     void HandleEvent(const mpv_event& event);
-    void WaitUntilIdle(int timeout_ms);
+    void WaitUntilIdle(int timeoutMs);
     bool Flag(const char* name, bool fallback);
 
     mpv_handle* mpv_ = nullptr;
@@ -91,12 +91,12 @@ private:
     QWidget holder_;              // never shown; keeps the surface while no window plays
     QPointer<QWidget> surface_;
     PlayerListener* listener_ = nullptr;
-    int64_t current_entry_ = -1;
-    bool idle_seen_ = true;  // mpv went idle (its video output torn down) since the last SetUrl
-    bool pinned_output_ = false;
+    int64_t currentEntry_ = -1;
+    bool idleSeen_ = true;  // mpv went idle (its video output torn down) since the last SetUrl
+    bool pinnedOutput_ = false;
     bool embedded_ = false;  // drawing into the surface by its native window id
-    std::string used_output_;
-    std::atomic<bool> wakeup_pending_{false};
+    std::string usedOutput_;
+    std::atomic<bool> wakeupPending_{false};
 };
 
 }  // namespace zorvak

@@ -13,13 +13,13 @@
 
 namespace zorvak {
 
-PresenterWindow::PresenterWindow(const char* class_name, const QString& caption)
+PresenterWindow::PresenterWindow(const char* className, const QString& caption)
     // Stay-on-top is part of the window's flags from the start: changing the
     // flags of a window later re-creates its native window (and those of native
     // children such as the player surface, whose id the player draws into).
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      class_name_(class_name) {
-    setObjectName(QString(class_name).mid(1));  // "frmFullScreenImg", ...
+      className_(className) {
+    setObjectName(QString(className).mid(1));  // "frmFullScreenImg", ...
     setWindowTitle(caption);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
@@ -42,8 +42,8 @@ PresenterWindow::~PresenterWindow() {
 void PresenterWindow::ArmDisplayTimer(int seconds) {
     timShowTime.stop();
     if (seconds <= 0) return;
-    const int max_seconds = INT_MAX / 1000;
-    timShowTime.setInterval((seconds > max_seconds ? max_seconds : seconds) * 1000);
+    const int maxSeconds = INT_MAX / 1000;
+    timShowTime.setInterval((seconds > maxSeconds ? maxSeconds : seconds) * 1000);
     timShowTime.start();
 }
 
@@ -59,7 +59,7 @@ void PresenterWindow::CoverScreen() {
 }
 
 void PresenterWindow::ShowModal() {
-    if (isVisible() || modal_loop_ != nullptr) {
+    if (isVisible() || modalLoop_ != nullptr) {
         throw std::logic_error("Cannot make a visible window modal");
     }
     setWindowModality(Qt::ApplicationModal);
@@ -72,10 +72,10 @@ void PresenterWindow::ShowModal() {
     setFocus(Qt::ActiveWindowFocusReason);
 
     QEventLoop loop;
-    modal_loop_ = &loop;
-    close_requested_ = false;
+    modalLoop_ = &loop;
+    closeRequested_ = false;
     loop.exec(QEventLoop::DialogExec);
-    modal_loop_ = nullptr;
+    modalLoop_ = nullptr;
 
     timShowTime.stop();
     hide();
@@ -100,9 +100,9 @@ void PresenterWindow::CloseWindow() {
     if (closing_) return;
     closing_ = true;
     FormClose();
-    if (modal_loop_ != nullptr) {
-        close_requested_ = true;
-        modal_loop_->exit(0);
+    if (modalLoop_ != nullptr) {
+        closeRequested_ = true;
+        modalLoop_->exit(0);
     }
     closing_ = false;
 }

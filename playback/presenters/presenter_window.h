@@ -22,11 +22,11 @@ class PresenterWindow : public QWidget {
 public:
     // The window class name and caption are fixed per class; CloseAllPresenters
     // finds an open presenter by both.
-    PresenterWindow(const char* class_name, const QString& caption);
+    PresenterWindow(const char* className, const QString& caption);
     ~PresenterWindow() override;
 
     // The class name the presenter shutdown looks for ("TfrmFullScreenImg", ...).
-    QString WindowClassName() const { return class_name_; }
+    QString WindowClassName() const { return className_; }
 
     // Arms the display timer: stops it and, for seconds > 0, starts it with an
     // interval of seconds × 1000 ms (capped at the largest interval a timer
@@ -45,7 +45,7 @@ public:
     void ShowModal();
     // On screen in ShowModal() and not closed yet (a close ends the modal loop
     // once the handler that closed it has returned).
-    bool IsShownModally() const { return modal_loop_ != nullptr && !close_requested_; }
+    bool IsShownModally() const { return modalLoop_ != nullptr && !closeRequested_; }
 
     // Ends the modal loop (the modal result "cancel"): FormClose runs, the
     // waiting ShowModal() returns and hides the window. Closing a window that is
@@ -68,10 +68,10 @@ protected:
 private:
     void CoverScreen();
 
-    QString class_name_;
-    QEventLoop* modal_loop_ = nullptr;
+    QString className_;
+    QEventLoop* modalLoop_ = nullptr;
     bool closing_ = false;
-    bool close_requested_ = false;
+    bool closeRequested_ = false;
 };
 
 }  // namespace zorvak

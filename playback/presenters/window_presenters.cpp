@@ -10,9 +10,7 @@
 
 #include <stdexcept>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include "core/product_texts.h"
 
 #include "playback/presenters/full_screen_html.h"
 #include "playback/presenters/full_screen_img.h"
@@ -39,21 +37,21 @@ private:
 
 // A top-level window of the class (the form class's name, without namespace)
 // with exactly this caption exists among the application's windows.
-bool TopLevelWindowExists(const char* class_name, const QString& caption) {
+bool TopLevelWindowExists(const char* className, const QString& caption) {
     if (caption.isEmpty()) return false;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         const QString name = QString::fromLatin1(widget->metaObject()->className()).section("::", -1);
-        if (name == QLatin1String(class_name) && widget->windowTitle() == caption) return true;
+        if (name == QLatin1String(className) && widget->windowTitle() == caption) return true;
     }
     return false;
 }
 
 }  // namespace
 
-WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirectory& app_directory,
+WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirectory& appDirectory,
                                    PictureFetch fetch, PresenterSettings settings)
     : connectivity_(connectivity),
-      app_directory_(app_directory),
+      appDirectory_(appDirectory),
       fetch_(std::move(fetch)),
       settings_(std::move(settings)) {}
 
@@ -91,21 +89,21 @@ QWebEngineProfile* WindowPresenters::EnsureProfile() {
     return profile_;
 }
 
-void WindowPresenters::ShowImage(const std::string& location, int seconds, int online) {
+void WindowPresenters::ShowImage(const std::string& location, int seconds, MediaSource source) {
     const QString path = QString::fromStdString(location);
-    if (online == 0 && !FileExists(path)) return;
-    if (online == 1 && !connectivity_.IsOnline()) return;
-    if (image_busy_) return;
+    if (source == MediaSource::kLocalFile && !FileExists(path)) return;
+    if (source == MediaSource::kOnline && !connectivity_.IsOnline()) return;
+    if (imageBusy_) return;
 
     if (frmFullScreenImg_ != nullptr) {
         frmFullScreenImg_->ClearPictures();
     } else {
-        const QString logo = QString::fromStdString(app_directory_.Path() + "logo.png");
-        frmFullScreenImg_ = new TfrmFullScreenImg(logo, settings_.report_error);
+        const QString logo = QString::fromStdString(appDirectory_.Path() + "logo.png");
+        frmFullScreenImg_ = new TfrmFullScreenImg(logo, settings_.reportError);
     }
-    InUse in_use(image_busy_);
+    InUse inUse(imageBusy_);
 
-    if (online == 1 && connectivity_.IsOnline()) {
+    if (source == MediaSource::kOnline && connectivity_.IsOnline()) {
         try {
             std::optional<std::string> body;
             if (fetch_) body = fetch_(location);
@@ -120,7 +118,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, int o
         } catch (...) {
             if (frmFullScreenImg_ != nullptr) frmFullScreenImg_->ClearPictures();
         }
-    } else if (online == 0 && FileExists(path)) {
+    } else if (source == MediaSource::kLocalFile && FileExists(path)) {
         // Unguarded: a picture that cannot be loaded leaves the call as an error
         // and the window stays in the slot.
         frmFullScreenImg_->LoadPicture(path);
@@ -135,10 +133,10 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, int o
     frmFullScreenImg_ = nullptr;
 }
 
-void WindowPresenters::PlayVideo(const std::string& location, int seconds, int online) {
-    if (online == 0 && !FileExists(QString::fromStdString(location))) return;
-    if (online == 1 && !connectivity_.IsOnline()) return;
-    if (video_busy_) return;
+void WindowPresenters::PlayVideo(const std::string& location, int seconds, MediaSource source) {
+    if (source == MediaSource::kLocalFile && !FileExists(QString::fromStdString(location))) return;
+    if (source == MediaSource::kOnline && !connectivity_.IsOnline()) return;
+    if (videoBusy_) return;
 
     if (frmFullScreenMp4_ != nullptr) {
         try {
@@ -150,9 +148,9 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, int o
     } else {
         PlayerCore& player = EnsurePlayer();
         frmFullScreenMp4_ =
-            new TfrmFullScreenMp4(player, QString::fromStdString(settings_.contact_number));
+            new TfrmFullScreenMp4(player, QString::fromStdString(settings_.contactNumber));
     }
-    InUse in_use(video_busy_);
+    InUse inUse(videoBusy_);
 
     try {
         frmFullScreenMp4_->SetStayOnTop();
@@ -177,22 +175,23 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, int o
     frmFullScreenMp4_ = nullptr;
 }
 
-void WindowPresenters::ShowWebPage(const std::string& location, int seconds, int online) {
+void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
+                                   MediaSource source) {
     const QString text = QString::fromStdString(location);
-    if (online == 0 && !FileExists(text)) return;
-    if (online == 1 && !connectivity_.IsOnline()) return;
-    if (web_busy_) return;
+    if (source == MediaSource::kLocalFile && !FileExists(text)) return;
+    if (source == MediaSource::kOnline && !connectivity_.IsOnline()) return;
+    if (webBusy_) return;
 
     if (frmFullScreenHtml_ == nullptr) {
         frmFullScreenHtml_ = new TfrmFullScreenHtml(EnsureProfile());
     }
-    InUse in_use(web_busy_);
+    InUse inUse(webBusy_);
 
     try {
         frmFullScreenHtml_->SetStayOnTop();
         frmFullScreenHtml_->ArmDisplayTimer(seconds);
-        frmFullScreenHtml_->Navigate(online == 0 ? QUrl::fromLocalFile(text)
-                                                 : QUrl::fromUserInput(text));
+        frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
+                                                                       : QUrl::fromUserInput(text));
         frmFullScreenHtml_->ShowModal();
     } catch (...) {
     }
@@ -230,9 +229,7 @@ void WindowPresenters::CloseAllPresenters() {
 }
 
 void PrepareWebEngineEnvironment() {
-#ifndef _WIN32
-    if (::geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-#endif
+    if (RunsAsSuperuser()) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/app_directory.h"
+#include "core/product_texts.h"
 #include "platform/platform.h"
 #include "playback/presenters.h"
 #include "playback/presenters/player_core.h"
@@ -27,10 +28,10 @@ using PictureFetch = std::function<std::optional<std::string>(const std::string&
 struct PresenterSettings {
     PlayerSettings player;
     // The contact-number caption under the video player.
-    std::string contact_number = "400-800-8888";
+    std::string contactNumber = texts::kContactNumber;
     // Receives the message of an unreadable logo.png (the application's report
     // for unhandled errors). May be empty.
-    std::function<void(const std::string&)> report_error;
+    std::function<void(const std::string&)> reportError;
 };
 
 // The three full-screen presenters in real windows, on the GUI thread of a
@@ -44,7 +45,7 @@ struct PresenterSettings {
 // that window alone.
 class WindowPresenters final : public Presenters {
 public:
-    WindowPresenters(Connectivity& connectivity, const AppDirectory& app_directory,
+    WindowPresenters(Connectivity& connectivity, const AppDirectory& appDirectory,
                      PictureFetch fetch, PresenterSettings settings = {});
     ~WindowPresenters() override;
 
@@ -54,12 +55,12 @@ public:
     // A picture stretched over the screen with logo.png in its corner. A local
     // file that cannot be decoded throws; its window then stays in the slot and
     // is reused, without its logo, by the next call.
-    void ShowImage(const std::string& location, int seconds, int online) override;
+    void ShowImage(const std::string& location, int seconds, MediaSource source) override;
     // A video played once by the process's player; a stop that fails after the
     // window has closed throws and keeps the window in the slot.
-    void PlayVideo(const std::string& location, int seconds, int online) override;
+    void PlayVideo(const std::string& location, int seconds, MediaSource source) override;
     // A web page, silent, without new windows, scroll bars, border or margin.
-    void ShowWebPage(const std::string& location, int seconds, int online) override;
+    void ShowWebPage(const std::string& location, int seconds, MediaSource source) override;
     void CloseAllPresenters() override;
 
     // The slots (empty while no window of the kind exists).
@@ -75,7 +76,7 @@ private:
     QWebEngineProfile* EnsureProfile();
 
     Connectivity& connectivity_;
-    const AppDirectory& app_directory_;
+    const AppDirectory& appDirectory_;
     PictureFetch fetch_;
     PresenterSettings settings_;
 
@@ -84,9 +85,9 @@ private:
     QPointer<TfrmFullScreenHtml> frmFullScreenHtml_;
     // A slot's window is in use from the moment a call takes it until the call
     // destroys it (or leaves it behind after a failure).
-    bool image_busy_ = false;
-    bool video_busy_ = false;
-    bool web_busy_ = false;
+    bool imageBusy_ = false;
+    bool videoBusy_ = false;
+    bool webBusy_ = false;
 
     std::unique_ptr<PlayerCore> player_;
     QWebEngineProfile* profile_ = nullptr;

@@ -51,13 +51,14 @@ TEST(RealPresenters, EscClosesThePictureOnScreenAndEndsTheLoop) {
     watcher.start();
     QElapsedTimer clock;
     clock.start();
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
 
     EXPECT_EQ(pictures, 1);
     EXPECT_LT(clock.elapsed(), 20000);  // not the item's 30 s: Esc ended it
     EXPECT_EQ(Visible("frmFullScreenImg"), nullptr);
-    EXPECT_FALSE(w.Flags().KeepPlaying);
-    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_FALSE(c.Flags().KeepPlaying);
+    EXPECT_TRUE(c.Flags().PlayActive);
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(rig.journal.Count("Chrome hide"), 1);
     EXPECT_EQ(rig.journal.Count("Chrome show"), 1);
@@ -92,12 +93,13 @@ TEST(RealPresenters, EscInsideAWebPageReachesTheHook) {
         }
     });
     watcher.start();
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
     watcher.stop();
 
     EXPECT_EQ(pages, 1);
     EXPECT_EQ(Visible("frmFullScreenHtml"), nullptr);
-    EXPECT_FALSE(w.Flags().KeepPlaying);
+    EXPECT_FALSE(c.Flags().KeepPlaying);
     EXPECT_TRUE(w.isVisible());
 }
 
@@ -109,7 +111,7 @@ TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     item.playname = "新品";
     const std::string document = PlaylistDocument({item});
     rig.server.Route("/getplaylist.php", Response::Text(document, "text/xml"));
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
     auto* memo = rig.Child<QPlainTextEdit>("mmTmp");
     EXPECT_TRUE(memo->toPlainText().isEmpty());
 
@@ -118,17 +120,17 @@ TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     EXPECT_EQ(rig.server.Requests().back().QueryValue("hostname"), "shop");
     EXPECT_EQ(memo->toPlainText().trimmed(), QString::fromStdString(document).trimmed());
     EXPECT_TRUE(memo->toPlainText().contains(QString::fromUtf8("新品")));
-    w.Store().PlayList().Open();
-    ASSERT_EQ(w.Store().PlayList().RecordCount(), 1);
-    EXPECT_EQ(w.Store().PlayList().FieldText("playname"), "新品");
+    c.Store().PlayList().Open();
+    ASSERT_EQ(c.Store().PlayList().RecordCount(), 1);
+    EXPECT_EQ(c.Store().PlayList().FieldText("playname"), "新品");
 
     // The refresh tick fetches too; the same text changes nothing.
-    w.timGetPlayList().PostTick();
+    c.timGetPlayList().PostTick();
     ServeUntil([&] { return rig.server.RequestCount("/getplaylist.php") == 2; });
     EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
     // Offline: the tick does nothing.
     rig.connectivity->online = false;
-    w.timGetPlayList().PostTick();
+    c.timGetPlayList().PostTick();
     ServeEvents(50);
     EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
 }
@@ -144,20 +146,20 @@ TEST(Fetch, ADocumentWithCrLfLineEndsIsNotImportedAgainWhileUnchanged) {
     }
     document.insert(document.find("<item>"), "\r\n");
     rig.server.Route("/getplaylist.php", Response::Text(document, "text/xml"));
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
 
     rig.Child<QPushButton>("btnDownPlayList")->click();
-    w.Store().PlayList().Open();
-    ASSERT_EQ(w.Store().PlayList().RecordCount(), 1);
-    const std::string firstId = w.Store().PlayList().FieldText("ID");
+    c.Store().PlayList().Open();
+    ASSERT_EQ(c.Store().PlayList().RecordCount(), 1);
+    const std::string firstId = c.Store().PlayList().FieldText("ID");
 
     // The same text again: the memo still holds it, so nothing is imported
     // (an import would give the row a new ID).
     rig.Child<QPushButton>("btnDownPlayList")->click();
     ASSERT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
-    w.Store().PlayList().Open();
-    ASSERT_EQ(w.Store().PlayList().RecordCount(), 1);
-    EXPECT_EQ(w.Store().PlayList().FieldText("ID"), firstId);
+    c.Store().PlayList().Open();
+    ASSERT_EQ(c.Store().PlayList().RecordCount(), 1);
+    EXPECT_EQ(c.Store().PlayList().FieldText("ID"), firstId);
 }
 
 }  // namespace

@@ -37,13 +37,16 @@
 
 #include <gtest/gtest.h>
 
+#include "app/client.h"
 #include "app/client_environment.h"
 #include "app/quenlo_main.h"
+#include "core/product_texts.h"
 #include "core/settings.h"
 #include "playback/presenters/window_presenters.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
 #include "tests/support/fakes.h"
+#include "tests/support/temp_folder.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
@@ -137,24 +140,6 @@ inline void PressKey(QWidget* window, int key, const QString& text = {}) {
     QCoreApplication::sendEvent(handle, &release);
 }
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("zorvak-app-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string Path() const { return path_.string() + "/"; }
-
-private:
-    std::filesystem::path path_;
-};
-
 struct Journal {
     std::vector<std::string> events;
     int Count(const std::string& e) const {
@@ -189,7 +174,9 @@ private:
 class RecordingPower final : public Power {
 public:
     explicit RecordingPower(Journal& j) : j_(j) {}
-    void PowerAction(int mode) override { j_.events.push_back("PowerAction " + std::to_string(mode)); }
+    void PowerAction(PowerMode mode) override {
+        j_.events.push_back("PowerAction " + std::to_string(static_cast<int>(mode)));
+    }
 
 private:
     Journal& j_;
@@ -207,7 +194,7 @@ private:
 };
 
 // A full-screen window shown modally, closed by CloseAllPresenters.
-class PresenterWindow final : public QWidget {
+class ItemWindow final : public QWidget {
 public:
     std::function<void()> onClose;
 
@@ -222,7 +209,7 @@ protected:
 // While item n is on screen, the action set with At(n) runs from the window's
 // own event loop, as a nested handler would; an item without an action ends at
 // once, as a short item does.
-class WindowPresenters final : public Presenters {
+class ModalRecordingPresenters final : public Presenters {
 public:
     struct Call {
         std::string kind;
@@ -231,14 +218,18 @@ public:
         int online = 0;
     };
 
-    explicit WindowPresenters(Journal& j) : j_(j) {}
+    explicit ModalRecordingPresenters(Journal& j) : j_(j) {}
 
     void At(int index, std::function<void()> action) { actions_[index] = std::move(action); }
 
-    void ShowImage(const std::string& l, int s, int o) override { Show("image", "全屏图片", l, s, o); }
-    void PlayVideo(const std::string& l, int s, int o) override { Show("video", "MP4全屏播放", l, s, o); }
-    void ShowWebPage(const std::string& l, int s, int o) override {
-        Show("page", "全屏HTML显示", l, s, o);
+    void ShowImage(const std::string& l, int s, MediaSource o) override {
+        Show("image", texts::kImageWindowCaption, l, s, o);
+    }
+    void PlayVideo(const std::string& l, int s, MediaSource o) override {
+        Show("video", texts::kVideoWindowCaption, l, s, o);
+    }
+    void ShowWebPage(const std::string& l, int s, MediaSource o) override {
+        Show("page", texts::kWebPageWindowCaption, l, s, o);
     }
     void CloseAllPresenters() override {
         j_.events.push_back("CloseAllPresenters");
@@ -250,21 +241,22 @@ public:
 
     std::vector<Call> calls;
     static constexpr int kMaxCalls = 40;
+    // Ends a run that goes on past kMaxCalls items, as Esc would.
+    std::function<void()> stopRunaway;
 
 private:
     void Show(const char* kind, const char* caption, const std::string& location, int seconds,
-              int online) {
+              MediaSource source) {
         int index = static_cast<int>(calls.size());
-        calls.push_back({kind, location, seconds, online});
+        calls.push_back({kind, location, seconds, static_cast<int>(source)});
         if (open_) return;
         if (index >= kMaxCalls) {
             // A run the test did not mean to last: end it as Esc would.
             ADD_FAILURE() << "runaway play run";
-            for (QWidget* top : QApplication::topLevelWidgets())
-                if (auto* w = qobject_cast<TquenloMain*>(top)) w->Flags() = {};
+            if (stopRunaway) stopRunaway();
             return;
         }
-        PresenterWindow window;
+        ItemWindow window;
         window.setWindowTitle(QString::fromUtf8(caption));
         window.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
         window.setWindowModality(Qt::ApplicationModal);
@@ -347,7 +339,7 @@ struct ClientRig {
     RecordingPower* power = nullptr;
     RecordingChrome* chrome = nullptr;
     SwitchConnectivity* connectivity = nullptr;
-    WindowPresenters* presenters = nullptr;
+    ModalRecordingPresenters* presenters = nullptr;
     SettableClock* clock = nullptr;
     std::vector<std::string> errors;
     std::vector<std::string> messages;
@@ -355,13 +347,13 @@ struct ClientRig {
     // The client's own full-screen presenter windows instead of the recorders.
     bool realPresenters = false;
     TestServer server;
-    std::unique_ptr<TquenloMain> window;
+    std::unique_ptr<Client> client;
 
     ClientRig() {
         std::string error = CreateEmptyStore(folder.Path() + PlaylistStore::kFileName);
         EXPECT_EQ(error, "");
     }
-    ~ClientRig() { window.reset(); }
+    ~ClientRig() { client.reset(); }
 
     std::string IniPath() const { return folder.Path() + Settings::kFileName; }
     void WriteIni(const std::string& text) const { std::ofstream(IniPath()) << text; }
@@ -414,8 +406,11 @@ struct ClientRig {
         chrome = ch.get();
         env.chrome = std::move(ch);
         if (!realPresenters) {
-            auto pr = std::make_unique<WindowPresenters>(journal);
+            auto pr = std::make_unique<ModalRecordingPresenters>(journal);
             presenters = pr.get();
+            pr->stopRunaway = [this] {
+                if (client) client->Flags() = {};
+            };
             env.presenters = std::move(pr);
         }
         env.errorBox = [this](const std::string& m) { errors.push_back(m); };
@@ -426,19 +421,26 @@ struct ClientRig {
         return env;
     }
 
-    // Creates the window: the start-up sequence runs, with any play run it
-    // starts, before this returns.
-    TquenloMain& Start() {
+    // Builds the client.
+    Client& Create() {
         ClientEnvironment env = Environment();
         if (beforeStart) beforeStart();
-        window = std::make_unique<TquenloMain>(std::move(env));
-        return *window;
+        client = std::make_unique<Client>(std::move(env));
+        return *client;
+    }
+    // Builds the client and runs the start-up sequence, with any play run it
+    // starts, before this returns; the window is shown only when the test asks
+    // (ShowMainWindow), as Client::Start() would do next.
+    Client& Start() {
+        Create();
+        client->Window().FormCreate();
+        return *client;
     }
     std::function<void()> beforeStart;
 
     template <typename T>
     T* Child(const char* name) const {
-        return window->findChild<T*>(QString::fromUtf8(name));
+        return client->Window().findChild<T*>(QString::fromUtf8(name));
     }
 };
 

@@ -1,3 +1,4 @@
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -21,7 +22,7 @@ std::vector<Item> ThreeImages() {
     return items;
 }
 
-std::vector<std::string> Shown(const WindowPresenters& p) {
+std::vector<std::string> Shown(const ModalRecordingPresenters& p) {
     std::vector<std::string> names;
     for (const auto& c : p.calls) names.push_back(std::filesystem::path(c.location).filename());
     return names;
@@ -38,27 +39,30 @@ struct PlayingRig : ClientRig {
 TEST(Escape, DuringALoopRunClosesTheItemStopsTheRunAndShowsTheWindow) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(true);
-    bool insideCreation = false;
+    bool startUpReturned = false;
+    bool insideStartUp = false;
     bool controlWindowHidden = false;
     rig.beforeStart = [&] {
         rig.presenters->At(1, [&] {
-            insideCreation = rig.window == nullptr;
+            insideStartUp = !startUpReturned;
             for (QWidget* top : QApplication::topLevelWidgets())
                 if (top->objectName() == "quenloMain") controlWindowHidden = !top->isVisible();
             PressKey(rig.presenters->Open(), Qt::Key_Escape);
         });
     };
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    startUpReturned = true;
+    TquenloMain& w = c.Window();
 
-    // The run started by start-up ran inside the window's creation, with the
+    // The run started by start-up ran inside the start-up sequence, with the
     // window in the tray.
-    EXPECT_TRUE(insideCreation);
+    EXPECT_TRUE(insideStartUp);
     EXPECT_TRUE(controlWindowHidden);
     EXPECT_EQ(Shown(*rig.presenters), (std::vector<std::string>{"img1.jpg", "img2.jpg"}));
     EXPECT_EQ(rig.presenters->Open(), nullptr);
-    EXPECT_FALSE(w.Flags().KeepPlaying);
-    EXPECT_FALSE(w.Flags().RepeatList);
-    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_FALSE(c.Flags().KeepPlaying);
+    EXPECT_FALSE(c.Flags().RepeatList);
+    EXPECT_TRUE(c.Flags().PlayActive);
     EXPECT_FALSE(w.MinimizedToTray());
     EXPECT_TRUE(w.isVisible());
     EXPECT_EQ(rig.journal.Count("Chrome hide"), 1);
@@ -66,28 +70,29 @@ TEST(Escape, DuringALoopRunClosesTheItemStopsTheRunAndShowsTheWindow) {
     EXPECT_TRUE(rig.errors.empty());
 
     // The watchdog does not start playback again: it only sets the flags.
-    w.timDogDoor().PostTick();
+    c.timDogDoor().PostTick();
     ServeEvents(50);
     EXPECT_EQ(rig.presenters->calls.size(), 2u);
-    EXPECT_TRUE(w.Flags().KeepPlaying && w.Flags().RepeatList && w.Flags().PlayActive);
+    EXPECT_TRUE(c.Flags().KeepPlaying && c.Flags().RepeatList && c.Flags().PlayActive);
 }
 
 TEST(Escape, WhileNothingPlaysRestoresTheWindowAndClearsTwoFlags) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
-    TquenloMain& w = rig.Start();
-    w.ShowMainWindow();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
+    c.ShowMainWindow();
     w.close();  // to the tray
     ServeEvents(20);
     ASSERT_TRUE(w.MinimizedToTray());
-    w.Flags() = {true, true, false};
+    c.Flags() = {true, true, false};
 
     PressKey(&w, Qt::Key_Escape);
     EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
     EXPECT_FALSE(w.MinimizedToTray());
-    EXPECT_FALSE(w.Flags().KeepPlaying);
-    EXPECT_FALSE(w.Flags().RepeatList);
-    EXPECT_FALSE(w.Flags().PlayActive);
+    EXPECT_FALSE(c.Flags().KeepPlaying);
+    EXPECT_FALSE(c.Flags().RepeatList);
+    EXPECT_FALSE(c.Flags().PlayActive);
     EXPECT_TRUE(rig.presenters->calls.empty());
     EXPECT_EQ(rig.journal.Count("CloseAllPresenters"), 1);
 }
@@ -95,8 +100,9 @@ TEST(Escape, WhileNothingPlaysRestoresTheWindowAndClearsTwoFlags) {
 TEST(Escape, ReachesTheFocusedWidgetAfterTheHook) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
-    TquenloMain& w = rig.Start();
-    w.ShowMainWindow();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
+    c.ShowMainWindow();
     ServeEvents(20);
     // One press counts once although it travels through several receivers.
     PressKey(&w, Qt::Key_Escape);
@@ -113,16 +119,16 @@ TEST(Escape, ReachesTheFocusedWidgetAfterTheHook) {
 TEST(StopToggle, StopWhileNothingPlaysThenAWatchdogTickStartsLoopPlay) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
     auto* stop = rig.Child<QPushButton>("btnStop");
     ASSERT_EQ(stop->text(), QString::fromUtf8("停止播放"));
     stop->click();
     EXPECT_EQ(stop->text(), QString::fromUtf8("开始播放"));
-    EXPECT_FALSE(w.Flags().KeepPlaying || w.Flags().RepeatList || w.Flags().PlayActive);
+    EXPECT_FALSE(c.Flags().KeepPlaying || c.Flags().RepeatList || c.Flags().PlayActive);
 
     // The tick's run plays the list until Esc on its second pass.
     rig.presenters->At(4, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
-    w.timDogDoor().PostTick();
+    c.timDogDoor().PostTick();
     EXPECT_TRUE(ServeUntil([&] { return rig.presenters->calls.size() >= 5; }));
     ServeEvents(20);
     EXPECT_EQ(Shown(*rig.presenters),
@@ -130,12 +136,12 @@ TEST(StopToggle, StopWhileNothingPlaysThenAWatchdogTickStartsLoopPlay) {
                                         "img2.jpg"}));
     EXPECT_EQ(stop->text(), QString::fromUtf8("开始播放"));
     // Esc ended the run; the tick's last step then set every flag.
-    EXPECT_TRUE(w.Flags().KeepPlaying && w.Flags().RepeatList && w.Flags().PlayActive);
+    EXPECT_TRUE(c.Flags().KeepPlaying && c.Flags().RepeatList && c.Flags().PlayActive);
 
     // In its start state the toggle sets the flags and starts nothing.
     stop->click();
     EXPECT_EQ(stop->text(), QString::fromUtf8("停止播放"));
-    EXPECT_TRUE(w.Flags().KeepPlaying && w.Flags().RepeatList && w.Flags().PlayActive);
+    EXPECT_TRUE(c.Flags().KeepPlaying && c.Flags().RepeatList && c.Flags().PlayActive);
     ServeEvents(20);
     EXPECT_EQ(rig.presenters->calls.size(), 5u);
 }
@@ -143,12 +149,12 @@ TEST(StopToggle, StopWhileNothingPlaysThenAWatchdogTickStartsLoopPlay) {
 TEST(Watchdog, ATickDuringPlayOnceTurnsTheRunIntoALoop) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
     rig.presenters->At(0, [&] {
         // The tick is served inside the item's modal loop; then the item ends.
-        w.timDogDoor().PostTick();
-        ServeUntil([&] { return !w.timDogDoor().TickPending(); });
-        EXPECT_TRUE(w.Flags().RepeatList);
+        c.timDogDoor().PostTick();
+        ServeUntil([&] { return !c.timDogDoor().TickPending(); });
+        EXPECT_TRUE(c.Flags().RepeatList);
         rig.presenters->CloseAllPresenters();
     });
     rig.presenters->At(4, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
@@ -157,8 +163,8 @@ TEST(Watchdog, ATickDuringPlayOnceTurnsTheRunIntoALoop) {
     EXPECT_EQ(Shown(*rig.presenters),
               (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg", "img1.jpg",
                                         "img2.jpg"}));
-    EXPECT_FALSE(w.Flags().KeepPlaying);
-    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_FALSE(c.Flags().KeepPlaying);
+    EXPECT_TRUE(c.Flags().PlayActive);
     // Play once neither minimises nor asks about the shell.
     EXPECT_EQ(rig.journal.Count("IsProcessRunning explorer.exe"), 0);
 }
@@ -166,66 +172,83 @@ TEST(Watchdog, ATickDuringPlayOnceTurnsTheRunIntoALoop) {
 TEST(Watchdog, PlayOnceWithoutATickEndsAfterTheLastRow) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
     rig.Child<QPushButton>("btnPlayOnce")->click();
     EXPECT_EQ(Shown(*rig.presenters),
               (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg"}));
-    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_TRUE(c.Flags().PlayActive);
     EXPECT_FALSE(w.MinimizedToTray());
 }
 
 TEST(Close, TheCloseBoxMinimisesToTheTrayAndTheClientKeepsRunning) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
-    TquenloMain& w = rig.Start();
-    w.ShowMainWindow();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
+    c.ShowMainWindow();
     ServeUntil([&] { return w.isVisible(); });
     EXPECT_FALSE(w.close());
     ServeEvents(20);
     EXPECT_FALSE(w.isVisible());
     EXPECT_TRUE(w.MinimizedToTray());
-    EXPECT_TRUE(w.TrayIcon().isVisible());
-    EXPECT_TRUE(w.timGetPlayList().IsActive());
-    EXPECT_TRUE(w.timDogDoor().IsActive());
-    EXPECT_TRUE(w.timAutoRestart().IsActive());
+    EXPECT_TRUE(c.TrayIcon().isVisible());
+    EXPECT_TRUE(c.timGetPlayList().IsActive());
+    EXPECT_TRUE(c.timDogDoor().IsActive());
+    EXPECT_TRUE(c.timAutoRestart().IsActive());
     EXPECT_EQ(rig.terminations, 0);
-    EXPECT_FALSE(w.TerminateRequested());
+    EXPECT_FALSE(c.TerminateRequested());
 }
 
 TEST(Quit, WithNothingPlayingShowsTheDesktopAndEndsTheProcess) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
-    TquenloMain& w = rig.Start();
-    w.ShowMainWindow();
+    Client& c = rig.Start();
+    c.ShowMainWindow();
     rig.journal.events.clear();
     rig.Child<QToolButton>("sbQuit")->click();
     EXPECT_EQ(rig.journal.events, (std::vector<std::string>{"Chrome show", "CloseAllPresenters"}));
     EXPECT_EQ(rig.terminations, 1);
-    EXPECT_TRUE(w.TerminateRequested());
+    EXPECT_TRUE(c.TerminateRequested());
     EXPECT_EQ(rig.journal.Count("KillExplorer"), 0);
 }
 
-TEST(Quit, DuringAStartUpRunEndsTheRunSoCreationReturns) {
+TEST(Quit, DuringAStartUpRunEndsTheRunAndTheStart) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(true);
-    rig.beforeStart = [&] {
-        rig.presenters->At(1, [&] {
-            // The tray menu's quit, while the second item is on screen.
-            QWidget* tray = nullptr;
-            for (QWidget* top : QApplication::topLevelWidgets())
-                if (top->objectName() == "quenloMain") tray = top;
-            ASSERT_NE(tray, nullptr);
-            tray->findChild<QAction*>("X1")->trigger();
-        });
-    };
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Create();
+    rig.presenters->At(1, [&] {
+        // The tray menu's quit, while the second item is on screen.
+        c.TrayMenu().findChild<QAction*>("X1")->trigger();
+    });
+    // The process would end here without entering the main loop.
+    EXPECT_FALSE(c.Start());
     EXPECT_EQ(Shown(*rig.presenters), (std::vector<std::string>{"img1.jpg", "img2.jpg"}));
-    EXPECT_TRUE(w.TerminateRequested());
+    EXPECT_TRUE(c.TerminateRequested());
     EXPECT_EQ(rig.terminations, 1);
-    EXPECT_FALSE(w.Flags().KeepPlaying);
-    EXPECT_FALSE(w.Flags().RepeatList);
+    EXPECT_FALSE(c.Flags().KeepPlaying);
+    EXPECT_FALSE(c.Flags().RepeatList);
+    EXPECT_FALSE(c.Window().isVisible());
     // Quit showed the desktop, and so did the end of the run.
     EXPECT_EQ(rig.journal.Count("Chrome show"), 2);
+}
+
+TEST(Start, RunsTheStartUpRunThenShowsTheControlWindow) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(true);
+    Client& c = rig.Create();
+    bool hiddenDuringTheRun = false;
+    rig.presenters->At(2, [&] {
+        hiddenDuringTheRun = !c.Window().isVisible();
+        rig.presenters->CloseAllPresenters();
+        c.Flags().KeepPlaying = false;
+    });
+    EXPECT_TRUE(c.Start());
+    EXPECT_EQ(Shown(*rig.presenters), (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg"}));
+    EXPECT_TRUE(hiddenDuringTheRun);
+    EXPECT_TRUE(ServeUntil([&] { return c.Window().isVisible(); }));
+    EXPECT_FALSE(c.Window().MinimizedToTray());
+    EXPECT_FALSE(c.TerminateRequested());
 }
 
 }  // namespace

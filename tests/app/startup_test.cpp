@@ -14,7 +14,8 @@ TEST(StartUp, FirstStartWithoutSettingsWritesTwoKeysTriesLoopPlayAndShowsTheWind
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;
     bool visibleAfterCreate = true;
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
     visibleAfterCreate = w.isVisible();
 
     EXPECT_TRUE(rig.errors.empty());
@@ -22,9 +23,9 @@ TEST(StartUp, FirstStartWithoutSettingsWritesTwoKeysTriesLoopPlayAndShowsTheWind
     EXPECT_EQ(rig.journal.Count("RegisterAutoRun"), 1);
     // Loop play was started: the button's flags are set and the run, finding
     // no rows, cleared PlayActive without touching the desktop.
-    EXPECT_TRUE(w.Flags().KeepPlaying);
-    EXPECT_TRUE(w.Flags().RepeatList);
-    EXPECT_FALSE(w.Flags().PlayActive);
+    EXPECT_TRUE(c.Flags().KeepPlaying);
+    EXPECT_TRUE(c.Flags().RepeatList);
+    EXPECT_FALSE(c.Flags().PlayActive);
     EXPECT_EQ(rig.journal.Count("Chrome hide"), 0);
     EXPECT_TRUE(rig.presenters->calls.empty());
     // Step 13 minimised the application to the tray.
@@ -35,16 +36,16 @@ TEST(StartUp, FirstStartWithoutSettingsWritesTwoKeysTriesLoopPlayAndShowsTheWind
     EXPECT_FALSE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
     EXPECT_EQ(rig.Child<QTimeEdit>("dtpRestartTime")->time(), QTime(3, 0, 0));
     EXPECT_EQ(rig.Child<QLineEdit>("edPlayUrl")->text(), "demo.zorvak.cn");
-    EXPECT_TRUE(w.timGetPlayList().IsActive());
-    EXPECT_EQ(w.timGetPlayList().Interval(), 60000);
-    EXPECT_TRUE(w.timDogDoor().IsActive());
-    EXPECT_EQ(w.timDogDoor().Interval(), 6000000);
-    EXPECT_TRUE(w.timAutoRestart().IsActive());
-    EXPECT_EQ(w.timAutoRestart().Interval(), 1000);
-    EXPECT_TRUE(w.TrayIcon().isVisible());
+    EXPECT_TRUE(c.timGetPlayList().IsActive());
+    EXPECT_EQ(c.timGetPlayList().Interval(), 60000);
+    EXPECT_TRUE(c.timDogDoor().IsActive());
+    EXPECT_EQ(c.timDogDoor().Interval(), 6000000);
+    EXPECT_TRUE(c.timAutoRestart().IsActive());
+    EXPECT_EQ(c.timAutoRestart().Interval(), 1000);
+    EXPECT_TRUE(c.TrayIcon().isVisible());
 
     // Start-up complete: the control window is shown as the main window.
-    w.ShowMainWindow();
+    c.ShowMainWindow();
     EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
     EXPECT_FALSE(w.MinimizedToTray());
 }
@@ -55,16 +56,17 @@ TEST(StartUp, AutoPlayOffLeavesTheWindowAloneAndPlaysNothing) {
     rig.WriteIni("[PLAYLIST]\nKEYWORD=shop.example\nnoautorun=1\n");
     rig.ImportPlaylist(PlaylistDocument({Item{}}));
     rig.CacheFile("a.jpg");
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
 
     EXPECT_TRUE(rig.errors.empty());
     EXPECT_FALSE(w.MinimizedToTray());
     EXPECT_FALSE(rig.Child<QCheckBox>("cbAutoRun")->isChecked());
     EXPECT_EQ(rig.Child<QLineEdit>("edPlayUrl")->text(), "shop.example");
-    EXPECT_FALSE(w.Flags().KeepPlaying || w.Flags().RepeatList || w.Flags().PlayActive);
+    EXPECT_FALSE(c.Flags().KeepPlaying || c.Flags().RepeatList || c.Flags().PlayActive);
     EXPECT_TRUE(rig.presenters->calls.empty());
     EXPECT_EQ(rig.Ini(), "[PLAYLIST]\nKEYWORD=shop.example\nnoautorun=1\n");
-    w.ShowMainWindow();
+    c.ShowMainWindow();
     EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
 }
 
@@ -74,32 +76,33 @@ TEST(StartUp, BadRestartTimeShowsTheErrorAndStopsAtThatStep) {
     rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
     rig.ImportPlaylist(PlaylistDocument({Item{}}));
     rig.CacheFile("a.jpg");
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
 
     ASSERT_EQ(rig.errors.size(), 1u);
     EXPECT_EQ(rig.errors[0], "'25:99' is not a valid time.");
     // Steps up to 8 stay done; the rest did not run.
-    EXPECT_TRUE(w.timGetPlayList().IsActive());
-    EXPECT_TRUE(w.timDogDoor().IsActive());
-    EXPECT_TRUE(w.timAutoRestart().IsActive());
-    EXPECT_TRUE(w.Store().IsConnected());
+    EXPECT_TRUE(c.timGetPlayList().IsActive());
+    EXPECT_TRUE(c.timDogDoor().IsActive());
+    EXPECT_TRUE(c.timAutoRestart().IsActive());
+    EXPECT_TRUE(c.Store().IsConnected());
     EXPECT_FALSE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
     EXPECT_FALSE(rig.Child<QCheckBox>("cbAutoRun")->isChecked());
     EXPECT_EQ(rig.Child<QTimeEdit>("dtpRestartTime")->time(), QTime(3, 0, 0));
     EXPECT_TRUE(rig.presenters->calls.empty());
-    EXPECT_FALSE(w.Flags().PlayActive);
+    EXPECT_FALSE(c.Flags().PlayActive);
     EXPECT_FALSE(w.MinimizedToTray());
     // Nothing was written back.
     EXPECT_EQ(rig.Ini(), "[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
-    w.ShowMainWindow();
+    c.ShowMainWindow();
     EXPECT_TRUE(ServeUntil([&] { return w.isVisible(); }));
 
     // The first watchdog tick starts loop play; Esc ends it.
     rig.presenters->At(0, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
-    w.timDogDoor().PostTick();
-    ServeUntil([&] { return !w.timDogDoor().TickPending(); });
+    c.timDogDoor().PostTick();
+    ServeUntil([&] { return !c.timDogDoor().TickPending(); });
     EXPECT_EQ(rig.presenters->calls.size(), 1u);
-    EXPECT_TRUE(w.Flags().PlayActive);
+    EXPECT_TRUE(c.Flags().PlayActive);
 }
 
 TEST(StartUp, StoredRestartSettingsTickTheBoxAndFillThePicker) {

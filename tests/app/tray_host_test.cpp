@@ -65,8 +65,8 @@ TEST(Tray, TheIconDocksAgainWhenTheTrayHostComesBack) {
     rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=1\n");
     {
         auto host = std::make_unique<FakeTrayHost>(display);
-        TquenloMain& w = rig.Start();
-        EXPECT_TRUE(w.TrayIcon().isVisible());
+        Client& c = rig.Start();
+        EXPECT_TRUE(c.TrayIcon().isVisible());
         EXPECT_TRUE(ServeUntil([&] { return host->DockRequests() >= 1; }));
 
         // The host goes away and a new one starts: the icon docks with it.
@@ -74,7 +74,7 @@ TEST(Tray, TheIconDocksAgainWhenTheTrayHostComesBack) {
         ServeEvents(100);
         auto next = std::make_unique<FakeTrayHost>(display);
         EXPECT_TRUE(ServeUntil([&] { return next->DockRequests() >= 1; }));
-        rig.window.reset();
+        rig.client.reset();
     }
     XCloseDisplay(display);
 }

@@ -28,8 +28,9 @@ struct QuietRig : ClientRig {
 TEST(Window, LayoutCaptionsAndFont) {
     ZORVAK_NEEDS_DISPLAY();
     QuietRig rig;
-    TquenloMain& w = rig.Start();
-    w.ShowMainWindow();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
+    c.ShowMainWindow();
     ServeUntil([&] { return w.isVisible(); });
 
     EXPECT_EQ(w.windowTitle(), U("Zorvak广告控制客户端"));
@@ -111,12 +112,13 @@ TEST(Window, TheGridShowsTheValidRowsInItsSixteenColumns) {
     later.start = "2025-01-01 00:00:00";  // not valid yet
     items.push_back(later);
     rig.ImportPlaylist(PlaylistDocument(items));
-    TquenloMain& w = rig.Start();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
     auto* grid = rig.Child<QTableView>("DBGrid2");
     QAbstractItemModel* model = grid->model();
     EXPECT_EQ(model->rowCount(), 0);  // nothing selected yet
 
-    w.Store().PlayList().Open();  // the selection made afresh, as a run does
+    c.Store().PlayList().Open();  // the selection made afresh, as a run does
     const char* titles[] = {"ID",     "有效",     "播放名",   "主机名",   "播放列表", "文件名",
                             "链接",   "日期",     "备注",     "类型标志", "顺序",     "播放时长",
                             "在线播放", "开始日期", "结束日期", "更新日期"};
@@ -147,7 +149,7 @@ TEST(Window, TheGridShowsTheValidRowsInItsSixteenColumns) {
     EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
 
-    w.Store().PlayList().Close();
+    c.Store().PlayList().Close();
     EXPECT_EQ(model->rowCount(), 0);
 }
 
@@ -186,30 +188,31 @@ TEST(KeywordEdit, EveryChangeWritesTheUntrimmedTextButNeverABlankOne) {
 TEST(Tray, MenuShowsTheWindowAndQuits) {
     ZORVAK_NEEDS_DISPLAY();
     QuietRig rig;
-    TquenloMain& w = rig.Start();
-    QMenu& menu = w.TrayMenu();
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
+    QMenu& menu = c.TrayMenu();
     QList<QAction*> actions = menu.actions();
     ASSERT_EQ(actions.size(), 3);
     EXPECT_EQ(actions[0]->text(), U("显示窗口(&S)"));
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2]->text(), U("退出(&X)"));
-    EXPECT_EQ(w.TrayIcon().contextMenu(), &menu);
-    EXPECT_TRUE(w.TrayIcon().toolTip().isEmpty());
-    EXPECT_TRUE(w.TrayIcon().isVisible());
-    QList<QSize> sizes = w.TrayIcon().icon().availableSizes();
+    EXPECT_EQ(c.TrayIcon().contextMenu(), &menu);
+    EXPECT_TRUE(c.TrayIcon().toolTip().isEmpty());
+    EXPECT_TRUE(c.TrayIcon().isVisible());
+    QList<QSize> sizes = c.TrayIcon().icon().availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(16, 16)));
     EXPECT_TRUE(sizes.contains(QSize(256, 256)));
 
     // The minimise button: the window goes to the tray.
-    w.ShowMainWindow();
+    c.ShowMainWindow();
     ServeUntil([&] { return w.isVisible(); });
     w.showMinimized();
     EXPECT_TRUE(ServeUntil([&] { return !w.isVisible(); }));
     EXPECT_TRUE(w.MinimizedToTray());
-    EXPECT_TRUE(w.TrayIcon().isVisible());
+    EXPECT_TRUE(c.TrayIcon().isVisible());
 
     // A left click opens the menu as the right one does.
-    emit w.TrayIcon().activated(QSystemTrayIcon::Trigger);
+    emit c.TrayIcon().activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(ServeUntil([&] { return menu.isVisible(); }));
     menu.hide();
 

@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "core/product_texts.h"
+#include "system/auto_run_control.h"
+#include "system/restart_control.h"
+#include "system/setting_access.h"
+
 namespace zorvak {
 namespace {
 
@@ -64,7 +69,7 @@ public:
     bool restartTicked = false;
     bool autoRunTicked = false;
     TimeOfDay restartTime{};
-    std::string stopCaption = kStopCaption;
+    std::string stopCaption = texts::kStopCaption;
     bool minimized = false;
 
     void ShowPlayPage() override { j_.Add("ShowPlayPage"); }
@@ -94,9 +99,6 @@ public:
     }
     std::string StopCaption() const override { return stopCaption; }
     void SetStopCaption(const std::string& c) override { stopCaption = c; }
-    void StartWatchdogTimer() override { j_.Add("timDogDoor on"); }
-    void StartRefreshTimer() override { j_.Add("timGetPlayList on"); }
-    void StartRestartTimer() override { j_.Add("timAutoRestart on"); }
     void MinimizeApplication() override {
         minimized = true;
         j_.Add("Minimize");
@@ -105,7 +107,6 @@ public:
         minimized = false;
         j_.Add("Restore");
     }
-    void RequestTerminate() override { j_.Add("Terminate"); }
 
 private:
     Journal& j_;
@@ -127,16 +128,25 @@ private:
     Journal& j_;
 };
 
-class Recorder final : public AutoRun, public DesktopChrome, public EventPump, public Presenters {
+class Recorder final : public AutoRun,
+                       public DesktopChrome,
+                       public EventPump,
+                       public Presenters,
+                       public ControlTimers,
+                       public Power {
 public:
     explicit Recorder(Journal& j) : j_(j) {}
     void RegisterAutoRun() override { j_.Add("RegisterAutoRun"); }
     void SetDesktopChrome(bool show) override { j_.Add(show ? "Chrome show" : "Chrome hide"); }
     void Pump() override { j_.Add("Pump"); }
-    void ShowImage(const std::string&, int, int) override {}
-    void PlayVideo(const std::string&, int, int) override {}
-    void ShowWebPage(const std::string&, int, int) override {}
+    void ShowImage(const std::string&, int, MediaSource) override {}
+    void PlayVideo(const std::string&, int, MediaSource) override {}
+    void ShowWebPage(const std::string&, int, MediaSource) override {}
     void CloseAllPresenters() override { j_.Add("CloseAllPresenters"); }
+    void StartWatchdog() override { j_.Add("timDogDoor on"); }
+    void StartRefresh() override { j_.Add("timGetPlayList on"); }
+    void StartRestartCheck() override { j_.Add("timAutoRestart on"); }
+    void PowerAction(PowerMode) override { j_.Add("PowerAction"); }
 
 private:
     Journal& j_;
@@ -155,32 +165,35 @@ struct Rig {
     int loopPlays = 0;
     PlayFlags flagsAtLoopPlay;
     std::function<void()> duringLoopPlay;
+    SettableClock clock;
     AppController controller{ControllerParts{
-        settings, flags, rec, db, rec, rec, rec, window,
+        settings, flags, rec, db, rec, rec, rec, window, rec,
         [this] {
             ++loopPlays;
             j.Add("loopPlay");
             flagsAtLoopPlay = flags;
             if (duringLoopPlay) duringLoopPlay();
         },
-        ParseLongTime, [this](const std::string& m) { errors.push_back(m); }, "demo.zorvak.cn"}};
+        ParseLongTime, [this](const std::string& m) { errors.push_back(m); },
+        [this] { j.Add("Terminate"); }, "demo.zorvak.cn"}};
+    // The real handlers behind the window's check boxes.
+    AutoRunControl autoRunControl{rec, WriterOf(settings), [this] { return window.autoRunTicked; }};
+    RestartControl restartControl{RestartControl::Parts{
+        [this] { return window.restartTicked; }, [this] { return window.restartTime; }, clock,
+        WriterOf(settings), RestartDatabase{}, [] {}, rec, rec}};
 
     Rig() {
-        window.onKeywordChange = [this](const std::string& t) { controller.edPlayUrlChange(t); };
-        window.onAutoRunClick = [this] {
-            settings.WriteSetting("PLAYLIST", "noautorun", window.autoRunTicked ? "0" : "1");
-        };
-        window.onRestartClick = [this] {
-            settings.WriteSetting("PLAYLIST", "FixTimeRestart", window.restartTicked ? "1" : "0");
-        };
+        window.onKeywordChange = [this](const std::string& t) { controller.StoreKeyword(t); };
+        window.onAutoRunClick = [this] { autoRunControl.StoreAutoPlay(); };
+        window.onRestartClick = [this] { restartControl.StoreRestartSwitch(); };
     }
 };
 
-TEST(FormCreate, FirstStartWritesKeywordThenNoAutoRunAndStartsLoopPlay) {
+TEST(StartUp, FirstStartWritesKeywordThenNoAutoRunAndStartsLoopPlay) {
     Rig r;
     r.flags = {true, true, true};
     r.duringLoopPlay = [&] { r.j.Add(r.window.minimized ? "minimized during run" : "shown"); };
-    r.controller.FormCreate();
+    r.controller.Start();
 
     EXPECT_TRUE(r.errors.empty());
     EXPECT_EQ(r.dir.Ini(), "[PLAYLIST]\nKEYWORD=demo.zorvak.cn\nnoautorun=0\n");
@@ -194,13 +207,13 @@ TEST(FormCreate, FirstStartWritesKeywordThenNoAutoRunAndStartsLoopPlay) {
     EXPECT_EQ(r.window.restartTime, (TimeOfDay{3, 0, 0}));
     EXPECT_FALSE(r.window.restartTicked);
     EXPECT_TRUE(r.window.autoRunTicked);
-    // Steps 3 and 7 cleared every flag before the run was started.
+    // Start-up cleared every flag before the run was started.
     EXPECT_FALSE(r.flagsAtLoopPlay.PlayActive);
     EXPECT_FALSE(r.flagsAtLoopPlay.KeepPlaying);
     EXPECT_FALSE(r.flagsAtLoopPlay.RepeatList);
 }
 
-TEST(FormCreate, StoredSettingsDecideTheControlsAndAutoPlay) {
+TEST(StartUp, StoredSettingsDecideTheControlsAndAutoPlay) {
     struct Case {
         const char* name;
         const char* ini;
@@ -231,7 +244,7 @@ TEST(FormCreate, StoredSettingsDecideTheControlsAndAutoPlay) {
         SCOPED_TRACE(c.name);
         Rig r;
         r.dir.WriteIni(c.ini);
-        r.controller.FormCreate();
+        r.controller.Start();
         EXPECT_TRUE(r.errors.empty());
         EXPECT_EQ(r.window.keyword, c.keyword);
         EXPECT_EQ(r.window.restartTime, c.time);
@@ -243,20 +256,20 @@ TEST(FormCreate, StoredSettingsDecideTheControlsAndAutoPlay) {
     }
 }
 
-TEST(FormCreate, EmptyKeywordWritesNothingBack) {
+TEST(StartUp, EmptyKeywordWritesNothingBack) {
     Rig r;
     r.dir.WriteIni("[PLAYLIST]\nKEYWORD=\nnoautorun=1\n");
-    r.controller.FormCreate();
+    r.controller.Start();
     EXPECT_EQ(r.dir.Ini(), "[PLAYLIST]\nKEYWORD=\nnoautorun=1\n");
 }
 
-TEST(FormCreate, BadRestartTimeEndsTheSequenceAndShowsTheError) {
+TEST(StartUp, BadRestartTimeEndsTheSequenceAndShowsTheError) {
     Rig r;
     r.dir.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
-    r.controller.FormCreate();
+    r.controller.Start();
     ASSERT_EQ(r.errors.size(), 1u);
     EXPECT_EQ(r.errors[0], "'25:99' is not a valid time.");
-    // Steps 1 to 8 are done, 9 to 14 are not.
+    // Everything before loading the restart time is done, nothing after it.
     EXPECT_TRUE(r.j.Has("timDogDoor on"));
     EXPECT_TRUE(r.j.Has("timGetPlayList on"));
     EXPECT_TRUE(r.db.connected);
@@ -280,7 +293,7 @@ TEST(Escape, ClosesPresentersRestoresAndClearsTwoFlags) {
     Rig r;
     r.flags = {true, true, true};
     r.window.minimized = true;
-    r.controller.EscapePressed();
+    r.controller.StopOnEscape();
     std::vector<std::string> expected = {"Pump", "CloseAllPresenters", "Pump", "Restore"};
     EXPECT_EQ(r.j.events, expected);
     EXPECT_FALSE(r.flags.KeepPlaying);
@@ -292,16 +305,16 @@ TEST(Escape, ClosesPresentersRestoresAndClearsTwoFlags) {
 TEST(StopToggle, AlternatesFlagsAndCaption) {
     Rig r;
     r.flags = {true, true, true};
-    r.controller.btnStopClick();
-    EXPECT_EQ(r.window.stopCaption, kStartCaption);
+    r.controller.ToggleStop();
+    EXPECT_EQ(r.window.stopCaption, texts::kStartCaption);
     EXPECT_FALSE(r.flags.KeepPlaying || r.flags.RepeatList || r.flags.PlayActive);
-    r.controller.btnStopClick();
-    EXPECT_EQ(r.window.stopCaption, kStopCaption);
+    r.controller.ToggleStop();
+    EXPECT_EQ(r.window.stopCaption, texts::kStopCaption);
     EXPECT_TRUE(r.flags.KeepPlaying && r.flags.RepeatList && r.flags.PlayActive);
     r.window.stopCaption = "something else";
     r.flags = {};
-    r.controller.btnStopClick();
-    EXPECT_EQ(r.window.stopCaption, kStopCaption);
+    r.controller.ToggleStop();
+    EXPECT_EQ(r.window.stopCaption, texts::kStopCaption);
     EXPECT_TRUE(r.flags.KeepPlaying && r.flags.RepeatList && r.flags.PlayActive);
 }
 
@@ -327,7 +340,7 @@ TEST(Watchdog, StartsLoopPlayOnlyWhilePlayActiveIsClear) {
         r.db.connected = c.connected;
         r.db.throwOnConnect = c.throwOnConnect;
         r.flags = c.before;
-        r.controller.timDogDoorTimer();
+        r.controller.WatchdogTick();
         EXPECT_EQ(r.loopPlays, c.loopPlays);
         if (c.loopPlays) {
             EXPECT_TRUE(r.flagsAtLoopPlay.PlayActive);
@@ -342,18 +355,18 @@ TEST(Watchdog, SwallowsAnErrorOfTheRun) {
     Rig r;
     r.db.connected = true;
     r.duringLoopPlay = [] { throw std::runtime_error("boom"); };
-    r.controller.timDogDoorTimer();
+    r.controller.WatchdogTick();
     EXPECT_TRUE(r.errors.empty());
     EXPECT_TRUE(r.flags.KeepPlaying && r.flags.RepeatList && r.flags.PlayActive);
 }
 
 TEST(CloseAndQuit, CloseMinimisesQuitShowsChromeClosesAndTerminates) {
     Rig r;
-    EXPECT_FALSE(r.controller.FormCloseQuery());
+    EXPECT_FALSE(r.controller.RefuseClose());
     EXPECT_TRUE(r.window.minimized);
     r.j.events.clear();
     r.flags = {true, true, true};
-    r.controller.X1Click();
+    r.controller.Quit();
     std::vector<std::string> expected = {"Chrome show", "CloseAllPresenters", "Terminate"};
     EXPECT_EQ(r.j.events, expected);
     EXPECT_FALSE(r.flags.KeepPlaying);
@@ -363,13 +376,13 @@ TEST(CloseAndQuit, CloseMinimisesQuitShowsChromeClosesAndTerminates) {
 
 TEST(KeywordEdit, WritesEveryNonBlankTextUntrimmed) {
     Rig r;
-    r.controller.edPlayUrlChange("");
-    r.controller.edPlayUrlChange(" \t ");
+    r.controller.StoreKeyword("");
+    r.controller.StoreKeyword(" \t ");
     EXPECT_FALSE(fs::exists(r.dir.path / "dIrovede.ini"));
-    r.controller.edPlayUrlChange(" shop ");
+    r.controller.StoreKeyword(" shop ");
     EXPECT_EQ(r.settings.ReadSetting("PLAYLIST", "KEYWORD"), "shop");  // reader trims
     EXPECT_NE(r.dir.Ini().find("KEYWORD= shop \n"), std::string::npos) << r.dir.Ini();
-    r.controller.edPlayUrlChange("");
+    r.controller.StoreKeyword("");
     EXPECT_NE(r.dir.Ini().find("KEYWORD= shop \n"), std::string::npos);
 }
 

@@ -57,7 +57,7 @@ protected:
         });
     }
 
-    FetchResult Fetch() { return fetch_.btnDownPlayListClick(); }
+    FetchResult Fetch() { return fetch_.Fetch(); }
     std::string SettingsBytes() const { return ReadFile(folder_.File(Settings::kFileName)); }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
@@ -267,7 +267,7 @@ TEST_F(FetchTest, KeywordIsSavedAsTypedAndSentAsItsGbkBytes) {
 TEST_F(FetchTest, TheTickDoesNothingOfflineAndFetchesOnline) {
     Answer(Doc("ticked"));
     net_.answers = {false};
-    fetch_.timGetPlayListTimer();
+    fetch_.Refresh();
     EXPECT_EQ(net_.asked, 1);
     EXPECT_EQ(server_.TotalRequests(), 0);
     EXPECT_FALSE(std::filesystem::exists(folder_.File(Settings::kFileName)));
@@ -275,7 +275,7 @@ TEST_F(FetchTest, TheTickDoesNothingOfflineAndFetchesOnline) {
 
     net_.answers = {true};
     net_.asked = 0;
-    fetch_.timGetPlayListTimer();
+    fetch_.Refresh();
     EXPECT_EQ(net_.asked, 3);  // the tick's own test, then the fetch's two
     EXPECT_EQ(Names(), std::vector<std::string>{"ticked"});
 
@@ -283,8 +283,8 @@ TEST_F(FetchTest, TheTickDoesNothingOfflineAndFetchesOnline) {
     window_.setMemoText = [](const std::string&) { throw std::runtime_error("memo gone"); };
     PlaylistFetch throwing(net_, settings_, store_, client_, window_, server_.HostPort());
     memo_.clear();
-    EXPECT_THROW(throwing.btnDownPlayListClick(), std::runtime_error);
-    EXPECT_NO_THROW(throwing.timGetPlayListTimer());
+    EXPECT_THROW(throwing.Fetch(), std::runtime_error);
+    EXPECT_NO_THROW(throwing.Refresh());
 }
 
 TEST_F(FetchTest, AFetchStartedWhileOneWaitsFailsAtOnce) {
@@ -294,7 +294,7 @@ TEST_F(FetchTest, AFetchStartedWhileOneWaitsFailsAtOnce) {
     FetchResult nested;
     pump_.action = [&] {
         keyword_ = "nested";
-        nested = fetch_.btnDownPlayListClick();
+        nested = fetch_.Fetch();
     };
     FetchResult outer = Fetch();
     EXPECT_EQ(nested.outcome, FetchOutcome::kBusy);

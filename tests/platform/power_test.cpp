@@ -24,27 +24,29 @@ constexpr const char* kManager = "org.freedesktop.login1.Manager";
 
 TEST(LogindPower, ModesMapToLogindMethods) {
     struct Case {
-        int mode;
+        PowerMode mode;
         std::string sessionId;
         std::string sessionPath;  // answer of GetSessionByPID
         std::vector<LogindCall> expected;
     };
     const std::string session = "/org/freedesktop/login1/session/_32";
     const Case cases[] = {
-        {0, "7", "", {{kPath, kManager, "PowerOff", {false}}}},
-        {1, "7", "", {{kPath, kManager, "Reboot", {false}}}},
-        {2, "7", "", {{kPath, kManager, "TerminateSession", {std::string("7")}}}},
-        {2, "", session,
+        {PowerMode::kPowerOff, "7", "", {{kPath, kManager, "PowerOff", {false}}}},
+        {PowerMode::kReboot, "7", "", {{kPath, kManager, "Reboot", {false}}}},
+        {PowerMode::kLogOff, "7", "", {{kPath, kManager, "TerminateSession", {std::string("7")}}}},
+        {PowerMode::kLogOff, "", session,
          {{kPath, kManager, "GetSessionByPID", {std::uint32_t{4242}}},
           {session, "org.freedesktop.login1.Session", "Terminate", {}}}},
         // No session found: nothing more is asked.
-        {2, "", "", {{kPath, kManager, "GetSessionByPID", {std::uint32_t{4242}}}}},
-        {3, "7", "", {{kPath, kManager, "Hibernate", {false}}}},
-        {4, "7", "", {}},
-        {-1, "7", "", {}},
+        {PowerMode::kLogOff, "", "", {{kPath, kManager, "GetSessionByPID", {std::uint32_t{4242}}}}},
+        {PowerMode::kHibernate, "7", "", {{kPath, kManager, "Hibernate", {false}}}},
+        // Values outside the modes ask for nothing.
+        {static_cast<PowerMode>(4), "7", "", {}},
+        {static_cast<PowerMode>(-1), "7", "", {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("mode " + std::to_string(c.mode) + " session '" + c.sessionId + "'");
+        SCOPED_TRACE("mode " + std::to_string(static_cast<int>(c.mode)) + " session '" +
+                     c.sessionId + "'");
         RecordingBus bus;
         bus.sessionPath = c.sessionPath;
         LogindPower power(bus, c.sessionId, 4242);

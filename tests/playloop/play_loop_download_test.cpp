@@ -41,7 +41,7 @@ TEST(PlayLoopDownload, AMissingFileIsFetchedAndShownInTheSamePass) {
     rig.Insert({.order = 2, .listurl = rig.server.Url("/m.jpg"), .f_filename = "m.jpg",
                 .play_time = 3});
 
-    rig.loop->btnPlayOnceClick();
+    rig.loop->PlayOnce();
 
     ASSERT_EQ(rig.presenters.calls.size(), 2u);
     EXPECT_EQ(rig.presenters.calls[0], (ShowCall{"image", rig.CachePath("m.jpg"), 10, 0}));
@@ -70,7 +70,7 @@ TEST(PlayLoopDownload, AStopDuringADownloadTakesEffectAfterThatItem) {
         }
     };
 
-    rig.loop->btnReplayPlayListClick();
+    rig.loop->PlayInLoop();
 
     EXPECT_TRUE(stopped);
     ASSERT_EQ(rig.presenters.calls.size(), 1u);
@@ -83,7 +83,7 @@ TEST(PlayLoopDownload, AFailedDownloadStillHandsTheRowToItsPresenter) {
     DownloadingRig rig;
     rig.Insert({.order = 1, .listurl = rig.server.Url("/missing.jpg"), .f_filename = "m.jpg"});
 
-    rig.loop->btnPlayOnceClick();
+    rig.loop->PlayOnce();
 
     ASSERT_EQ(rig.presenters.calls.size(), 1u);
     EXPECT_EQ(rig.presenters.calls[0], (ShowCall{"image", rig.CachePath("m.jpg"), 10, 0}));

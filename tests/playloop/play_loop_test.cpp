@@ -30,7 +30,7 @@ TEST(PlayLoop, PlayOnceShowsTheValidRowsInOrderThenBringsTheChromeBack) {
     for (auto name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) rig.Cache(name);
     rig.presenters.At(0, [&] { EXPECT_EQ(rig.chrome.calls, std::vector<bool>{false}); });
 
-    rig.loop->btnPlayOnceClick();
+    rig.loop->PlayOnce();
 
     EXPECT_EQ(rig.presenters.calls, (Calls{Image(rig.CachePath("a.jpg"), 0),
                                            Image(rig.CachePath("b.jpg"), 20),
@@ -62,7 +62,7 @@ TEST(PlayLoop, EveryItemTypeGoesToItsPresenterWithItsLocation) {
     rig.Cache("v.mp4");
     rig.Cache("q.html");
 
-    rig.loop->btnPlayOnceClick();
+    rig.loop->PlayOnce();
 
     EXPECT_EQ(rig.presenters.calls,
               (Calls{Video(rig.CachePath("v.mp4"), 10), Video("http://h/w.mp4", 5, 1),
@@ -90,7 +90,7 @@ TEST(PlayLoop, ARunThatCannotStartReturnsAtOnceAndClearsPlayActive) {
         LoopRig rig;
         rig.Cache("a.jpg");
         c.arrange(rig);
-        rig.loop->btnPlayOnceClick();
+        rig.loop->PlayOnce();
         EXPECT_TRUE(rig.presenters.calls.empty());
         EXPECT_TRUE(rig.chrome.calls.empty());
         EXPECT_FALSE(rig.flags.PlayActive);
@@ -110,7 +110,7 @@ TEST(PlayLoop, LoopPlaySelectsTheValidRowsAfreshAtEveryWrap) {
     rig.presenters.At(1, [&] { rig.clock.Set({2024, 6, 1, 12, 2, 0}); });
     rig.presenters.At(3, [&] { rig.Esc(); });
 
-    rig.loop->btnReplayPlayListClick();
+    rig.loop->PlayInLoop();
 
     EXPECT_EQ(rig.presenters.calls,
               (Calls{Image(rig.CachePath("leaves.jpg"), 10), Image(rig.CachePath("stays.jpg"), 10),
@@ -142,7 +142,7 @@ TEST(PlayLoop, ALoopRunWhoseLastRowIsSkippedEndsAfterThePass) {
         rig.Insert(c.last);
         rig.Cache("a.jpg");
 
-        rig.loop->btnReplayPlayListClick();
+        rig.loop->PlayInLoop();
 
         EXPECT_EQ(rig.presenters.calls, (Calls{Image(rig.CachePath("a.jpg"), 10)}));
         EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
@@ -163,7 +163,7 @@ TEST(PlayLoop, AnUnknownTypeShowsNothingButCountsAsPlayed) {
     for (auto name : {"a.jpg", "b.jpg", "c.jpg"}) rig.Cache(name);
     rig.presenters.At(1, [&] { rig.Esc(); });
 
-    rig.loop->btnReplayPlayListClick();
+    rig.loop->PlayInLoop();
 
     // The wrap after " 10" brought the first row back.
     EXPECT_EQ(rig.presenters.calls,
@@ -185,7 +185,7 @@ TEST(PlayLoop, RowsWithoutAddressOrUsableFileNameAreSkippedEvenWhenOnline) {
     rig.Insert({.order = 7, .f_filename = ".."});
     rig.Insert({.order = 8, .listurl = "http://h/ok", .f_filename = "ok.jpg", .online_play = "1"});
 
-    rig.loop->btnPlayOnceClick();
+    rig.loop->PlayOnce();
 
     EXPECT_EQ(rig.presenters.calls, (Calls{Image("http://h/ok", 10, 1)}));
     EXPECT_TRUE(rig.downloads.empty());
@@ -227,7 +227,7 @@ TEST(PlayLoop, AMissingLocalFileIsDownloadedAndPlayedInTheSamePass) {
         rig.Insert({.order = 2, .f_filename = "z.jpg"});
         rig.Cache("z.jpg");
 
-        rig.loop->btnPlayOnceClick();
+        rig.loop->PlayOnce();
 
         using Download = std::pair<std::string, std::string>;
         const std::vector<Download> none, one = {{"m.jpg", "http://h/m.jpg"}};
@@ -256,13 +256,12 @@ TEST(PlayLoop, OnlineItemsWhileOfflineCycleWithoutPauseUntilEsc) {
         if (n == 4 * 5) rig.Esc();
     };
 
-    rig.loop->btnReplayPlayListClick();
+    rig.loop->PlayInLoop();
 
     ASSERT_EQ(rig.presenters.calls.size(), 15u);
     for (std::size_t i = 0; i < rig.presenters.calls.size(); ++i)
         EXPECT_EQ(rig.presenters.calls[i], Image("http://h/" + std::to_string(i % 3 + 1), 10, 1));
     EXPECT_EQ(rig.pump.count, 20);
-    EXPECT_TRUE(rig.sleeps.empty());
     // Made afresh at the start and at each of the five wraps.
     EXPECT_EQ(opens, 2 * 6);
     EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
@@ -278,7 +277,7 @@ TEST(PlayLoop, NestedHandlersSteerTheRunThroughTheFlags) {
         rig.Cache("b.jpg");
         rig.presenters.At(0, [&] { rig.WatchdogTick(); });
         rig.presenters.At(2, [&] { rig.Esc(); });
-        rig.loop->btnPlayOnceClick();
+        rig.loop->PlayOnce();
         EXPECT_EQ(rig.presenters.calls,
                   (Calls{Image(rig.CachePath("a.jpg"), 10), Image(rig.CachePath("b.jpg"), 10),
                          Image(rig.CachePath("a.jpg"), 10)}));
@@ -294,7 +293,7 @@ TEST(PlayLoop, NestedHandlersSteerTheRunThroughTheFlags) {
         rig.presenters.At(0, [&] {
             rig.flags.KeepPlaying = rig.flags.RepeatList = rig.flags.PlayActive = false;
         });
-        rig.loop->btnReplayPlayListClick();
+        rig.loop->PlayInLoop();
         EXPECT_EQ(rig.presenters.calls.size(), 1u);
         EXPECT_FALSE(rig.flags.PlayActive);
         EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
@@ -313,19 +312,15 @@ TEST(PlayLoop, AnImportDuringAnItemReachesTheRotationAtTheNextWrap) {
         "<parid/><f_lx>10</f_lx><order_sx>1</order_sx><play_time>4</play_time>"
         "<online_play>0</online_play><file_md5/><f_startdate>2024-01-01 00:00:00</f_startdate>"
         "<f_enddate>2024-12-31 00:00:00</f_enddate><update_time/></item></root>";
-    rig.presenters.At(0, [&] {
-        rig.store.ImportPlaylist(document);
-        EXPECT_FALSE(rig.store.IsImporting());
-    });
+    rig.presenters.At(0, [&] { EXPECT_TRUE(rig.store.ImportPlaylist(document)); });
     rig.presenters.At(2, [&] { rig.Esc(); });
 
-    rig.loop->btnReplayPlayListClick();
+    rig.loop->PlayInLoop();
 
     // The snapshot of this pass still holds b.jpg; the wrap selects the new table.
     EXPECT_EQ(rig.presenters.calls,
               (Calls{Image(rig.CachePath("a.jpg"), 10), Image(rig.CachePath("b.jpg"), 10),
                      Image(rig.CachePath("new.jpg"), 4)}));
-    EXPECT_TRUE(rig.sleeps.empty());
 }
 
 TEST(PlayLoop, ASecondRunInsideTheFirstWalksTheSameCursor) {
@@ -338,9 +333,9 @@ TEST(PlayLoop, ASecondRunInsideTheFirstWalksTheSameCursor) {
     // list to its end. The outer run goes on from where the inner one left
     // the cursor, past the last row; play-once cleared RepeatList, so the
     // outer run ends there too, and shows the chrome again.
-    rig.presenters.At(0, [&] { rig.loop->btnPlayOnceClick(); });
+    rig.presenters.At(0, [&] { rig.loop->PlayOnce(); });
 
-    rig.loop->btnReplayPlayListClick();
+    rig.loop->PlayInLoop();
 
     EXPECT_EQ(rig.presenters.calls,
               (Calls{Image(rig.CachePath("a.jpg"), 10), Image(rig.CachePath("a.jpg"), 10),
@@ -360,7 +355,7 @@ TEST(PlayLoop, TheRowGuardSwallowsErrorsAndStillWraps) {
     rig.presenters.ThrowAt(1);
     rig.presenters.At(2, [&] { rig.Esc(); });
 
-    rig.loop->btnReplayPlayListClick();
+    rig.loop->PlayInLoop();
 
     EXPECT_EQ(rig.presenters.calls,
               (Calls{Image(rig.CachePath("a.jpg"), 10), Image(rig.CachePath("c.jpg"), 10),
@@ -376,7 +371,7 @@ TEST(PlayLoop, AFailedReselectionAtAWrapEndsTheRunWithTheChromeHidden) {
     rig.Cache("a.jpg");
     rig.presenters.At(0, [&] { rig.Exec("DROP TABLE t_b_data"); });
 
-    EXPECT_THROW(rig.loop->btnReplayPlayListClick(), StoreError);
+    EXPECT_THROW(rig.loop->PlayInLoop(), StoreError);
 
     EXPECT_EQ(rig.presenters.calls.size(), 1u);
     EXPECT_EQ(rig.chrome.calls, std::vector<bool>{false});
@@ -402,7 +397,7 @@ TEST(PlayLoop, LoopPlayEndsTheShellOnlyWhenAskedAndRunning) {
             std::ofstream(rig.settings.FilePath())
                 << "[PLAYLIST]\r\nEXPLORER=" << c.explorer << "\r\n";
         }
-        rig.loop->btnReplayPlayListClick();
+        rig.loop->PlayInLoop();
         EXPECT_EQ(rig.minimised, 1);
         EXPECT_EQ(rig.shell.asked,
                   c.asked ? std::vector<std::string>{"explorer.exe"} : std::vector<std::string>{});

@@ -56,9 +56,15 @@ public:
     void At(int call, std::function<void()> action) { actions_[call] = std::move(action); }
     void ThrowAt(int call) { throwAt_[call] = true; }
 
-    void ShowImage(const std::string& l, int s, int o) override { Show("image", l, s, o); }
-    void PlayVideo(const std::string& l, int s, int o) override { Show("video", l, s, o); }
-    void ShowWebPage(const std::string& l, int s, int o) override { Show("page", l, s, o); }
+    void ShowImage(const std::string& l, int s, MediaSource o) override {
+        Show("image", l, s, static_cast<int>(o));
+    }
+    void PlayVideo(const std::string& l, int s, MediaSource o) override {
+        Show("video", l, s, static_cast<int>(o));
+    }
+    void ShowWebPage(const std::string& l, int s, MediaSource o) override {
+        Show("page", l, s, static_cast<int>(o));
+    }
     void CloseAllPresenters() override { ++closes; }
 
     std::vector<ShowCall> calls;
@@ -128,7 +134,6 @@ struct LoopRig {
     ScriptedPump pump;
     Settings settings{dir};
     int minimised = 0;
-    std::vector<int> sleeps;
     std::vector<std::pair<std::string, std::string>> downloads;
     // What a download does; by default it writes the cache file and says true.
     std::function<bool(const std::string&, const std::string&)> download =
@@ -150,7 +155,7 @@ struct LoopRig {
                 downloads.emplace_back(name, url);
                 return download(name, url);
             },
-            [this] { ++minimised; }, [this](int ms) { sleeps.push_back(ms); }});
+            [this] { ++minimised; }});
     }
 
     void Exec(const std::string& sql) {

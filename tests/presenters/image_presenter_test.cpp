@@ -122,7 +122,7 @@ TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
         screen = GrabScreen();
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("quarters.png"), 0, 0);
+    presenters.ShowImage(folder.Path("quarters.png"), 0, MediaSource::kLocalFile);
 
     ASSERT_TRUE(painted);
     ASSERT_EQ(screen.size(), QSize(1280, 720));
@@ -155,7 +155,7 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
     });
     QElapsedTimer elapsed;
     elapsed.start();
-    presenters.ShowImage(folder.Path("p.jpg"), 1, 0);
+    presenters.ShowImage(folder.Path("p.jpg"), 1, MediaSource::kLocalFile);
     const qint64 took = elapsed.elapsed();
 
     EXPECT_TRUE(shown_with_caption);
@@ -175,7 +175,7 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
     SwitchConnectivity online;
     WindowPresenters presenters(online, folder.AppDir(), {}, TestSettings());
 
-    EXPECT_THROW(presenters.ShowImage(folder.Path("bad.gif"), 0, 0), std::runtime_error);
+    EXPECT_THROW(presenters.ShowImage(folder.Path("bad.gif"), 0, MediaSource::kLocalFile), std::runtime_error);
     TfrmFullScreenImg* kept = presenters.frmFullScreenImg();
     ASSERT_NE(kept, nullptr);
     EXPECT_FALSE(kept->isVisible());
@@ -188,7 +188,7 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
         logo_gone = WaitForPixel(952 + 50, 650, kYellow, 5000) && !reused->HasLogo();
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("good.png"), 0, 0);
+    presenters.ShowImage(folder.Path("good.png"), 0, MediaSource::kLocalFile);
     EXPECT_EQ(reused, kept);
     EXPECT_TRUE(logo_gone);
     EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
@@ -233,7 +233,7 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
             presenters.CloseAllPresenters();
         });
         guard.start(1500);
-        presenters.ShowImage("http://127.0.0.1:9/picture.png", 0, 1);
+        presenters.ShowImage("http://127.0.0.1:9/picture.png", 0, MediaSource::kOnline);
         EXPECT_EQ(asked, std::vector<std::string>{"http://127.0.0.1:9/picture.png"}) << c.what;
         EXPECT_EQ(guard_fired, c.shown) << c.what;
         EXPECT_EQ(painted, c.shown) << c.what;

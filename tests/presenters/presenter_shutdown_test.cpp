@@ -48,11 +48,11 @@ public:
 };
 
 void Present(WindowPresenters& presenters, Kind kind, const std::string& location, int seconds,
-             int online) {
+             MediaSource source) {
     switch (kind) {
-    case Kind::Image: presenters.ShowImage(location, seconds, online); break;
-    case Kind::Video: presenters.PlayVideo(location, seconds, online); break;
-    case Kind::Web: presenters.ShowWebPage(location, seconds, online); break;
+    case Kind::Image: presenters.ShowImage(location, seconds, source); break;
+    case Kind::Video: presenters.PlayVideo(location, seconds, source); break;
+    case Kind::Web: presenters.ShowWebPage(location, seconds, source); break;
     }
 }
 
@@ -125,7 +125,7 @@ TEST_P(PresenterShutdown, CharacterKeysCloseTheWindowOtherKeysDoNot) {
             presenters.CloseAllPresenters();
         });
         guard.start(8000);
-        Present(presenters, kind, items_.Location(kind), 0, 0);
+        Present(presenters, kind, items_.Location(kind), 0, MediaSource::kLocalFile);
         EXPECT_TRUE(open_after_quiet_keys) << ClassOf(kind) << " key " << key.key;
         EXPECT_FALSE(guard_fired) << ClassOf(kind) << " key " << key.key;
         EXPECT_EQ(WindowOf(presenters, kind), nullptr);
@@ -147,7 +147,7 @@ TEST_P(PresenterShutdown, ZeroSecondsNeverTicksAndCloseAllPresentersEndsTheItem)
             timer_interval = window != nullptr ? window->DisplayTimerInterval() : -1;
             presenters.CloseAllPresenters();
         });
-        Present(presenters, kind, items_.Location(kind), seconds, 0);
+        Present(presenters, kind, items_.Location(kind), seconds, MediaSource::kLocalFile);
         EXPECT_TRUE(still_open) << ClassOf(kind) << " " << seconds;
         EXPECT_EQ(timer_interval, 0) << ClassOf(kind) << " " << seconds;
         EXPECT_EQ(WindowOf(presenters, kind), nullptr);
@@ -166,13 +166,13 @@ TEST_P(PresenterShutdown, ANestedCallReturnsAtOnceAndLeavesTheWindowAlone) {
     After(0, [&] {
         outer = WindowOf(presenters, kind);
         WaitFor([&] { return outer->isVisible(); }, 5000);
-        Present(presenters, kind, items_.Location(kind), 0, 0);
+        Present(presenters, kind, items_.Location(kind), 0, MediaSource::kLocalFile);
         nested_returned = true;
         after_nested = WindowOf(presenters, kind);
         still_shown = outer->isVisible() && outer->IsShownModally();
         presenters.CloseAllPresenters();
     });
-    Present(presenters, kind, items_.Location(kind), 0, 0);
+    Present(presenters, kind, items_.Location(kind), 0, MediaSource::kLocalFile);
     EXPECT_TRUE(nested_returned);
     EXPECT_EQ(after_nested, outer);
     EXPECT_TRUE(still_shown);
@@ -200,9 +200,9 @@ TEST_P(PresenterShutdown, AMissingFileOrNoConnectionReturnsAtOnce) {
     });
     guard.start(5000);
 
-    Present(presenters, kind, items_.folder.Path("missing"), 0, 0);
+    Present(presenters, kind, items_.folder.Path("missing"), 0, MediaSource::kLocalFile);
     online_.online = false;
-    Present(presenters, kind, "http://127.0.0.1:9/item", 0, 1);
+    Present(presenters, kind, "http://127.0.0.1:9/item", 0, MediaSource::kOnline);
 
     EXPECT_FALSE(guard_fired);
     EXPECT_EQ(fetches, 0);
@@ -268,7 +268,7 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
         first_shown = WaitForPixel(640, 360, Qt::red, 5000);
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("a.png"), 0, 0);
+    presenters.ShowImage(folder.Path("a.png"), 0, MediaSource::kLocalFile);
     const bool black_between = WaitForPixel(640, 360, Qt::black, 5000);
     const bool backdrop_up = chrome.backdrop().isVisible();
     bool second_shown = false;
@@ -276,7 +276,7 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
         second_shown = WaitForPixel(640, 360, Qt::red, 5000);
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("b.png"), 0, 0);
+    presenters.ShowImage(folder.Path("b.png"), 0, MediaSource::kLocalFile);
     chrome.SetDesktopChrome(true);
 
     EXPECT_TRUE(first_shown);

@@ -161,20 +161,20 @@ inline void Spin(int ms) {
     while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-// Serves events until done() holds or timeout_ms pass; returns done().
-inline bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+// Serves events until done() holds or timeoutMs pass; returns done().
+inline bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer t;
     t.start();
     while (!done()) {
-        if (t.elapsed() > timeout_ms) return false;
+        if (t.elapsed() > timeoutMs) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
 }
 
 // Waits until the screen pixel at (x, y) comes near colour.
-inline bool WaitForPixel(int x, int y, QColor colour, int timeout_ms) {
-    return WaitFor([&] { return Near(GrabScreen().pixelColor(x, y), colour); }, timeout_ms);
+inline bool WaitForPixel(int x, int y, QColor colour, int timeoutMs) {
+    return WaitFor([&] { return Near(GrabScreen().pixelColor(x, y), colour); }, timeoutMs);
 }
 
 // Runs fn once the current call has entered its event loop, after ms.
@@ -197,20 +197,20 @@ inline QWidget* KeyTarget(QWidget* window) {
 }
 
 // Top-level widgets of a presenter class now on screen.
-inline int VisiblePresenterWindows(const char* class_name) {
+inline int VisiblePresenterWindows(const char* className) {
     int n = 0;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         QString name = QString::fromLatin1(w->metaObject()->className()).section("::", -1);
-        if (name == QLatin1String(class_name) && w->isVisible()) ++n;
+        if (name == QLatin1String(className) && w->isVisible()) ++n;
     }
     return n;
 }
 
-inline int PresenterWindowsAlive(const char* class_name) {
+inline int PresenterWindowsAlive(const char* className) {
     int n = 0;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         QString name = QString::fromLatin1(w->metaObject()->className()).section("::", -1);
-        if (name == QLatin1String(class_name)) ++n;
+        if (name == QLatin1String(className)) ++n;
     }
     return n;
 }
@@ -251,8 +251,8 @@ inline bool MakeClip(const std::string& path, const char* colour, double seconds
 // Settings for tests: no sound device is needed.
 inline PresenterSettings TestSettings() {
     PresenterSettings settings;
-    settings.player.audio_output = "null";
-    if (const char* vo = std::getenv("ZORVAK_TEST_VO")) settings.player.video_output = vo;
+    settings.player.audioOutput = "null";
+    if (const char* vo = std::getenv("ZORVAK_TEST_VO")) settings.player.videoOutput = vo;
     return settings;
 }
 

@@ -31,7 +31,7 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
     bool frame_shown = false;
     bool side_black = false;
     bool playing = false;
-    bool full_screen = false;
+    bool fullScreen = false;
     bool still_there_after_end = false;
     QRect label1, label2, player;
     QString label1_text;
@@ -41,7 +41,7 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
         side_black = Near(GrabScreen().pixelColor(20, 360), kBlack);
         auto* window = presenters.frmFullScreenMp4();
         playing = window->playState() == TfrmFullScreenMp4::kPlaying;
-        full_screen = window->FullScreen();
+        fullScreen = window->FullScreen();
         label1 = window->Label1()->geometry();
         label2 = window->Label2()->geometry();
         label1_text = window->Label1()->text();
@@ -54,13 +54,13 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
                                 Near(GrabScreen().pixelColor(640, 360), kRed);
     });
     elapsed.start();
-    presenters.PlayVideo(folder_.Path("red.mp4"), 4, 0);
+    presenters.PlayVideo(folder_.Path("red.mp4"), 4, MediaSource::kLocalFile);
     const qint64 took = elapsed.elapsed();
 
     EXPECT_TRUE(frame_shown);
     EXPECT_TRUE(side_black);
     EXPECT_TRUE(playing);
-    EXPECT_TRUE(full_screen);
+    EXPECT_TRUE(fullScreen);
     EXPECT_TRUE(still_there_after_end);
     EXPECT_EQ(label1, QRect(1280 - 24 - 288, 720 - 51 - 62, 288, 62));
     EXPECT_EQ(label2, QRect(1280 - 44 - 252, 720 - 9 - 48, 252, 48));
@@ -91,7 +91,7 @@ TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
         presenters.CloseAllPresenters();
     });
     guard.start(8000);
-    presenters.PlayVideo(folder_.Path("bad.mp4"), 0, 0);
+    presenters.PlayVideo(folder_.Path("bad.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_FALSE(guard_fired);
     EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
 
@@ -101,7 +101,7 @@ TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
         frame_shown = WaitForPixel(640, 360, kRed, 8000);
         presenters.CloseAllPresenters();
     });
-    presenters.PlayVideo(folder_.Path("red.mp4"), 0, 0);
+    presenters.PlayVideo(folder_.Path("red.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_TRUE(frame_shown);
 }
 
@@ -118,7 +118,7 @@ TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
         presenters.CloseAllPresenters();
         stopped = presenters.frmFullScreenMp4()->playState() != TfrmFullScreenMp4::kPlaying;
     });
-    presenters.PlayVideo(folder_.Path("long.mp4"), 0, 0);
+    presenters.PlayVideo(folder_.Path("long.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_TRUE(was_playing);
     EXPECT_TRUE(stopped);
     EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
@@ -138,7 +138,7 @@ TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClip) {
             shown = WaitForPixel(640, 360, item.colour, 8000);
             presenters.CloseAllPresenters();
         });
-        presenters.PlayVideo(folder_.Path(item.file), 0, 0);
+        presenters.PlayVideo(folder_.Path(item.file), 0, MediaSource::kLocalFile);
         EXPECT_TRUE(shown) << item.file;
     }
     ASSERT_NE(presenters.Player(), nullptr);

@@ -40,7 +40,7 @@ protected:
             fn(window);
             presenters.CloseAllPresenters();
         });
-        presenters.ShowWebPage(page, 0, 0);
+        presenters.ShowWebPage(page, 0, MediaSource::kLocalFile);
     }
     TestFolder folder_;
     SwitchConnectivity online_;

@@ -136,35 +136,6 @@ TEST_F(StoreImport, ClosedConnectionImportsNothing) {
     EXPECT_TRUE(TableDump(StorePath()).empty());
 }
 
-TEST_F(StoreImport, IsImportingOnlyWhileTheTableIsRewritten) {
-    store_.ConnectDatabase();
-    ASSERT_TRUE(store_.IsConnected());
-    // Watch the flag from inside the transaction, through an SQL function the
-    // insert trigger calls.
-    struct Seen {
-        PlaylistStore* store;
-        std::vector<bool> flags;
-    } seen{&store_, {}};
-    ASSERT_EQ(sqlite3_create_function(
-                  store_.handle(), "zorvak_seen", 0, SQLITE_UTF8, &seen,
-                  [](sqlite3_context* ctx, int, sqlite3_value**) {
-                      auto* s = static_cast<Seen*>(sqlite3_user_data(ctx));
-                      s->flags.push_back(s->store->IsImporting());
-                      sqlite3_result_null(ctx);
-                  },
-                  nullptr, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(store_.handle(),
-                           "CREATE TEMP TRIGGER watch AFTER INSERT ON t_b_data "
-                           "BEGIN SELECT zorvak_seen(); END",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    EXPECT_FALSE(store_.IsImporting());
-    store_.ImportPlaylist(Document(ItemXml() + ItemXml()));
-    EXPECT_EQ(seen.flags, (std::vector<bool>{true, true}));
-    EXPECT_FALSE(store_.IsImporting());
-}
-
 TEST_F(StoreImport, ChineseTextOfBothDeclarations) {
     const std::string chinese = "\xE5\xB9\xBF\xE5\x91\x8A\xE5\xA0\x83";  // 广告堃
     for (const char* encoding : {"gb2312", "UTF-8"}) {

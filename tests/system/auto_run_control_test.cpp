@@ -22,9 +22,9 @@ TEST(AutoRunControl, CheckBoxWritesNoAutoRunWithTheOppositeSense) {
     AutoRunControl control(
         autoRun, [&](const std::string& k, const std::string& v) { writes.emplace_back(k, v); },
         [&] { return ticked; });
-    control.cbAutoRunClick();
+    control.StoreAutoPlay();
     ticked = false;
-    control.cbAutoRunClick();
+    control.StoreAutoPlay();
     using W = std::pair<std::string, std::string>;
     EXPECT_EQ(writes, (std::vector<W>{{"noautorun", "0"}, {"noautorun", "1"}}));
     EXPECT_EQ(autoRun.calls, 0);  // the check box leaves the registration alone

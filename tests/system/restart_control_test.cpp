@@ -14,7 +14,7 @@ namespace {
 // in "!" is an action that threw.
 struct World {
     std::vector<std::string> events;
-    std::vector<LocalDateTime> reboots;  // clock time of each PowerAction(1)
+    std::vector<LocalDateTime> reboots;  // clock time of each reboot asked for
     std::vector<std::pair<std::string, std::string>> writes;
     bool ticked = true;
     TimeOfDay picker{3, 0, 0};
@@ -42,9 +42,9 @@ private:
 class RecordingPower final : public Power {
 public:
     RecordingPower(World& w, const Clock& clock) : w_(w), clock_(clock) {}
-    void PowerAction(int mode) override {
-        w_.Act("power" + std::to_string(mode));
-        if (mode == 1) w_.reboots.push_back(clock_.Now());
+    void PowerAction(PowerMode mode) override {
+        w_.Act("power" + std::to_string(static_cast<int>(mode)));
+        if (mode == PowerMode::kReboot) w_.reboots.push_back(clock_.Now());
     }
 
 private:
@@ -81,7 +81,7 @@ protected:
     }
     void TickAt(RestartControl& control, int day, int secondOfDay) {
         clock.Set({2024, 3, day, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60});
-        control.timAutoRestartTimer();
+        control.Tick();
     }
 
     World w;
@@ -221,7 +221,7 @@ TEST_F(RestartControlTest, RecoveryErrorLeavesTheHandler) {
     });
     clock.Set({2024, 3, 10, 12, 0, 0});
     try {
-        failingOpen.timAutoRestartTimer();
+        failingOpen.Tick();
         ADD_FAILURE() << "the recovery error did not leave the handler";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "no connection");
@@ -233,9 +233,9 @@ TEST_F(RestartControlTest, CheckBoxWritesSwitchThenTime) {
     RestartControl control = Make();
     w.picker = {4, 5, 6};
     w.ticked = true;
-    control.cbRestartTimeClick();
+    control.StoreRestartSwitch();
     w.ticked = false;
-    control.cbRestartTimeClick();
+    control.StoreRestartSwitch();
     using W = std::pair<std::string, std::string>;
     EXPECT_EQ(w.writes, (std::vector<W>{{"FixTimeRestart", "1"}, {"FixTime", "4:05:06"},
                                         {"FixTimeRestart", "0"}, {"FixTime", "4:05:06"}}));
@@ -246,10 +246,10 @@ TEST_F(RestartControlTest, PickerChangeWritesTimeWhetherOrNotOn) {
     RestartControl control = Make();
     w.ticked = false;
     w.picker = {23, 0, 0};
-    control.dtpRestartTimeChange();
+    control.StoreRestartTime();
     w.ticked = true;
     w.picker = {0, 0, 1};
-    control.dtpRestartTimeChange();
+    control.StoreRestartTime();
     using W = std::pair<std::string, std::string>;
     EXPECT_EQ(w.writes, (std::vector<W>{{"FixTime", "23:00:00"}, {"FixTime", "0:00:01"}}));
 }

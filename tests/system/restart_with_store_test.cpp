@@ -23,11 +23,11 @@ using test::TempFolder;
 
 class ScriptedPower final : public Power {
 public:
-    void PowerAction(int mode) override {
+    void PowerAction(PowerMode mode) override {
         modes.push_back(mode);
         if (onCall) onCall();
     }
-    std::vector<int> modes;
+    std::vector<PowerMode> modes;
     std::function<void()> onCall;
 };
 
@@ -68,8 +68,8 @@ TEST_F(RestartWithStoreTest, ClosesTheStoreThenAsksForTheReboot) {
     bool connectedAtReboot = true;
     power.onCall = [&] { connectedAtReboot = store.IsConnected(); };
     RestartControl control = Make();
-    control.timAutoRestartTimer();
-    EXPECT_EQ(power.modes, std::vector<int>{1});
+    control.Tick();
+    EXPECT_EQ(power.modes, std::vector<PowerMode>{PowerMode::kReboot});
     EXPECT_FALSE(connectedAtReboot);
     EXPECT_EQ(presenterCloses, 1);
     // The reboot did not come: the store stays closed until someone reopens it.
@@ -77,13 +77,13 @@ TEST_F(RestartWithStoreTest, ClosesTheStoreThenAsksForTheReboot) {
     EXPECT_FALSE(store.PlayList().IsOpen());
 
     // A second tick in the same second runs again on the closed store.
-    control.timAutoRestartTimer();
-    EXPECT_EQ(power.modes, (std::vector<int>{1, 1}));
+    control.Tick();
+    EXPECT_EQ(power.modes, (std::vector<PowerMode>{PowerMode::kReboot, PowerMode::kReboot}));
 }
 
 TEST_F(RestartWithStoreTest, RefusedRebootReopensStoreAndSelection) {
     power.onCall = [] { throw std::runtime_error("refused"); };
-    Make().timAutoRestartTimer();
+    Make().Tick();
     EXPECT_TRUE(store.IsConnected());
     EXPECT_TRUE(store.PlayList().IsOpen());
 }
@@ -96,7 +96,7 @@ TEST_F(RestartWithStoreTest, FailedRecoveryLeavesTheHandler) {
         throw std::runtime_error("refused");
     };
     RestartControl control = Make();
-    EXPECT_THROW(control.timAutoRestartTimer(), StoreError);
+    EXPECT_THROW(control.Tick(), StoreError);
     EXPECT_FALSE(store.IsConnected());
 }
 
@@ -126,14 +126,14 @@ TEST_F(RestartWithStoreTest, SettingsFileSeesSwitchBeforeTime) {
     EXPECT_FALSE(ReadRestartOn(read));
     EXPECT_TRUE(ReadAutoPlayOn(read));
 
-    control.cbRestartTimeClick();
+    control.StoreRestartSwitch();
     using S = std::pair<std::string, std::string>;
     EXPECT_EQ(seen, (std::vector<S>{{"1", "0"}, {"1", "4:30:00"}}));
 
     seen.clear();
     ticked = false;
     picker = {22, 15, 5};
-    control.dtpRestartTimeChange();
+    control.StoreRestartTime();
     EXPECT_EQ(seen, (std::vector<S>{{"1", "22:15:05"}}));
 
     // What start-up loads at the next start.
@@ -144,7 +144,7 @@ TEST_F(RestartWithStoreTest, SettingsFileSeesSwitchBeforeTime) {
         void RegisterAutoRun() override {}
     } autoRun;
     AutoRunControl autoPlay(autoRun, write, [] { return false; });
-    autoPlay.cbAutoRunClick();
+    autoPlay.StoreAutoPlay();
     EXPECT_EQ(read("noautorun"), "1");
     EXPECT_FALSE(ReadAutoPlayOn(read));
     EXPECT_TRUE(power.modes.empty());

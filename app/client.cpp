@@ -1,0 +1,188 @@
+#include "app/client.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
+
+#include "app/app_icon.h"
+#include "app/escape_hook.h"
+#include "app/quenlo_main.h"
+#include "app/termination_signals.h"
+#include "app/tick_timer.h"
+#include "core/product_texts.h"
+#include "playback/play_loop.h"
+#include "playback/presenters/backdrop.h"
+#include "playback/presenters/window_presenters.h"
+#include "playlist/fetch.h"
+#include "playlist/http_client.h"
+#include "playlist/media_download.h"
+#include "playlist/store.h"
+#include "system/auto_run_control.h"
+#include "system/restart_control.h"
+
+namespace zorvak {
+
+namespace {
+
+// The one thread's pump: everything waiting is processed, then it returns.
+class QtEventPump final : public EventPump {
+public:
+    void Pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+};
+
+class StoreConnection final : public DatabaseConnection {
+public:
+    explicit StoreConnection(PlaylistStore& store) : store_(store) {}
+    bool IsConnected() const override { return store_.IsConnected(); }
+    void ConnectDatabase() override { store_.ConnectDatabase(); }
+
+private:
+    PlaylistStore& store_;
+};
+
+}  // namespace
+
+Client::Client(ClientEnvironment environment)
+    : env_(std::move(environment)), settings_(*env_.appDirectory) {
+    pump_ = std::make_unique<QtEventPump>();
+    idp1_ = std::make_unique<HttpClient>(*pump_);
+    if (env_.presenters) {
+        presenters_ = std::move(env_.presenters);
+    } else {
+        // Online pictures come through the shared client; while it is busy
+        // with a fetch, the picture shows nothing.
+        PresenterSettings presenterSettings;
+        presenterSettings.reportError = [this](const std::string& message) {
+            if (env_.errorBox) env_.errorBox(StandardErrorText(message));
+        };
+        presenters_ = std::make_unique<WindowPresenters>(
+            *env_.connectivity, *env_.appDirectory,
+            [this](const std::string& url) -> std::optional<std::string> {
+                HttpResponse answer = idp1_->Get(url);
+                if (!answer.ok()) return std::nullopt;
+                return std::move(answer.body);
+            },
+            std::move(presenterSettings));
+    }
+    chrome_ = env_.chrome ? std::move(env_.chrome)
+                          : std::make_unique<BackdropDesktopChrome>(CreateDesktopChrome());
+    store_ = std::make_unique<PlaylistStore>(*env_.appDirectory, *env_.clock);
+    database_ = std::make_unique<StoreConnection>(*store_);
+    downloader_ = std::make_unique<MediaDownloader>(*env_.appDirectory, *env_.connectivity,
+                                                    *pump_, env_.showMessage);
+
+    // The window comes before the logic that reads its controls.
+    window_ = std::make_unique<TquenloMain>(env_.defaultKeyword);
+    // The grid follows the valid-now selection whenever it is made afresh.
+    store_->PlayList().SetChangeListener([this] { window_->ShowValidRows(store_->PlayList()); });
+
+    playLoop_ = std::make_unique<PlayLoop>(PlayLoop::Deps{
+        flags_, *store_, *presenters_, *chrome_, *env_.shell, *env_.connectivity, *pump_,
+        settings_, *env_.appDirectory,
+        [this](const std::string& fileName, const std::string& url) {
+            return downloader_->DownloadMediaFile(fileName, url);
+        },
+        [this] { window_->MinimizeApplication(); }});
+    fetch_ = std::make_unique<PlaylistFetch>(
+        *env_.connectivity, settings_, *store_, *idp1_,
+        PlaylistFetch::Window{[this] { return window_->KeywordText(); },
+                              [this] { return window_->MemoText(); },
+                              [this](const std::string& text) { window_->SetMemoText(text); }},
+        env_.playlistServer);
+    autoRunControl_ = std::make_unique<AutoRunControl>(
+        *env_.autoRun, WriterOf(settings_), [this] { return window_->AutoRunTicked(); });
+    restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{
+        [this] { return window_->RestartTicked(); }, [this] { return window_->RestartTime(); },
+        *env_.clock, WriterOf(settings_), DatabaseOf(*store_),
+        [this] { presenters_->CloseAllPresenters(); }, *pump_, *env_.power});
+    controller_ = std::make_unique<AppController>(ControllerParts{
+        settings_, flags_, *env_.autoRun, *database_, *presenters_, *chrome_, *pump_, *window_,
+        *this, [this] { playLoop_->PlayInLoop(); }, ParseLongTime, env_.errorBox,
+        [this] { Terminate(); }, env_.defaultKeyword});
+    window_->Connect({*controller_, *playLoop_, *fetch_, *autoRunControl_, *restartControl_,
+                      *chrome_});
+
+    TquenloMain* window = window_.get();
+    timGetPlayList_ = std::make_unique<TickTimer>(kRefreshIntervalMs,
+                                                  [window] { window->timGetPlayListTimer(); });
+    timGetPlayList_->setObjectName("timGetPlayList");
+    timDogDoor_ = std::make_unique<TickTimer>(kWatchdogIntervalMs,
+                                              [window] { window->timDogDoorTimer(); });
+    timDogDoor_->setObjectName("timDogDoor");
+    timAutoRestart_ = std::make_unique<TickTimer>(kRestartCheckIntervalMs,
+                                                  [window] { window->timAutoRestartTimer(); });
+    timAutoRestart_->setObjectName("timAutoRestart");
+    timAutoRestart_->Start();
+
+    BuildTray();
+    ApplicationEvents1_ =
+        std::make_unique<EscapeHook>([window] { window->ApplicationEvents1Message(); });
+    if (env_.quitOnTerminationSignals) {
+        // A request from outside to end the process quits as the tray menu does.
+        terminationSignals_ =
+            std::make_unique<TerminationSignals>([window] { window->X1Click(); });
+    }
+    // The session manager's request to end the session is refused like a
+    // close request.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, window_.get(),
+                     [window](QSessionManager& manager) {
+                         if (manager.allowsInteraction()) manager.cancel();
+                         window->FormCloseQuery();
+                     });
+    trayIcon_->show();
+}
+
+Client::~Client() {
+    ApplicationEvents1_.reset();
+    terminationSignals_.reset();
+    store_->PlayList().SetChangeListener(nullptr);
+}
+
+void Client::BuildTray() {
+    pmTray_ = std::make_unique<QMenu>();
+    pmTray_->setObjectName("pmTray");
+    QAction* N1 = pmTray_->addAction(QString::fromUtf8(texts::kShowWindowCaption));
+    N1->setObjectName("N1");
+    pmTray_->addSeparator();
+    QAction* X1 = pmTray_->addAction(QString::fromUtf8(texts::kQuitCaption));
+    X1->setObjectName("X1");
+    QObject::connect(N1, &QAction::triggered, window_.get(), &TquenloMain::N1Click);
+    QObject::connect(X1, &QAction::triggered, window_.get(), &TquenloMain::X1Click);
+
+    trayIcon_ = std::make_unique<QSystemTrayIcon>(ClientIcon());
+    trayIcon_->setObjectName("CoolTrayIcon1");
+    trayIcon_->setContextMenu(pmTray_.get());
+    // Left and right button both open the menu at the pointer (the right one
+    // by itself).
+    QMenu* menu = pmTray_.get();
+    QObject::connect(trayIcon_.get(), &QSystemTrayIcon::activated, menu,
+                     [menu](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger) menu->popup(QCursor::pos());
+                     });
+}
+
+bool Client::Start() {
+    window_->FormCreate();
+    if (terminateRequested_) return false;
+    ShowMainWindow();
+    return true;
+}
+
+void Client::ShowMainWindow() {
+    if (terminateRequested_) return;
+    window_->RestoreApplication();
+}
+
+void Client::Terminate() {
+    terminateRequested_ = true;
+    if (env_.terminate) env_.terminate();
+}
+
+void Client::StartWatchdog() { timDogDoor_->Start(); }
+void Client::StartRefresh() { timGetPlayList_->Start(); }
+void Client::StartRestartCheck() { timAutoRestart_->Start(); }
+
+}  // namespace zorvak

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <memory>
+
+#include "app/client_environment.h"
+#include "app/controller.h"
+#include "core/play_flags.h"
+#include "core/settings.h"
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace zorvak {
+
+class AutoRunControl;
+class EscapeHook;
+class HttpClient;
+class MediaDownloader;
+class PlayLoop;
+class PlaylistFetch;
+class PlaylistStore;
+class RestartControl;
+class TerminationSignals;
+class TickTimer;
+class TquenloMain;
+
+// The client as a whole and its composition root: it owns the settings, the
+// play-state flags, the store, the shared HTTP client, the presenters, the
+// play loop, the fetch, the unattended-operation controls, the controller,
+// the three timers, the tray icon with its menu, the application-wide Esc
+// hook and the control window, and wires them together. Everything runs on
+// the GUI thread of the QApplication, which must exist first and outlive the
+// client.
+//
+// Building it starts nothing but the restart check timer (which runs from the
+// moment the window exists); Start() runs the start-up sequence.
+class Client final : private ControlTimers {
+public:
+    static constexpr int kRefreshIntervalMs = 60000;
+    static constexpr int kWatchdogIntervalMs = 6000000;
+    static constexpr int kRestartCheckIntervalMs = 1000;
+
+    explicit Client(ClientEnvironment environment);
+    ~Client() override;
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    // Runs the start-up sequence (the window's FormCreate), including a play
+    // run it starts, which serves events from inside until it ends; then shows
+    // the control window as the main window. False when quit came meanwhile:
+    // the process then ends without entering the main loop.
+    bool Start();
+
+    // Shows the control window normally, centred on the screen when shown for
+    // the first time, unless quit was asked for.
+    void ShowMainWindow();
+    // True once quit has asked the application to terminate.
+    bool TerminateRequested() const { return terminateRequested_; }
+
+    // The parts, for the tests.
+    TquenloMain& Window() { return *window_; }
+    AppController& Controller() { return *controller_; }
+    PlayFlags& Flags() { return flags_; }
+    PlaylistStore& Store() { return *store_; }
+    const Settings& SettingsFile() const { return settings_; }
+    TickTimer& timGetPlayList() { return *timGetPlayList_; }
+    TickTimer& timDogDoor() { return *timDogDoor_; }
+    TickTimer& timAutoRestart() { return *timAutoRestart_; }
+    QSystemTrayIcon& TrayIcon() { return *trayIcon_; }
+    QMenu& TrayMenu() { return *pmTray_; }
+
+private:
+    // ControlTimers
+    void StartWatchdog() override;
+    void StartRefresh() override;
+    void StartRestartCheck() override;
+
+    void BuildTray();
+    void Terminate();
+
+    ClientEnvironment env_;
+    Settings settings_;
+    PlayFlags flags_;
+    std::unique_ptr<EventPump> pump_;
+    // The shared HTTP client of the playlist fetch and the online pictures.
+    std::unique_ptr<HttpClient> idp1_;
+    std::unique_ptr<Presenters> presenters_;
+    std::unique_ptr<DesktopChrome> chrome_;
+    std::unique_ptr<PlaylistStore> store_;
+    std::unique_ptr<DatabaseConnection> database_;
+    std::unique_ptr<MediaDownloader> downloader_;
+    std::unique_ptr<TquenloMain> window_;
+    std::unique_ptr<PlayLoop> playLoop_;
+    std::unique_ptr<PlaylistFetch> fetch_;
+    std::unique_ptr<AutoRunControl> autoRunControl_;
+    std::unique_ptr<RestartControl> restartControl_;
+    std::unique_ptr<AppController> controller_;
+    std::unique_ptr<TickTimer> timGetPlayList_;
+    std::unique_ptr<TickTimer> timDogDoor_;
+    std::unique_ptr<TickTimer> timAutoRestart_;
+    std::unique_ptr<QMenu> pmTray_;
+    std::unique_ptr<QSystemTrayIcon> trayIcon_;
+    std::unique_ptr<EscapeHook> ApplicationEvents1_;
+    std::unique_ptr<TerminationSignals> terminationSignals_;
+    bool terminateRequested_ = false;
+};
+
+}  // namespace zorvak

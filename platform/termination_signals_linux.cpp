@@ -1,0 +1,47 @@
+#include "platform/termination_signals.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <initializer_list>
+
+namespace zorvak {
+
+namespace {
+
+int g_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const int saved = errno;
+    char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+void SetHandler(void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace
+
+int WatchTerminationRequests() {
+    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    SetHandler(OnSignal);
+    return g_pipe[0];
+}
+
+void DrainTerminationRequests(int descriptor) {
+    char buf[16];
+    while (::read(descriptor, buf, sizeof buf) > 0) {
+    }
+}
+
+void StopWatchingTerminationRequests() { SetHandler(SIG_DFL); }
+
+}  // namespace zorvak
