@@ -5,10 +5,6 @@
 
 #include "core/text_encoding.h"
 
-#ifndef ZORVAK_PLAYLIST_SERVER_DEFAULT
-#define ZORVAK_PLAYLIST_SERVER_DEFAULT "playlist.zorvak.cn"
-#endif
-
 namespace zorvak {
 
 std::string PlaylistServerAddress() {

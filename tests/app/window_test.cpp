@@ -112,13 +112,13 @@ TEST(Window, TheGridShowsTheValidRowsInItsSixteenColumns) {
     later.start = "2025-01-01 00:00:00";  // not valid yet
     items.push_back(later);
     rig.ImportPlaylist(PlaylistDocument(items));
-    Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    Client& client = rig.Start();
+    TquenloMain& w = client.Window();
     auto* grid = rig.Child<QTableView>("DBGrid2");
     QAbstractItemModel* model = grid->model();
     EXPECT_EQ(model->rowCount(), 0);  // nothing selected yet
 
-    c.Store().PlayList().Open();  // the selection made afresh, as a run does
+    client.Store().PlayList().Open();  // the selection made afresh, as a run does
     const char* titles[] = {"ID",     "有效",     "播放名",   "主机名",   "播放列表", "文件名",
                             "链接",   "日期",     "备注",     "类型标志", "顺序",     "播放时长",
                             "在线播放", "开始日期", "结束日期", "更新日期"};
@@ -149,7 +149,7 @@ TEST(Window, TheGridShowsTheValidRowsInItsSixteenColumns) {
     EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
 
-    c.Store().PlayList().Close();
+    client.Store().PlayList().Close();
     EXPECT_EQ(model->rowCount(), 0);
 }
 
