@@ -16,7 +16,6 @@ namespace zorvak {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 CURLM* Multi(void* p) { return static_cast<CURLM*>(p); }
@@ -193,7 +192,7 @@ struct HttpClient::Transfer {
     }
 };
 
-HttpClient::HttpClient(EventPump& pump) : pump_(pump) {
+HttpClient::HttpClient(EventPump& pump, MonotonicClock& clock) : pump_(pump), clock_(clock) {
     GlobalInit();
     multi_ = curl_multi_init();
     easy_ = curl_easy_init();
@@ -360,10 +359,10 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
         }
     } detach{multi, easy};
 
-    Clock::duration waited{};  // time without progress, outside the pump
+    MonotonicClock::duration waited{};  // time without progress, outside the pump
     CURLcode result = CURLE_OK;
     while (true) {
-        auto begin = Clock::now();
+        const auto begin = clock_.Now();
         int running = 0;
         curl_multi_perform(multi, &running);
         bool done = false;
@@ -379,7 +378,7 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
         auto left = std::chrono::duration_cast<milliseconds>(limit - waited);
         int wait = static_cast<int>(std::clamp<milliseconds>(left, milliseconds(1), kPumpInterval).count());
         curl_multi_poll(multi, nullptr, 0, wait, nullptr);
-        waited += Clock::now() - begin;
+        waited += clock_.Now() - begin;
         if (t.progress) {
             t.progress = false;
             waited = {};

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/event_pump.h"
+#include "core/monotonic_clock.h"
 #include "playlist/cookie_jar.h"
 
 namespace zorvak {
@@ -71,7 +72,8 @@ public:
     // An exception it throws aborts the request and reaches the caller of Get.
     using BodySink = std::function<bool(std::string_view)>;
 
-    explicit HttpClient(EventPump& pump);
+    // Waiting time is measured on clock, which must outlive the client.
+    explicit HttpClient(EventPump& pump, MonotonicClock& clock = SteadyMonotonicClock::Instance());
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -94,8 +96,9 @@ public:
 
     // A connection that has not opened after this much waiting fails
     // (kConnect); an answer from which nothing arrives for this long fails
-    // (kStalled). Time spent inside the event pump does not count, so a long
-    // nested handler does not make a healthy request fail.
+    // (kStalled). Waiting is measured on the client's MonotonicClock. Time
+    // spent inside the event pump does not count, so a long nested handler
+    // does not make a healthy request fail.
     void SetConnectLimit(std::chrono::milliseconds limit) { connectLimit_ = limit; }
     void SetStallLimit(std::chrono::milliseconds limit) { stallLimit_ = limit; }
     std::chrono::milliseconds ConnectLimit() const { return connectLimit_; }
@@ -109,6 +112,7 @@ private:
     HttpFailure Perform(Transfer& t, std::string& error);
 
     EventPump& pump_;
+    MonotonicClock& clock_;
     void* multi_ = nullptr;  // CURLM*
     void* easy_ = nullptr;   // CURL*
     bool busy_ = false;

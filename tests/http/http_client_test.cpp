@@ -6,9 +6,9 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/support/fake_monotonic_clock.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak {
@@ -384,45 +384,119 @@ TEST_F(HttpClientTest, PumpRunsWhileWaitingAndASecondRequestFailsAtOnce) {
     EXPECT_TRUE(client.Get(server.Url("/quick")).ok());
 }
 
-TEST_F(HttpClientTest, ConnectAndStallLimits) {
-    client.SetConnectLimit(300ms);
-    client.SetStallLimit(300ms);
-    test::UnansweredListener unanswered;
-    ASSERT_TRUE(unanswered.Ready());
-    HttpResponse r = client.Get(unanswered.Url("/x"));
-    EXPECT_EQ(r.failure, HttpFailure::kConnect) << r.error;
-    EXPECT_GT(pump.calls, 0);
-
+// The limits on a clock the test moves: every reading is 10 s after the one
+// before, so each round of waiting counts 10 s however fast the machine runs,
+// and the default-sized limits are reached after a few real rounds.
+TEST(HttpClientLimits, WaitingIsMeasuredOnTheInjectedClock) {
+    TestServer server;
     Response before;
     before.stall = Response::Stall::kBeforeHeaders;
+    Response after = Response::Text("never sent");
+    after.stall = Response::Stall::kAfterHeaders;
+    server.Route("/before", before);
+    server.Route("/after", after);
+    test::UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    struct {
+        const char* name;
+        std::string url;
+        std::chrono::milliseconds connect;
+        std::chrono::milliseconds stall;
+        HttpFailure failure;
+        const char* error;
+        int pumps;  // -1: not pinned (the rounds before the connection opens vary)
+    } cases[] = {
+        // Three rounds of 10 s reach 30 s; the pump runs between them.
+        {"connection never opens", unanswered.Url("/x"), 30s, 1h, HttpFailure::kConnect,
+         "no connection within 30000 ms", 2},
+        {"silent before the headers", server.Url("/before"), 1h, 60s, HttpFailure::kStalled,
+         "no data for 60000 ms", -1},
+        {"silent after the headers", server.Url("/after"), 1h, 60s, HttpFailure::kStalled,
+         "no data for 60000 ms", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPump pump;
+        test::FakeMonotonicClock clock(10s);
+        HttpClient client(pump, clock);
+        client.SetConnectLimit(c.connect);
+        client.SetStallLimit(c.stall);
+        const auto start = std::chrono::steady_clock::now();
+        HttpResponse r = client.Get(c.url);
+        EXPECT_EQ(r.failure, c.failure) << r.error;
+        EXPECT_EQ(r.error, c.error);
+        if (c.pumps >= 0) EXPECT_EQ(pump.calls, c.pumps);
+        // A handful of rounds of at most kPumpInterval each, not a minute.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        EXPECT_FALSE(client.IsBusy());
+    }
+}
+
+TEST(HttpClientLimits, ARoundThatReceivesDataDoesNotCountAsWaiting) {
+    TestServer server;
+    Response trickle = Response::Text("0123456789");
+    trickle.chunkSize = 1;
+    trickle.chunkDelay = 5ms;
+    server.Route("/trickle", trickle);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock;
+    HttpClient client(pump, clock);
+    client.SetStallLimit(30s);
+    std::string received;
+    // Each piece takes "45 s" to arrive, longer than the limit, yet it is data.
+    HttpResponse r = client.Get(server.Url("/trickle"), [&](std::string_view piece) {
+        clock.Advance(45s);
+        received += piece;
+        return true;
+    });
+    EXPECT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(received, "0123456789");
+}
+
+TEST(HttpClientLimits, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
+    TestServer server;
+    Response late = Response::Text("late");
+    late.headerDelay = 250ms;  // several rounds of waiting, each followed by a pump
+    server.Route("/late", late);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock(1s);
+    HttpClient client(pump, clock);
+    client.SetConnectLimit(30s);
+    client.SetStallLimit(30s);
+    // A nested handler that keeps the pump for an hour.
+    pump.action = [&] { clock.Advance(1h); };
+    HttpResponse r = client.Get(server.Url("/late"));
+    EXPECT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "late");
+    EXPECT_GE(pump.calls, 1);
+}
+
+TEST_F(HttpClientTest, ConnectLimitInRealTime) {
+    client.SetConnectLimit(300ms);
+    test::UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    const auto start = std::chrono::steady_clock::now();
+    HttpResponse r = client.Get(unanswered.Url("/x"));
+    EXPECT_EQ(r.failure, HttpFailure::kConnect) << r.error;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_GT(pump.calls, 0);
+}
+
+TEST_F(HttpClientTest, StallLimitInRealTime) {
+    client.SetStallLimit(300ms);
     Response after = Response::Text("never sent");
     after.stall = Response::Stall::kAfterHeaders;
     Response trickle = Response::Text("0123456789");
     trickle.chunkSize = 1;
     trickle.chunkDelay = 80ms;  // 800 ms in all, never 300 ms without data
-    server.Route("/before", before);
     server.Route("/after", after);
     server.Route("/trickle", trickle);
-    EXPECT_EQ(client.Get(server.Url("/before")).failure, HttpFailure::kStalled);
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(client.Get(server.Url("/after")).failure, HttpFailure::kStalled);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     HttpResponse slow = client.Get(server.Url("/trickle"));
     EXPECT_TRUE(slow.ok()) << slow.error;
     EXPECT_EQ(slow.body, "0123456789");
-}
-
-TEST_F(HttpClientTest, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
-    client.SetStallLimit(300ms);
-    Response late = Response::Text("late");
-    late.headerDelay = 150ms;
-    server.Route("/late", late);
-    // A nested handler that keeps the pump for longer than the limit.
-    bool first = true;
-    pump.action = [&] {
-        if (first) std::this_thread::sleep_for(500ms);
-        first = false;
-    };
-    HttpResponse r = client.Get(server.Url("/late"));
-    EXPECT_TRUE(r.ok()) << r.error;
 }
 
 TEST_F(HttpClientTest, LargeBodiesStreamToASink) {
