@@ -40,12 +40,12 @@ private:
 
 std::string ExpectedRequest(const std::string& target, const std::string& host,
                             const std::string& userAgent, const std::string& cookie = "",
-                            const std::string& method = "GET") {
+                            const std::string& method = "GET", const std::string& extra = "") {
     std::string s = method + " " + target + " HTTP/1.1\r\n"
                     "Content-Type: text/html\r\n"
                     "Host: " + host + "\r\n"
                     "Accept: text/html, */*\r\n"
-                    "User-Agent: " + userAgent + "\r\n";
+                    "User-Agent: " + userAgent + "\r\n" + extra;
     if (!cookie.empty()) s += "Cookie: " + cookie + "\r\n";
     return s + "\r\n";
 }
@@ -425,7 +425,9 @@ TEST(HttpClientLimits, WaitingIsMeasuredOnTheInjectedClock) {
         HttpResponse r = client.Get(c.url);
         EXPECT_EQ(r.failure, c.failure) << r.error;
         EXPECT_EQ(r.error, c.error);
-        if (c.pumps >= 0) EXPECT_EQ(pump.calls, c.pumps);
+        if (c.pumps >= 0) {
+            EXPECT_EQ(pump.calls, c.pumps);
+        }
         // A handful of rounds of at most kPumpInterval each, not a minute.
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
         EXPECT_FALSE(client.IsBusy());
@@ -528,6 +530,164 @@ TEST_F(HttpClientTest, LargeBodiesStreamToASink) {
     });
     EXPECT_EQ(refused.failure, HttpFailure::kAborted);
     EXPECT_TRUE(client.Get(server.Url("/big"), [](std::string_view) { return true; }).ok());
+}
+
+TEST_F(HttpClientTest, ExtraHeadersGoAfterUserAgentAndBeforeCookieOnEveryHop) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("Set-Cookie", "sid=1");
+    server.Route("/start", hop);
+    server.Route("/doc", Response::Text("0123456789", "image/jpeg"));
+    client.SetFollowRedirects(true);
+    HttpRequest request;
+    request.url = server.Url("/start");
+    request.headers = {{"Range", "bytes=4-"}, {"X-Empty", ""}};
+    HttpResponse r = client.Send(request);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "0123456789");  // the server serves no ranges here
+    const std::string extra = "Range: bytes=4-\r\nX-Empty:\r\n";
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0], ExpectedRequest("/start", server.HostPort(), HttpClient::kInitialUserAgent,
+                                      "", "GET", extra));
+    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent,
+                                      "sid=1", "GET", extra));
+
+    request.method = HttpRequest::Method::kHead;
+    request.url = server.Url("/doc");
+    ASSERT_TRUE(client.Send(request).ok());
+    EXPECT_EQ(server.RawRequests().back(),
+              ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent, "sid=1",
+                              "HEAD", extra));
+}
+
+TEST_F(HttpClientTest, ExtraHeadersThatCannotBeSentFailTheCallBeforeAnythingIsSent) {
+    server.Route("/doc", Response::Text("d"));
+    const HttpHeader refused[] = {
+        {"", "x"},
+        {"Bad Name", "x"},
+        {"Bad:Name", "x"},
+        {"Caf\xC3\xA9", "x"},
+        {"X-Split", "a\r\nInjected: 1"},
+        {"X-Line", "a\nb"},
+        {"X-Nul", std::string("a\0b", 3)},
+        {"host", "elsewhere"},
+        {"Content-Type", "text/plain"},
+        {"ACCEPT", "*/*"},
+        {"User-Agent", "other"},
+        {"Cookie", "a=1"},
+    };
+    for (const HttpHeader& header : refused) {
+        SCOPED_TRACE(header.name + ": " + header.value);
+        HttpRequest request;
+        request.url = server.Url("/doc");
+        request.headers = {{"Range", "bytes=0-"}, header};
+        HttpResponse r = client.Send(request);
+        EXPECT_EQ(r.failure, HttpFailure::kBadRequest);
+        EXPECT_EQ(r.requests, 0);
+        EXPECT_FALSE(client.IsBusy());
+    }
+    EXPECT_EQ(server.TotalRequests(), 0);
+}
+
+TEST_F(HttpClientTest, TheAnswerCallbackSeesTheFinalAnswerBeforeItsBody) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("ETag", "\"hop\"");
+    server.Route("/start", hop);
+    Response doc = Response::Text("document");
+    doc.interimContinue = true;
+    doc.headers.emplace_back("ETag", "\"v1\"");
+    doc.headers.emplace_back("Last-Modified", "Tue, 01 Oct 2024 10:00:00 GMT");
+    server.Route("/doc", doc);
+    // A folded header line is joined to the one before.
+    server.Route("/folded", [](const Request&) {
+        Response r;
+        r.raw = "HTTP/1.1 200 OK\r\nX-Long: first\r\n  second\r\nContent-Length: 2\r\n"
+                "Connection: close\r\n\r\nok";
+        return r;
+    });
+    client.SetFollowRedirects(true);
+
+    struct {
+        const char* name;
+        std::string path;
+        HttpRequest::Method method;
+        std::vector<std::string> events;
+        std::string header;  // name of a header to read
+        std::optional<std::string> value;
+    } cases[] = {
+        {"GET after a redirect and a 100", "/start", HttpRequest::Method::kGet,
+         {"answer 200 /doc", "body"}, "etag", "\"v1\""},
+        {"HEAD", "/doc", HttpRequest::Method::kHead, {"answer 200 /doc"}, "Last-Modified",
+         "Tue, 01 Oct 2024 10:00:00 GMT"},
+        {"folded header", "/folded", HttpRequest::Method::kGet, {"answer 200 /folded", "body"},
+         "x-long", "first second"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> events;
+        std::optional<std::string> seen;
+        HttpRequest request;
+        request.url = server.Url(c.path);
+        request.method = c.method;
+        request.onAnswer = [&](const HttpAnswer& answer) {
+            events.push_back("answer " + std::to_string(answer.status) + " " +
+                             answer.url.substr(server.Url("").size()));
+            seen = answer.Header(c.header);
+            return true;
+        };
+        request.sink = [&](std::string_view) {
+            if (events.empty() || events.back() != "body") events.push_back("body");
+            return true;
+        };
+        HttpResponse r = client.Send(request);
+        ASSERT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(events, c.events);
+        EXPECT_EQ(seen, c.value);
+        EXPECT_EQ(r.Header(c.header), c.value);
+        EXPECT_EQ(r.finalUrl, server.Url(c.path == "/start" ? "/doc" : c.path));
+    }
+}
+
+TEST_F(HttpClientTest, TheAnswerCallbackMayRefuseTheAnswerAndIsNotAskedAboutFailures) {
+    Response doc = Response::Text("document");
+    doc.headers.emplace_back("Content-Range", "bytes 0-7/8");
+    server.Route("/doc", doc);
+    Response missing = Response::Status(404, "missing");
+    missing.headers.emplace_back("X-Reason", "gone");
+    server.Route("/missing", missing);
+    int answers = 0;
+    std::string body;
+    HttpRequest request;
+    request.onAnswer = [&](const HttpAnswer& answer) {
+        ++answers;
+        return answer.Header("Content-Range") != "bytes 0-7/8";
+    };
+    request.sink = [&](std::string_view piece) {
+        body += piece;
+        return true;
+    };
+
+    request.url = server.Url("/doc");
+    HttpResponse refused = client.Send(request);
+    EXPECT_EQ(refused.failure, HttpFailure::kAborted);
+    EXPECT_EQ(refused.status, 200);
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(body, "");
+
+    request.url = server.Url("/missing");
+    HttpResponse failed = client.Send(request);
+    EXPECT_EQ(failed.failure, HttpFailure::kStatus);
+    EXPECT_EQ(failed.status, 404);
+    EXPECT_EQ(failed.Header("X-Reason"), "gone");
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(body, "");
+
+    request.url = server.Url("/doc");
+    request.onAnswer = [](const HttpAnswer&) -> bool { throw std::runtime_error("judged"); };
+    EXPECT_THROW(client.Send(request), std::runtime_error);
+    EXPECT_EQ(body, "");
+    EXPECT_FALSE(client.IsBusy());
+    EXPECT_TRUE(client.Get(server.Url("/doc")).ok());
 }
 
 TEST_F(HttpClientTest, AnErrorInsideTheBodySinkReachesTheCallerAndLeavesTheClientUsable) {
