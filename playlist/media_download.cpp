@@ -12,13 +12,7 @@
 #include <system_error>
 #include <utility>
 
-#ifdef _WIN32
-#include <io.h>
-#include <share.h>
-#else
-#include <sys/file.h>
-#include <unistd.h>
-#endif
+#include "platform/exclusive_file.h"
 
 namespace zorvak {
 
@@ -34,12 +28,6 @@ constexpr long kMaxRedirects = 14;
 constexpr int kPumpIntervalMs = 250;
 constexpr long kReceiveBufferSize = 512L * 1024;
 constexpr std::size_t kFileBufferSize = 256 * 1024;
-
-#ifdef _WIN32
-constexpr const char* kCacheFolderName = "data\\";
-#else
-constexpr const char* kCacheFolderName = "data/";
-#endif
 
 void EnsureCurlInitialised() {
     static std::once_flag once;
@@ -60,76 +48,45 @@ std::string RegistryKey(const std::string& path) {
     return ec ? path : absolute.lexically_normal().string();
 }
 
-// The partial file of one call: opened for appending, held exclusively (in
-// this process through the registry above, against other processes through an
-// OS lock), flushed and closed by Close() or the destructor.
+// The partial file of one call: opened for appending and held exclusively,
+// in this process through the registry above and against everyone through
+// the platform's exclusive open; flushed and closed by Close() or the
+// destructor.
 class PartialFile {
 public:
     // nullptr when the file cannot be opened or is held by another call.
     static std::unique_ptr<PartialFile> Open(const std::string& path) {
         std::string key = RegistryKey(path);
         if (OpenPartialFiles().count(key)) return nullptr;
-#ifdef _WIN32
-        const fs::path wide(std::u8string(path.begin(), path.end()));
-        std::FILE* f = _wfsopen(wide.c_str(), L"ab", _SH_DENYRW);
-        if (!f) return nullptr;
-#else
-        std::FILE* f = std::fopen(path.c_str(), "ab");
-        if (!f) return nullptr;
-        if (::flock(fileno(f), LOCK_EX | LOCK_NB) != 0) {
-            std::fclose(f);
-            return nullptr;
-        }
-#endif
-        std::unique_ptr<PartialFile> file(new PartialFile(path, key, f));
-        std::setvbuf(f, nullptr, _IOFBF, kFileBufferSize);
-        return file;
+        std::unique_ptr<ExclusiveFile> file = ExclusiveFile::OpenForAppend(path, kFileBufferSize);
+        if (!file) return nullptr;
+        return std::unique_ptr<PartialFile>(new PartialFile(path, key, std::move(file)));
     }
 
     ~PartialFile() {
-        if (file_) std::fclose(file_);
+        file_.reset();
         OpenPartialFiles().erase(key_);
     }
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
 
     const std::string& path() const { return path_; }
-
-    std::uint64_t Size() const {
-        std::error_code ec;
-        std::uintmax_t size = fs::file_size(path_, ec);
-        return ec ? 0 : static_cast<std::uint64_t>(size);
-    }
-
-    bool Append(const char* data, std::size_t length) {
-        return std::fwrite(data, 1, length, file_) == length;
-    }
-
+    std::uint64_t Size() { return file_->Size(); }
+    bool Append(const char* data, std::size_t length) { return file_->Append(data, length); }
     // Empties the file; later appends start at offset 0.
-    bool Truncate() {
-        if (std::fflush(file_) != 0) return false;
-#ifdef _WIN32
-        return _chsize_s(_fileno(file_), 0) == 0;
-#else
-        return ::ftruncate(fileno(file_), 0) == 0;
-#endif
-    }
-
+    bool Truncate() { return file_->Truncate(); }
     // Flushes and closes; false when the data could not be written.
-    bool Close() {
-        std::FILE* f = std::exchange(file_, nullptr);
-        return std::fclose(f) == 0;
-    }
+    bool Close() { return file_->Close(); }
 
 private:
-    PartialFile(std::string path, std::string key, std::FILE* file)
-        : path_(std::move(path)), key_(std::move(key)), file_(file) {
+    PartialFile(std::string path, std::string key, std::unique_ptr<ExclusiveFile> file)
+        : path_(std::move(path)), key_(std::move(key)), file_(std::move(file)) {
         OpenPartialFiles().insert(key_);
     }
 
     std::string path_;
     std::string key_;
-    std::FILE* file_;
+    std::unique_ptr<ExclusiveFile> file_;
 };
 
 struct EasyDeleter {
@@ -250,7 +207,10 @@ bool IsAcceptableCacheName(const std::string& fileName) {
     return fileName.find_first_of(std::string_view("/\\:\0", 4)) == std::string::npos;
 }
 
-std::string MediaCacheFolder(const AppDirectory& dir) { return dir.Path() + kCacheFolderName; }
+std::string MediaCacheFolder(const AppDirectory& dir) {
+    // With the platform's own separator: data\ on Windows, data/ elsewhere.
+    return dir.Path() + "data" + static_cast<char>(fs::path::preferred_separator);
+}
 
 std::string MediaCachePath(const AppDirectory& dir, const std::string& fileName) {
     return MediaCacheFolder(dir) + fileName;
