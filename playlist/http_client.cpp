@@ -18,6 +18,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
+constexpr long kReceiveBufferSize = 512L * 1024;
+
 CURLM* Multi(void* p) { return static_cast<CURLM*>(p); }
 CURL* Easy(void* p) { return static_cast<CURL*>(p); }
 
@@ -402,6 +404,8 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy, whatever the environment says
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Large bodies (media files) arrive in few, large pieces.
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
     if (t.request->method == HttpRequest::Method::kHead) {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
