@@ -80,7 +80,7 @@ public:
     // server answers 206, and refetched whole otherwise; one longer than the
     // announced length is refetched whole. A short body, an empty body or a
     // dropped connection keeps what arrived in the partial file for the next
-    // call. At most one HEAD and one GET per call.
+    // call. At most one HEAD and one GET per call, each with its redirects.
     bool DownloadMediaFile(const std::string& fileName, const std::string& url);
 
     void SetLimits(HttpLimits limits) { limits_ = limits; }
