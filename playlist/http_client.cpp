@@ -16,8 +16,9 @@ namespace zorvak {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+constexpr long kReceiveBufferSize = 512L * 1024;
 
 CURLM* Multi(void* p) { return static_cast<CURLM*>(p); }
 CURL* Easy(void* p) { return static_cast<CURL*>(p); }
@@ -36,11 +37,28 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return true;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
 std::string_view TrimLine(std::string_view s) {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t'))
         s.remove_suffix(1);
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     return s;
+}
+
+// Headers the client writes on every request itself.
+constexpr std::string_view kClientHeaders[] = {"Host", "Content-Type", "Accept", "User-Agent",
+                                               "Cookie"};
+
+bool IsSendableExtraHeader(const HttpHeader& header) {
+    if (header.name.empty()) return false;
+    for (char c : header.name)
+        if (c <= ' ' || c > '~' || c == ':') return false;
+    for (std::string_view own : kClientHeaders)
+        if (EqualsNoCase(header.name, own)) return false;
+    return header.value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }
 
 struct CurlUrl {
@@ -101,7 +119,8 @@ const char* FailureText(HttpFailure f) {
         case HttpFailure::kStatus: return "the server answered with an error status";
         case HttpFailure::kTooManyRedirects: return "too many redirects";
         case HttpFailure::kRedirectRefused: return "a redirect while redirects are off";
-        case HttpFailure::kAborted: return "the body was refused";
+        case HttpFailure::kBadRequest: return "an extra header cannot be sent";
+        case HttpFailure::kAborted: return "the answer was refused";
     }
     return "";
 }
@@ -111,17 +130,17 @@ const char* FailureText(HttpFailure f) {
 // State of one request on the wire (one hop of a redirect chain).
 struct HttpClient::Transfer {
     HttpClient* client = nullptr;
-    bool head = false;
-    const BodySink* sink = nullptr;
+    const HttpRequest* request = nullptr;
     std::string* body = nullptr;
     std::string url;
     Target target;
 
-    int status = 0;
-    std::string location;  // Location header of the current answer
+    HttpAnswer answer;     // the answer arriving now (status, url, headers)
+    std::string location;  // its last Location header
+    bool headersDone = false;  // its headers have ended (what follows is body or trailers)
     bool connected = false;
     bool progress = false;
-    bool sinkRefused = false;
+    bool refused = false;  // the answer callback or the sink said no
     // An exception of a callback (the sink, an allocation): it must not cross
     // libcurl, which would be left inside its callback for good. The transfer
     // is aborted and the exception thrown again once libcurl has returned.
@@ -129,11 +148,12 @@ struct HttpClient::Transfer {
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     bool IsRedirect() const {
+        const int status = answer.status;
         if (status == 304) return false;
         if (status >= 300 && status < 400) return true;
         return client->followRedirects_ && !location.empty();
     }
-    bool Delivers() const { return status >= 200 && status < 300 && !IsRedirect(); }
+    bool Delivers() const { return answer.status >= 200 && answer.status < 300 && !IsRedirect(); }
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* userp) {
         auto* t = static_cast<Transfer*>(userp);
@@ -161,22 +181,48 @@ struct HttpClient::Transfer {
         if (StartsWithNoCase(line, "HTTP/")) {
             // A new answer (an interim 1xx is followed by the final one).
             auto sp = line.find(' ');
-            t->status = sp == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(sp + 1, 3)).c_str());
+            t->answer.status = sp == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(sp + 1, 3)).c_str());
+            t->answer.headers.clear();
             t->location.clear();
-        } else if (StartsWithNoCase(line, "Location:")) {
-            t->location = std::string(TrimLine(line.substr(9)));
-        } else if (StartsWithNoCase(line, "Set-Cookie:")) {
-            t->client->cookies_.Store(TrimLine(line.substr(11)), t->target.host, t->target.path);
+            t->headersDone = false;
+            return n;
         }
+        if (t->headersDone) return n;  // trailers of a chunked body: not kept
+        std::string_view content = TrimLine(line);
+        if (content.empty()) {
+            // The end of this answer's headers.
+            if (t->answer.status >= 200) t->headersDone = true;
+            if (t->headersDone && t->Delivers() && t->request->onAnswer &&
+                !t->request->onAnswer(t->answer)) {
+                t->refused = true;
+                return 0;
+            }
+            return n;
+        }
+        if ((line.front() == ' ' || line.front() == '\t') && !t->answer.headers.empty()) {
+            // A folded line continues the header before it.
+            t->answer.headers.back().value += ' ';
+            t->answer.headers.back().value += content;
+            return n;
+        }
+        auto colon = content.find(':');
+        if (colon == std::string_view::npos) return n;  // not a header: ignored
+        HttpHeader header{std::string(content.substr(0, colon)),
+                          std::string(TrimLine(content.substr(colon + 1)))};
+        if (EqualsNoCase(header.name, "Location"))
+            t->location = header.value;
+        else if (EqualsNoCase(header.name, "Set-Cookie"))
+            t->client->cookies_.Store(header.value, t->target.host, t->target.path);
+        t->answer.headers.push_back(std::move(header));
         return n;
     }
 
     static size_t Body(Transfer* t, char* data, size_t n) {
         t->progress = true;
         if (!t->Delivers()) return n;  // the body of a redirect or an error: dropped
-        if (t->sink) {
-            if (!(*t->sink)(std::string_view(data, n))) {
-                t->sinkRefused = true;
+        if (t->request->sink) {
+            if (!t->request->sink(std::string_view(data, n))) {
+                t->refused = true;
                 return 0;
             }
         } else {
@@ -193,7 +239,7 @@ struct HttpClient::Transfer {
     }
 };
 
-HttpClient::HttpClient(EventPump& pump) : pump_(pump) {
+HttpClient::HttpClient(EventPump& pump, MonotonicClock& clock) : pump_(pump), clock_(clock) {
     GlobalInit();
     multi_ = curl_multi_init();
     easy_ = curl_easy_init();
@@ -204,17 +250,31 @@ HttpClient::~HttpClient() {
     if (multi_) curl_multi_cleanup(Multi(multi_));
 }
 
-HttpResponse HttpClient::Get(const std::string& url) { return Run(url, false, nullptr); }
-
-HttpResponse HttpClient::Get(const std::string& url, const BodySink& sink) {
-    return Run(url, false, &sink);
+HttpResponse HttpClient::Get(const std::string& url) {
+    HttpRequest request;
+    request.url = url;
+    return Run(request);
 }
 
-HttpResponse HttpClient::Head(const std::string& url) { return Run(url, true, nullptr); }
+HttpResponse HttpClient::Get(const std::string& url, const BodySink& sink) {
+    HttpRequest request;
+    request.url = url;
+    request.sink = sink;
+    return Run(request);
+}
 
-HttpResponse HttpClient::Run(const std::string& url, bool head, const BodySink* sink) {
+HttpResponse HttpClient::Head(const std::string& url) {
+    HttpRequest request;
+    request.url = url;
+    request.method = HttpRequest::Method::kHead;
+    return Run(request);
+}
+
+HttpResponse HttpClient::Send(const HttpRequest& request) { return Run(request); }
+
+HttpResponse HttpClient::Run(const HttpRequest& request) {
     HttpResponse r;
-    r.finalUrl = url;
+    r.finalUrl = request.url;
     if (busy_) {
         r.failure = HttpFailure::kBusy;
         r.error = FailureText(r.failure);
@@ -225,21 +285,29 @@ HttpResponse HttpClient::Run(const std::string& url, bool head, const BodySink* 
         r.error = "libcurl could not be set up";
         return r;
     }
+    for (const HttpHeader& header : request.headers) {
+        if (!IsSendableExtraHeader(header)) {
+            r.failure = HttpFailure::kBadRequest;
+            r.error = "the header \"" + header.name + "\" cannot be sent";
+            return r;
+        }
+    }
     busy_ = true;
     struct BusyReset {
         bool& flag;
         ~BusyReset() { flag = false; }
     } reset{busy_};
 
-    std::string current = url;
+    std::string current = request.url;
     while (true) {
         Transfer t;
         t.client = this;
-        t.head = head;
-        t.sink = sink;
+        t.request = &request;
         t.body = &r.body;
         t.url = current;
+        t.answer.url = current;
         r.body.clear();
+        r.headers.clear();
         r.finalUrl = current;
         if (!ParseTarget(current, t.target)) {
             r.failure = HttpFailure::kBadUrl;
@@ -249,7 +317,8 @@ HttpResponse HttpClient::Run(const std::string& url, bool head, const BodySink* 
         ++r.requests;
         std::string error;
         HttpFailure f = Perform(t, error);
-        r.status = t.status;
+        r.status = t.answer.status;
+        r.headers = std::move(t.answer.headers);
         if (f != HttpFailure::kNone) {
             r.failure = f;
             r.error = error.empty() ? FailureText(f) : error;
@@ -259,12 +328,13 @@ HttpResponse HttpClient::Run(const std::string& url, bool head, const BodySink* 
         curl_easy_getinfo(Easy(easy_), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         r.contentLength = length >= 0 ? std::optional<std::int64_t>(length) : std::nullopt;
 
+        const int status = r.status;
         if (t.IsRedirect()) {
             r.body.clear();
             r.contentLength.reset();
             if (!followRedirects_) {
                 r.failure = HttpFailure::kRedirectRefused;
-                r.error = "HTTP " + std::to_string(t.status) + " redirect not followed";
+                r.error = "HTTP " + std::to_string(status) + " redirect not followed";
                 return r;
             }
             if (r.requests >= kMaxRequestsPerCall) {
@@ -274,7 +344,7 @@ HttpResponse HttpClient::Run(const std::string& url, bool head, const BodySink* 
             }
             std::string next;
             char* curlTarget = nullptr;
-            if (t.status >= 300 && t.status < 400 &&
+            if (status >= 300 && status < 400 &&
                 curl_easy_getinfo(Easy(easy_), CURLINFO_REDIRECT_URL, &curlTarget) == CURLE_OK &&
                 curlTarget)
                 next = curlTarget;
@@ -282,16 +352,16 @@ HttpResponse HttpClient::Run(const std::string& url, bool head, const BodySink* 
                 next = Resolve(current, t.location);
             if (next.empty()) {
                 r.failure = HttpFailure::kStatus;
-                r.error = "HTTP " + std::to_string(t.status) + " without a usable Location";
+                r.error = "HTTP " + std::to_string(status) + " without a usable Location";
                 return r;
             }
             current = next;
             continue;
         }
-        if (t.status < 200 || t.status >= 300) {
+        if (status < 200 || status >= 300) {
             r.body.clear();
             r.failure = HttpFailure::kStatus;
-            r.error = "HTTP " + std::to_string(t.status);
+            r.error = "HTTP " + std::to_string(status);
             return r;
         }
         return r;
@@ -314,6 +384,11 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
         "Accept: text/html, */*",
         "User-Agent: " + userAgent_,
     };
+    for (const HttpHeader& header : t.request->headers) {
+        // "Name;" is libcurl's way to send a header with an empty value.
+        lines.push_back(header.value.empty() ? header.name + ";"
+                                             : header.name + ": " + header.value);
+    }
     std::string cookie = cookies_.HeaderFor(t.target.host, t.target.path, t.target.scheme == "https");
     if (!cookie.empty()) lines.push_back("Cookie: " + cookie);
     curl_slist* headers = nullptr;
@@ -329,7 +404,9 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy, whatever the environment says
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    if (t.head) {
+    // Large bodies (media files) arrive in few, large pieces.
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+    if (t.request->method == HttpRequest::Method::kHead) {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
@@ -360,10 +437,10 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
         }
     } detach{multi, easy};
 
-    Clock::duration waited{};  // time without progress, outside the pump
+    MonotonicClock::duration waited{};  // time without progress, outside the pump
     CURLcode result = CURLE_OK;
     while (true) {
-        auto begin = Clock::now();
+        const auto begin = clock_.Now();
         int running = 0;
         curl_multi_perform(multi, &running);
         bool done = false;
@@ -375,16 +452,16 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
             }
         }
         if (done) break;
-        milliseconds limit = t.connected ? stallLimit_ : connectLimit_;
+        milliseconds limit = t.connected ? limits_.stall : limits_.connect;
         auto left = std::chrono::duration_cast<milliseconds>(limit - waited);
         int wait = static_cast<int>(std::clamp<milliseconds>(left, milliseconds(1), kPumpInterval).count());
         curl_multi_poll(multi, nullptr, 0, wait, nullptr);
-        waited += Clock::now() - begin;
+        waited += clock_.Now() - begin;
         if (t.progress) {
             t.progress = false;
             waited = {};
         }
-        limit = t.connected ? stallLimit_ : connectLimit_;
+        limit = t.connected ? limits_.stall : limits_.connect;
         if (waited >= limit) {
             if (t.connected) {
                 error = "no data for " + std::to_string(limit.count()) + " ms";
@@ -409,10 +486,16 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
         case CURLE_OPERATION_TIMEDOUT:
             return t.connected ? HttpFailure::kStalled : HttpFailure::kConnect;
         case CURLE_WRITE_ERROR:
-            return t.sinkRefused ? HttpFailure::kAborted : HttpFailure::kTransfer;
+            return t.refused ? HttpFailure::kAborted : HttpFailure::kTransfer;
         default:
             return HttpFailure::kTransfer;
     }
+}
+
+std::optional<std::string> FindHeader(const HttpHeaders& headers, std::string_view name) {
+    for (const HttpHeader& header : headers)
+        if (EqualsNoCase(header.name, name)) return header.value;
+    return std::nullopt;
 }
 
 HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcept {

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/event_pump.h"
+#include "core/monotonic_clock.h"
 #include "playlist/cookie_jar.h"
 
 namespace zorvak {
@@ -16,13 +18,39 @@ enum class HttpFailure {
     kNone,
     kBusy,              // a request of this client was already under way
     kBadUrl,            // the URL cannot be requested (malformed, not http/https)
+    kBadRequest,        // an extra header is malformed or one the client writes itself
     kConnect,           // name not resolved, connection refused or not opened in time
     kStalled,           // the answer stopped arriving for longer than the stall limit
     kTransfer,          // the connection broke or the answer was malformed
     kStatus,            // the final answer's status is not 2xx (304 included)
     kTooManyRedirects,  // a fifteenth redirect arrived
     kRedirectRefused,   // a 3xx answer while redirects are off
-    kAborted,           // the body sink refused the data
+    kAborted,           // the answer callback or the body sink refused the answer
+};
+
+// One header line of a request or an answer.
+struct HttpHeader {
+    std::string name;
+    std::string value;
+
+    bool operator==(const HttpHeader&) const = default;
+};
+using HttpHeaders = std::vector<HttpHeader>;
+
+// The value of the first header called name (compared without case); nullopt
+// when there is none.
+std::optional<std::string> FindHeader(const HttpHeaders& headers, std::string_view name);
+
+// The status and headers of an answer, as they arrived.
+struct HttpAnswer {
+    int status = 0;
+    std::string url;      // the URL this answer came from
+    HttpHeaders headers;  // in the order received, names as sent, values without
+                          // surrounding blanks; folded lines joined with a blank
+
+    std::optional<std::string> Header(std::string_view name) const {
+        return FindHeader(headers, name);
+    }
 };
 
 // What a request gave.
@@ -30,18 +58,65 @@ struct HttpResponse {
     HttpFailure failure = HttpFailure::kNone;
     int status = 0;            // status of the last answer received; 0 when none
     std::string finalUrl;      // the URL the last answer came from
+    HttpHeaders headers;       // headers of the last answer received
     std::string body;          // body of the final answer (only when no sink was given)
     std::optional<std::int64_t> contentLength;  // as the final answer announced it
     int requests = 0;          // requests sent by this call (redirects included)
     std::string error;         // one line saying what went wrong; empty on success
 
     bool ok() const { return failure == HttpFailure::kNone; }
+    std::optional<std::string> Header(std::string_view name) const {
+        return FindHeader(headers, name);
+    }
 };
 
-// The client's HTTP/1.1 connection to the playlist server and the online
-// pictures, on libcurl. One request at a time; while a request waits on the
-// network the event pump runs at least every 250 ms, so any handler may run
-// in the middle of it (a second request started from there fails at once).
+// Receives the final answer's body piece by piece; false aborts the request
+// (kAborted). An exception it throws aborts the request and reaches the
+// caller of the request.
+using HttpBodySink = std::function<bool(std::string_view)>;
+
+// Sees the final answer's status and headers before its body; false aborts
+// the request (kAborted). An exception it throws aborts the request and
+// reaches the caller of the request.
+using HttpAnswerCheck = std::function<bool(const HttpAnswer&)>;
+
+// One request as HttpClient::Send takes it.
+struct HttpRequest {
+    enum class Method { kGet, kHead };
+
+    std::string url;
+    Method method = Method::kGet;
+    // Sent on every request of the call, in this order, after User-Agent and
+    // before Cookie. A name that is empty or holds anything but visible ASCII
+    // other than ":", a value holding CR, LF or NUL, and a header the client
+    // writes itself (Host, Content-Type, Accept, User-Agent, Cookie) make the
+    // call fail with kBadRequest before anything is sent.
+    HttpHeaders headers;
+    // Called once, with the final answer (a 2xx that is not followed as a
+    // redirect), after its headers and before its body.
+    HttpAnswerCheck onAnswer;
+    // Receives the final answer's body; without one the body is collected in
+    // HttpResponse::body.
+    HttpBodySink sink;
+};
+
+inline constexpr std::chrono::milliseconds kHttpDefaultConnectLimit{30'000};
+inline constexpr std::chrono::milliseconds kHttpDefaultStallLimit{60'000};
+
+// How long a request may wait. Waiting is time outside the event pump without
+// progress; see HttpClient.
+struct HttpLimits {
+    // Until the connection is open.
+    std::chrono::milliseconds connect = kHttpDefaultConnectLimit;
+    // Once connected: the longest time without a byte from the server.
+    std::chrono::milliseconds stall = kHttpDefaultStallLimit;
+};
+
+// The client's HTTP/1.1 connection to the playlist server, the online
+// pictures and the media download, on libcurl. One request at a time; while
+// a request waits on the network the event pump runs at least every
+// kPumpInterval, so any handler may run in the middle of it (a second request
+// started from there fails at once).
 //
 // Every request goes on the wire as
 //
@@ -50,37 +125,39 @@ struct HttpResponse {
 //     Host: <host>[:<port> unless the scheme's default]
 //     Accept: text/html, */*
 //     User-Agent: <UserAgent()>
+//     <the request's extra headers, in their order>      (only when given)
 //     Cookie: <cookies held for this host and path>      (only when there are some)
 //
-// and with no other header. Redirects: interim 1xx answers are skipped; a 2xx
-// answer is the result; a 3xx other than 304, and any answer carrying a
-// Location header, sends the same request to the (resolved) location while
-// fewer than 15 requests have gone out; 304 and every other status fail. With
-// redirects off a 3xx answer fails and a 2xx answer is the result even when it
-// carries a Location header. Set-Cookie headers of every answer are kept for
-// the client's life.
+// and with no other header (HEAD instead of GET for a HEAD request).
+// Redirects: interim 1xx answers are skipped; a 2xx answer is the result; a
+// 3xx other than 304, and any answer carrying a Location header, sends the
+// same request to the (resolved) location while fewer than 15 requests have
+// gone out; 304 and every other status fail. With redirects off a 3xx answer
+// fails and a 2xx answer is the result even when it carries a Location
+// header. Set-Cookie headers of every answer are kept for the client's life.
 class HttpClient {
 public:
     static constexpr const char* kInitialUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
     static constexpr int kMaxRequestsPerCall = 15;
     static constexpr std::chrono::milliseconds kPumpInterval{100};
-    static constexpr std::chrono::milliseconds kDefaultConnectLimit{30'000};
-    static constexpr std::chrono::milliseconds kDefaultStallLimit{60'000};
+    static constexpr std::chrono::milliseconds kDefaultConnectLimit = kHttpDefaultConnectLimit;
+    static constexpr std::chrono::milliseconds kDefaultStallLimit = kHttpDefaultStallLimit;
 
-    // Receives the final answer's body piece by piece; false aborts the request.
-    // An exception it throws aborts the request and reaches the caller of Get.
-    using BodySink = std::function<bool(std::string_view)>;
+    using BodySink = HttpBodySink;
 
-    explicit HttpClient(EventPump& pump);
+    // Waiting time is measured on clock, which must outlive the client.
+    explicit HttpClient(EventPump& pump, MonotonicClock& clock = SteadyMonotonicClock::Instance());
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    // GET with the settings the client holds now; the body is collected in memory.
+    // The request with the settings the client holds now.
+    HttpResponse Send(const HttpRequest& request);
+    // GET; the body is collected in memory.
     HttpResponse Get(const std::string& url);
     // GET whose final body goes to sink instead of memory.
     HttpResponse Get(const std::string& url, const BodySink& sink);
-    // HEAD with the settings the client holds now.
+    // HEAD; finalUrl and contentLength tell where it ended and what it announced.
     HttpResponse Head(const std::string& url);
 
     bool IsBusy() const { return busy_; }
@@ -94,28 +171,31 @@ public:
 
     // A connection that has not opened after this much waiting fails
     // (kConnect); an answer from which nothing arrives for this long fails
-    // (kStalled). Time spent inside the event pump does not count, so a long
-    // nested handler does not make a healthy request fail.
-    void SetConnectLimit(std::chrono::milliseconds limit) { connectLimit_ = limit; }
-    void SetStallLimit(std::chrono::milliseconds limit) { stallLimit_ = limit; }
-    std::chrono::milliseconds ConnectLimit() const { return connectLimit_; }
-    std::chrono::milliseconds StallLimit() const { return stallLimit_; }
+    // (kStalled). Waiting is measured on the client's MonotonicClock. Time
+    // spent inside the event pump does not count, so a long nested handler
+    // does not make a healthy request fail.
+    void SetLimits(HttpLimits limits) { limits_ = limits; }
+    HttpLimits Limits() const { return limits_; }
+    void SetConnectLimit(std::chrono::milliseconds limit) { limits_.connect = limit; }
+    void SetStallLimit(std::chrono::milliseconds limit) { limits_.stall = limit; }
+    std::chrono::milliseconds ConnectLimit() const { return limits_.connect; }
+    std::chrono::milliseconds StallLimit() const { return limits_.stall; }
 
     const CookieJar& Cookies() const { return cookies_; }
 
 private:
     struct Transfer;
-    HttpResponse Run(const std::string& url, bool head, const BodySink* sink);
+    HttpResponse Run(const HttpRequest& request);
     HttpFailure Perform(Transfer& t, std::string& error);
 
     EventPump& pump_;
+    MonotonicClock& clock_;
     void* multi_ = nullptr;  // CURLM*
     void* easy_ = nullptr;   // CURL*
     bool busy_ = false;
     bool followRedirects_ = false;
     std::string userAgent_ = kInitialUserAgent;
-    std::chrono::milliseconds connectLimit_ = kDefaultConnectLimit;
-    std::chrono::milliseconds stallLimit_ = kDefaultStallLimit;
+    HttpLimits limits_;
     CookieJar cookies_;
 };
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <string>
 
 #include "core/app_directory.h"
 #include "core/event_pump.h"
+#include "core/monotonic_clock.h"
 #include "platform/platform.h"
 #include "playlist/http_client.h"
 
@@ -21,22 +21,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Time limits of one request, by default those of the playlist fetch. Time
-// spent inside EventPump::Pump() is not counted, so a handler that runs nested
-// for a long time does not time out the transfer it interrupted.
-struct DownloadLimits {
-    // Until the connection is open.
-    std::chrono::milliseconds connect = HttpClient::kDefaultConnectLimit;
-    // Once connected: the longest time without a byte from the server.
-    std::chrono::milliseconds stall = HttpClient::kDefaultStallLimit;
-};
-
 // Shows a modal message to the operator and returns when it is dismissed.
 using ShowMessageFn = std::function<void(const std::string& text)>;
-
-// The text shown when an existing partial file cannot be opened; %s is the
-// partial file's full path.
-inline constexpr const char* kOpenPartialFailedFormat = "打开文件 \"%s\" 失败!";
 
 // Whether a name from the playlist may name a file in the media cache: not
 // empty, not "." or "..", and free of "/", "\", ":" and NUL, so that it names
@@ -55,15 +41,23 @@ bool CacheFileExists(const std::string& path);
 //
 // The body is streamed into "<name>.tmp" beside the final file and renamed to
 // the final name only once complete, so a file under its final name is always
-// whole. Every call uses an HTTP client of its own (redirects followed, no
-// proxy, User-Agent "Mozilla/3.0 (compatible; Indy Library)", Accept
-// "text/html, */*"). The event pump runs at least every 250 ms while a request
-// waits and after data arrives, so any handler may run nested in a call,
+// whole. Every call uses an HttpClient of its own, so cookies last one call;
+// it follows redirects by the client's rules (at most 15 requests each for
+// the HEAD and the GET), uses no proxy and sends the User-Agent
+// HttpClient::kInitialUserAgent. The requests carry the client's headers in
+// the client's order (Content-Type: text/html, Host, Accept: text/html, */*,
+// User-Agent, and Cookie when the server set one), plus "Range: bytes=n-"
+// between User-Agent and Cookie when a partial file is resumed. The event
+// pump runs at least every HttpClient::kPumpInterval while a request waits,
+// and once after the body, so any handler may run nested in a call,
 // including another download.
 class MediaDownloader {
 public:
+    // The limits apply to each request; waiting is measured on clock, which
+    // must outlive the downloader.
     MediaDownloader(const AppDirectory& dir, Connectivity& connectivity, EventPump& pump,
-                    ShowMessageFn showMessage, DownloadLimits limits = {});
+                    ShowMessageFn showMessage, HttpLimits limits = {},
+                    MonotonicClock& clock = SteadyMonotonicClock::Instance());
 
     // Result:
     //   false  the name is refused, the machine is offline, or the cache file
@@ -78,17 +72,18 @@ public:
     // server answers 206, and refetched whole otherwise; one longer than the
     // announced length is refetched whole. A short body, an empty body or a
     // dropped connection keeps what arrived in the partial file for the next
-    // call. At most one HEAD and one GET per call.
+    // call. At most one HEAD and one GET per call, each with its redirects.
     bool DownloadMediaFile(const std::string& fileName, const std::string& url);
 
-    void SetLimits(DownloadLimits limits) { limits_ = limits; }
+    void SetLimits(HttpLimits limits) { limits_ = limits; }
 
 private:
     const AppDirectory& dir_;
     Connectivity& connectivity_;
     EventPump& pump_;
     ShowMessageFn showMessage_;
-    DownloadLimits limits_;
+    HttpLimits limits_;
+    MonotonicClock& clock_;
 };
 
 }  // namespace zorvak

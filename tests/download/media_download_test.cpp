@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/testserver/test_server.h"
+#include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
 #include "tests/support/temp_folder.h"
 
@@ -49,14 +50,18 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 struct Rig {
+    explicit Rig(MonotonicClock& clock = SteadyMonotonicClock::Instance(),
+                 HttpLimits limits = {2000ms, 2000ms})
+        : downloader(dir, connectivity, pump,
+                     [this](const std::string& text) { messages.push_back(text); }, limits,
+                     clock) {}
+
     TempFolder folder;
     FixedAppDirectory dir{folder.Path()};
     SwitchConnectivity connectivity;
     ScriptedPump pump;
     std::vector<std::string> messages;
-    MediaDownloader downloader{dir, connectivity, pump,
-                               [this](const std::string& text) { messages.push_back(text); },
-                               DownloadLimits{2000ms, 2000ms}};
+    MediaDownloader downloader;
     TestServer server;
 
     std::string Cache() const { return folder.Path() + "data/"; }
@@ -281,6 +286,70 @@ TEST(MediaDownload, APartialFileIsResumedRestartedOrRefetched) {
     }
 }
 
+TEST(MediaDownload, RequestsCarryTheClientsHeadersRangeWhenResumingAndCookiesOfTheCallOnly) {
+    Rig rig;
+    const std::string body = Pattern(10000, 4);
+    Response r = Response::Text(body, "image/jpeg");
+    r.ranges = true;
+    r.headers.emplace_back("Set-Cookie", "sid=1");
+    rig.server.Route("/m", r);
+    WriteFile(rig.Partial("a.jpg"), body.substr(0, 4000));
+
+    EXPECT_TRUE(rig.Download("a.jpg"));
+    // A second call starts with no cookies of its own.
+    EXPECT_TRUE(rig.Download("b.jpg"));
+
+    EXPECT_EQ(ReadFile(rig.CachePath("a.jpg")), body);
+    EXPECT_EQ(ReadFile(rig.CachePath("b.jpg")), body);
+    auto request = [&](const std::string& method, const std::string& extra) {
+        return method + " /m HTTP/1.1\r\n"
+                        "Content-Type: text/html\r\n"
+                        "Host: " + rig.server.HostPort() + "\r\n"
+                        "Accept: text/html, */*\r\n"
+                        "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n" + extra + "\r\n";
+    };
+    EXPECT_EQ(rig.server.RawRequests(),
+              (std::vector<std::string>{
+                  request("HEAD", ""),
+                  request("GET", "Range: bytes=4000-\r\nCookie: sid=1\r\n"),
+                  request("HEAD", ""),
+                  request("GET", "Cookie: sid=1\r\n"),
+              }));
+}
+
+TEST(MediaDownload, APartialAnswerThatDoesNotContinueThePartialFileEmptiesIt) {
+    const std::string body = Pattern(20000, 6);
+    struct Case {
+        const char* name;
+        std::optional<std::string> contentRange;  // of the 206 answer
+    };
+    const Case cases[] = {
+        {"starts elsewhere", "bytes 0-19999/20000"},
+        {"another total", "bytes 5000-19999/30000"},
+        {"no Content-Range", std::nullopt},
+        {"not bytes", "pages 5000-19999/20000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.server.Route("/m", [&](const Request& q) {
+            if (q.method == "HEAD") return Response::Text(body);
+            Response part = Response::Status(206, body.substr(5000));
+            if (c.contentRange) part.headers.emplace_back("Content-Range", *c.contentRange);
+            return part;
+        });
+        WriteFile(rig.Partial("a.jpg"), body.substr(0, 5000));
+
+        EXPECT_THROW(rig.Download("a.jpg"), DownloadError);
+
+        EXPECT_EQ(ReadFile(rig.Partial("a.jpg")), "");
+        EXPECT_FALSE(fs::exists(rig.CachePath("a.jpg")));
+        auto requests = rig.server.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[1].Header("Range"), "bytes=5000-");
+    }
+}
+
 TEST(MediaDownload, ABrokenBodyIsAnErrorAndKeepsWhatArrivedForTheNextCall) {
     const std::string body = Pattern(100000, 5);
     struct Case {
@@ -458,50 +527,84 @@ TEST(MediaDownload, ThePumpRunsWhileASlowBodyArrives) {
     EXPECT_GE(pumpsWithPartial, 10);
 }
 
-TEST(MediaDownload, TimeLimitsEndASilentServerButNotALongNestedHandler) {
-    // A server that sends its headers and then nothing.
-    {
-        Rig rig;
-        rig.downloader.SetLimits({2000ms, 300ms});
+// The limits on a clock the test moves: every reading is 10 s after the one
+// before, so the default limits are reached in a few rounds of real waiting.
+TEST(MediaDownload, TheLimitsRunOnTheInjectedClock) {
+    UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    struct Case {
+        const char* name;
+        bool neverConnects;  // else a server that stalls after the GET's headers
+        const char* says;
+        Methods methods;
+        bool partialLeft;
+    };
+    const Case cases[] = {
+        {"connection never opens", true, "no connection within 30000 ms", {}, false},
+        {"GET stalls after its headers", false, "no data for 60000 ms", {"HEAD", "GET"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeMonotonicClock clock(10s);
+        Rig rig(clock, HttpLimits{});
         rig.server.Route("/m", [](const Request& q) {
             Response r = Response::Text(Pattern(1000));
             if (q.method == "GET") r.stall = Response::Stall::kAfterHeaders;
             return r;
         });
-        EXPECT_THROW(rig.Download("a.jpg"), DownloadError);
-        EXPECT_TRUE(rig.pump.count >= 1);
-    }
-    // A connection that never opens.
-    {
-        UnansweredListener listener;
-        if (listener.Ready()) {
-            Rig rig;
-            rig.downloader.SetLimits({300ms, 2000ms});
-            EXPECT_THROW(rig.downloader.DownloadMediaFile("a.jpg", listener.Url("/m")),
-                         DownloadError);
-            EXPECT_FALSE(fs::exists(rig.Partial("a.jpg")));
+        std::string url = c.neverConnects ? unanswered.Url("/m") : rig.server.Url("/m");
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            rig.downloader.DownloadMediaFile("a.jpg", url);
+            ADD_FAILURE() << "no error";
+        } catch (const DownloadError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
         }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        EXPECT_EQ(rig.Methods(), c.methods);
+        EXPECT_EQ(fs::exists(rig.Partial("a.jpg")), c.partialLeft);
+        EXPECT_GE(rig.pump.count, 2);
     }
-    // A handler that runs inside the pump while the server is slow to answer:
-    // its time is not counted as silence of the server.
-    {
-        Rig rig;
-        rig.downloader.SetLimits({2000ms, 600ms});
-        rig.server.Route("/m", [](const Request& q) {
-            Response r = Response::Text(Pattern(4000));
-            if (q.method == "GET") r.headerDelay = 900ms;
-            return r;
-        });
-        // Asleep from the second pump after the GET reached the server: the
-        // connection is open by then and the answer not yet sent.
-        int getPumps = 0;
-        rig.pump.onPump = [&](int) {
-            if (rig.server.RequestCount("/m") == 2 && ++getPumps == 2)
-                std::this_thread::sleep_for(800ms);
-        };
-        EXPECT_TRUE(rig.Download("a.jpg"));
-        EXPECT_EQ(ReadFile(rig.CachePath("a.jpg")), Pattern(4000));
-    }
+}
+
+TEST(MediaDownload, TimeInsideThePumpIsNotCountedAgainstTheLimits) {
+    FakeMonotonicClock clock(1s);
+    Rig rig(clock, HttpLimits{30s, 30s});
+    Response slow = Response::Text(Pattern(4000));
+    slow.headerDelay = 250ms;  // several rounds of waiting on each request
+    rig.server.Route("/m", slow);
+    // Every pump runs a nested handler that takes an hour.
+    rig.pump.onPump = [&](int) { clock.Advance(1h); };
+
+    EXPECT_TRUE(rig.Download("a.jpg"));
+
+    EXPECT_EQ(ReadFile(rig.CachePath("a.jpg")), Pattern(4000));
+    EXPECT_GE(rig.pump.count, 2);
+}
+
+TEST(MediaDownload, StallLimitInRealTime) {
+    Rig rig;
+    rig.downloader.SetLimits({2000ms, 300ms});
+    rig.server.Route("/m", [](const Request& q) {
+        Response r = Response::Text(Pattern(1000));
+        if (q.method == "GET") r.stall = Response::Stall::kAfterHeaders;
+        return r;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(rig.Download("a.jpg"), DownloadError);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_GE(rig.pump.count, 1);
+}
+
+TEST(MediaDownload, ConnectLimitInRealTime) {
+    UnansweredListener listener;
+    ASSERT_TRUE(listener.Ready());
+    Rig rig;
+    rig.downloader.SetLimits({300ms, 2000ms});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(rig.downloader.DownloadMediaFile("a.jpg", listener.Url("/m")), DownloadError);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_FALSE(fs::exists(rig.Partial("a.jpg")));
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/support/fake_monotonic_clock.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak {
@@ -40,12 +40,12 @@ private:
 
 std::string ExpectedRequest(const std::string& target, const std::string& host,
                             const std::string& userAgent, const std::string& cookie = "",
-                            const std::string& method = "GET") {
+                            const std::string& method = "GET", const std::string& extra = "") {
     std::string s = method + " " + target + " HTTP/1.1\r\n"
                     "Content-Type: text/html\r\n"
                     "Host: " + host + "\r\n"
                     "Accept: text/html, */*\r\n"
-                    "User-Agent: " + userAgent + "\r\n";
+                    "User-Agent: " + userAgent + "\r\n" + extra;
     if (!cookie.empty()) s += "Cookie: " + cookie + "\r\n";
     return s + "\r\n";
 }
@@ -384,45 +384,121 @@ TEST_F(HttpClientTest, PumpRunsWhileWaitingAndASecondRequestFailsAtOnce) {
     EXPECT_TRUE(client.Get(server.Url("/quick")).ok());
 }
 
-TEST_F(HttpClientTest, ConnectAndStallLimits) {
-    client.SetConnectLimit(300ms);
-    client.SetStallLimit(300ms);
-    test::UnansweredListener unanswered;
-    ASSERT_TRUE(unanswered.Ready());
-    HttpResponse r = client.Get(unanswered.Url("/x"));
-    EXPECT_EQ(r.failure, HttpFailure::kConnect) << r.error;
-    EXPECT_GT(pump.calls, 0);
-
+// The limits on a clock the test moves: every reading is 10 s after the one
+// before, so each round of waiting counts 10 s however fast the machine runs,
+// and the default-sized limits are reached after a few real rounds.
+TEST(HttpClientLimits, WaitingIsMeasuredOnTheInjectedClock) {
+    TestServer server;
     Response before;
     before.stall = Response::Stall::kBeforeHeaders;
+    Response after = Response::Text("never sent");
+    after.stall = Response::Stall::kAfterHeaders;
+    server.Route("/before", before);
+    server.Route("/after", after);
+    test::UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    struct {
+        const char* name;
+        std::string url;
+        std::chrono::milliseconds connect;
+        std::chrono::milliseconds stall;
+        HttpFailure failure;
+        const char* error;
+        int pumps;  // -1: not pinned (the rounds before the connection opens vary)
+    } cases[] = {
+        // Three rounds of 10 s reach 30 s; the pump runs between them.
+        {"connection never opens", unanswered.Url("/x"), 30s, 1h, HttpFailure::kConnect,
+         "no connection within 30000 ms", 2},
+        {"silent before the headers", server.Url("/before"), 1h, 60s, HttpFailure::kStalled,
+         "no data for 60000 ms", -1},
+        {"silent after the headers", server.Url("/after"), 1h, 60s, HttpFailure::kStalled,
+         "no data for 60000 ms", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPump pump;
+        test::FakeMonotonicClock clock(10s);
+        HttpClient client(pump, clock);
+        client.SetConnectLimit(c.connect);
+        client.SetStallLimit(c.stall);
+        const auto start = std::chrono::steady_clock::now();
+        HttpResponse r = client.Get(c.url);
+        EXPECT_EQ(r.failure, c.failure) << r.error;
+        EXPECT_EQ(r.error, c.error);
+        if (c.pumps >= 0) {
+            EXPECT_EQ(pump.calls, c.pumps);
+        }
+        // A handful of rounds of at most kPumpInterval each, not a minute.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        EXPECT_FALSE(client.IsBusy());
+    }
+}
+
+TEST(HttpClientLimits, ARoundThatReceivesDataDoesNotCountAsWaiting) {
+    TestServer server;
+    Response trickle = Response::Text("0123456789");
+    trickle.chunkSize = 1;
+    trickle.chunkDelay = 5ms;
+    server.Route("/trickle", trickle);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock;
+    HttpClient client(pump, clock);
+    client.SetStallLimit(30s);
+    std::string received;
+    // Each piece takes "45 s" to arrive, longer than the limit, yet it is data.
+    HttpResponse r = client.Get(server.Url("/trickle"), [&](std::string_view piece) {
+        clock.Advance(45s);
+        received += piece;
+        return true;
+    });
+    EXPECT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(received, "0123456789");
+}
+
+TEST(HttpClientLimits, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
+    TestServer server;
+    Response late = Response::Text("late");
+    late.headerDelay = 250ms;  // several rounds of waiting, each followed by a pump
+    server.Route("/late", late);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock(1s);
+    HttpClient client(pump, clock);
+    client.SetConnectLimit(30s);
+    client.SetStallLimit(30s);
+    // A nested handler that keeps the pump for an hour.
+    pump.action = [&] { clock.Advance(1h); };
+    HttpResponse r = client.Get(server.Url("/late"));
+    EXPECT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "late");
+    EXPECT_GE(pump.calls, 1);
+}
+
+TEST_F(HttpClientTest, ConnectLimitInRealTime) {
+    client.SetConnectLimit(300ms);
+    test::UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    const auto start = std::chrono::steady_clock::now();
+    HttpResponse r = client.Get(unanswered.Url("/x"));
+    EXPECT_EQ(r.failure, HttpFailure::kConnect) << r.error;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_GT(pump.calls, 0);
+}
+
+TEST_F(HttpClientTest, StallLimitInRealTime) {
+    client.SetStallLimit(300ms);
     Response after = Response::Text("never sent");
     after.stall = Response::Stall::kAfterHeaders;
     Response trickle = Response::Text("0123456789");
     trickle.chunkSize = 1;
     trickle.chunkDelay = 80ms;  // 800 ms in all, never 300 ms without data
-    server.Route("/before", before);
     server.Route("/after", after);
     server.Route("/trickle", trickle);
-    EXPECT_EQ(client.Get(server.Url("/before")).failure, HttpFailure::kStalled);
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(client.Get(server.Url("/after")).failure, HttpFailure::kStalled);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     HttpResponse slow = client.Get(server.Url("/trickle"));
     EXPECT_TRUE(slow.ok()) << slow.error;
     EXPECT_EQ(slow.body, "0123456789");
-}
-
-TEST_F(HttpClientTest, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
-    client.SetStallLimit(300ms);
-    Response late = Response::Text("late");
-    late.headerDelay = 150ms;
-    server.Route("/late", late);
-    // A nested handler that keeps the pump for longer than the limit.
-    bool first = true;
-    pump.action = [&] {
-        if (first) std::this_thread::sleep_for(500ms);
-        first = false;
-    };
-    HttpResponse r = client.Get(server.Url("/late"));
-    EXPECT_TRUE(r.ok()) << r.error;
 }
 
 TEST_F(HttpClientTest, LargeBodiesStreamToASink) {
@@ -454,6 +530,164 @@ TEST_F(HttpClientTest, LargeBodiesStreamToASink) {
     });
     EXPECT_EQ(refused.failure, HttpFailure::kAborted);
     EXPECT_TRUE(client.Get(server.Url("/big"), [](std::string_view) { return true; }).ok());
+}
+
+TEST_F(HttpClientTest, ExtraHeadersGoAfterUserAgentAndBeforeCookieOnEveryHop) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("Set-Cookie", "sid=1");
+    server.Route("/start", hop);
+    server.Route("/doc", Response::Text("0123456789", "image/jpeg"));
+    client.SetFollowRedirects(true);
+    HttpRequest request;
+    request.url = server.Url("/start");
+    request.headers = {{"Range", "bytes=4-"}, {"X-Empty", ""}};
+    HttpResponse r = client.Send(request);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "0123456789");  // the server serves no ranges here
+    const std::string extra = "Range: bytes=4-\r\nX-Empty:\r\n";
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0], ExpectedRequest("/start", server.HostPort(), HttpClient::kInitialUserAgent,
+                                      "", "GET", extra));
+    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent,
+                                      "sid=1", "GET", extra));
+
+    request.method = HttpRequest::Method::kHead;
+    request.url = server.Url("/doc");
+    ASSERT_TRUE(client.Send(request).ok());
+    EXPECT_EQ(server.RawRequests().back(),
+              ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent, "sid=1",
+                              "HEAD", extra));
+}
+
+TEST_F(HttpClientTest, ExtraHeadersThatCannotBeSentFailTheCallBeforeAnythingIsSent) {
+    server.Route("/doc", Response::Text("d"));
+    const HttpHeader refused[] = {
+        {"", "x"},
+        {"Bad Name", "x"},
+        {"Bad:Name", "x"},
+        {"Caf\xC3\xA9", "x"},
+        {"X-Split", "a\r\nInjected: 1"},
+        {"X-Line", "a\nb"},
+        {"X-Nul", std::string("a\0b", 3)},
+        {"host", "elsewhere"},
+        {"Content-Type", "text/plain"},
+        {"ACCEPT", "*/*"},
+        {"User-Agent", "other"},
+        {"Cookie", "a=1"},
+    };
+    for (const HttpHeader& header : refused) {
+        SCOPED_TRACE(header.name + ": " + header.value);
+        HttpRequest request;
+        request.url = server.Url("/doc");
+        request.headers = {{"Range", "bytes=0-"}, header};
+        HttpResponse r = client.Send(request);
+        EXPECT_EQ(r.failure, HttpFailure::kBadRequest);
+        EXPECT_EQ(r.requests, 0);
+        EXPECT_FALSE(client.IsBusy());
+    }
+    EXPECT_EQ(server.TotalRequests(), 0);
+}
+
+TEST_F(HttpClientTest, TheAnswerCallbackSeesTheFinalAnswerBeforeItsBody) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("ETag", "\"hop\"");
+    server.Route("/start", hop);
+    Response doc = Response::Text("document");
+    doc.interimContinue = true;
+    doc.headers.emplace_back("ETag", "\"v1\"");
+    doc.headers.emplace_back("Last-Modified", "Tue, 01 Oct 2024 10:00:00 GMT");
+    server.Route("/doc", doc);
+    // A folded header line is joined to the one before.
+    server.Route("/folded", [](const Request&) {
+        Response r;
+        r.raw = "HTTP/1.1 200 OK\r\nX-Long: first\r\n  second\r\nContent-Length: 2\r\n"
+                "Connection: close\r\n\r\nok";
+        return r;
+    });
+    client.SetFollowRedirects(true);
+
+    struct {
+        const char* name;
+        std::string path;
+        HttpRequest::Method method;
+        std::vector<std::string> events;
+        std::string header;  // name of a header to read
+        std::optional<std::string> value;
+    } cases[] = {
+        {"GET after a redirect and a 100", "/start", HttpRequest::Method::kGet,
+         {"answer 200 /doc", "body"}, "etag", "\"v1\""},
+        {"HEAD", "/doc", HttpRequest::Method::kHead, {"answer 200 /doc"}, "Last-Modified",
+         "Tue, 01 Oct 2024 10:00:00 GMT"},
+        {"folded header", "/folded", HttpRequest::Method::kGet, {"answer 200 /folded", "body"},
+         "x-long", "first second"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> events;
+        std::optional<std::string> seen;
+        HttpRequest request;
+        request.url = server.Url(c.path);
+        request.method = c.method;
+        request.onAnswer = [&](const HttpAnswer& answer) {
+            events.push_back("answer " + std::to_string(answer.status) + " " +
+                             answer.url.substr(server.Url("").size()));
+            seen = answer.Header(c.header);
+            return true;
+        };
+        request.sink = [&](std::string_view) {
+            if (events.empty() || events.back() != "body") events.push_back("body");
+            return true;
+        };
+        HttpResponse r = client.Send(request);
+        ASSERT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(events, c.events);
+        EXPECT_EQ(seen, c.value);
+        EXPECT_EQ(r.Header(c.header), c.value);
+        EXPECT_EQ(r.finalUrl, server.Url(c.path == "/start" ? "/doc" : c.path));
+    }
+}
+
+TEST_F(HttpClientTest, TheAnswerCallbackMayRefuseTheAnswerAndIsNotAskedAboutFailures) {
+    Response doc = Response::Text("document");
+    doc.headers.emplace_back("Content-Range", "bytes 0-7/8");
+    server.Route("/doc", doc);
+    Response missing = Response::Status(404, "missing");
+    missing.headers.emplace_back("X-Reason", "gone");
+    server.Route("/missing", missing);
+    int answers = 0;
+    std::string body;
+    HttpRequest request;
+    request.onAnswer = [&](const HttpAnswer& answer) {
+        ++answers;
+        return answer.Header("Content-Range") != "bytes 0-7/8";
+    };
+    request.sink = [&](std::string_view piece) {
+        body += piece;
+        return true;
+    };
+
+    request.url = server.Url("/doc");
+    HttpResponse refused = client.Send(request);
+    EXPECT_EQ(refused.failure, HttpFailure::kAborted);
+    EXPECT_EQ(refused.status, 200);
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(body, "");
+
+    request.url = server.Url("/missing");
+    HttpResponse failed = client.Send(request);
+    EXPECT_EQ(failed.failure, HttpFailure::kStatus);
+    EXPECT_EQ(failed.status, 404);
+    EXPECT_EQ(failed.Header("X-Reason"), "gone");
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(body, "");
+
+    request.url = server.Url("/doc");
+    request.onAnswer = [](const HttpAnswer&) -> bool { throw std::runtime_error("judged"); };
+    EXPECT_THROW(client.Send(request), std::runtime_error);
+    EXPECT_EQ(body, "");
+    EXPECT_FALSE(client.IsBusy());
+    EXPECT_TRUE(client.Get(server.Url("/doc")).ok());
 }
 
 TEST_F(HttpClientTest, AnErrorInsideTheBodySinkReachesTheCallerAndLeavesTheClientUsable) {

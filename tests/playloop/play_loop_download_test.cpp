@@ -25,7 +25,7 @@ struct DownloadingRig : LoopRig {
     std::vector<std::string> messages;
     MediaDownloader downloader{dir, connectivity, pump,
                                [this](const std::string& text) { messages.push_back(text); },
-                               DownloadLimits{2000ms, 2000ms}};
+                               HttpLimits{2000ms, 2000ms}};
     DownloadingRig() {
         download = [this](const std::string& name, const std::string& url) {
             return downloader.DownloadMediaFile(name, url);
