@@ -78,30 +78,30 @@ public:
 private:
     bool Connect() {
         if (display_ != nullptr) return true;
-        if (no_display_) return false;
+        if (noDisplay_) return false;
         display_ = XOpenDisplay(nullptr);
         if (display_ == nullptr) {
-            no_display_ = true;  // No display now means none for this process.
+            noDisplay_ = true;  // No display now means none for this process.
             return false;
         }
         DropErrorsOf(display_);
-        int event_base = 0;
-        int error_base = 0;
-        has_xfixes_ = XFixesQueryExtension(display_, &event_base, &error_base) != 0;
+        int eventBase = 0;
+        int errorBase = 0;
+        hasXfixes_ = XFixesQueryExtension(display_, &eventBase, &errorBase) != 0;
         return true;
     }
 
     // The pointer: hidden at most once, so one show undoes any number of hides.
     void HidePointer() {
-        if (!has_xfixes_ || pointer_hidden_) return;
+        if (!hasXfixes_ || pointerHidden_) return;
         XFixesHideCursor(display_, DefaultRootWindow(display_));
-        pointer_hidden_ = true;
+        pointerHidden_ = true;
     }
 
     void ShowPointer() {
-        if (!has_xfixes_ || !pointer_hidden_) return;
+        if (!hasXfixes_ || !pointerHidden_) return;
         XFixesShowCursor(display_, DefaultRootWindow(display_));
-        pointer_hidden_ = false;
+        pointerHidden_ = false;
     }
 
     void HidePanels() {
@@ -110,44 +110,44 @@ private:
             if (XGetWindowAttributes(display_, w, &attributes) == 0) continue;
             if (attributes.map_state == IsUnmapped) continue;
             XUnmapWindow(display_, w);
-            if (std::find(hidden_docks_.begin(), hidden_docks_.end(), w) == hidden_docks_.end()) {
-                hidden_docks_.push_back(w);
+            if (std::find(hiddenDocks_.begin(), hiddenDocks_.end(), w) == hiddenDocks_.end()) {
+                hiddenDocks_.push_back(w);
             }
         }
     }
 
     void ShowPanels() {
-        for (Window w : hidden_docks_) XMapWindow(display_, w);
-        hidden_docks_.clear();
+        for (Window w : hiddenDocks_) XMapWindow(display_, w);
+        hiddenDocks_.clear();
     }
 
     // The dock windows among the root's children and the window manager's
     // client list (a window manager may frame a dock, which then is not a
     // direct child of the root).
     std::vector<Window> FindDocks() {
-        Atom type_atom = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
-        Atom dock_atom = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False);
-        Atom client_list_atom = XInternAtom(display_, "_NET_CLIENT_LIST", False);
+        Atom typeAtom = XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False);
+        Atom dockAtom = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False);
+        Atom clientListAtom = XInternAtom(display_, "_NET_CLIENT_LIST", False);
         Window root = DefaultRootWindow(display_);
 
         std::vector<Window> candidates;
-        Window root_return = 0;
-        Window parent_return = 0;
+        Window rootReturn = 0;
+        Window parentReturn = 0;
         Window* children = nullptr;
         unsigned int count = 0;
-        if (XQueryTree(display_, root, &root_return, &parent_return, &children, &count) != 0 &&
+        if (XQueryTree(display_, root, &rootReturn, &parentReturn, &children, &count) != 0 &&
             children != nullptr) {
             candidates.assign(children, children + count);
             XFree(children);
         }
-        for (unsigned long w : WindowList(root, client_list_atom)) {
+        for (unsigned long w : WindowList(root, clientListAtom)) {
             candidates.push_back(static_cast<Window>(w));
         }
 
         std::vector<Window> docks;
         for (Window w : candidates) {
-            for (unsigned long type : WindowList(w, type_atom, XA_ATOM)) {
-                if (type == dock_atom) {
+            for (unsigned long type : WindowList(w, typeAtom, XA_ATOM)) {
+                if (type == dockAtom) {
                     if (std::find(docks.begin(), docks.end(), w) == docks.end()) docks.push_back(w);
                     break;
                 }
@@ -158,18 +158,18 @@ private:
 
     // A 32-bit list property (XA_WINDOW or XA_ATOM items) of a window.
     std::vector<unsigned long> WindowList(Window w, Atom property, Atom type = XA_WINDOW) {
-        Atom actual_type = 0;
-        int actual_format = 0;
+        Atom actualType = 0;
+        int actualFormat = 0;
         unsigned long items = 0;
-        unsigned long bytes_after = 0;
+        unsigned long bytesAfter = 0;
         unsigned char* data = nullptr;
         std::vector<unsigned long> out;
-        if (XGetWindowProperty(display_, w, property, 0, 1024, False, type, &actual_type,
-                               &actual_format, &items, &bytes_after, &data) != Success) {
+        if (XGetWindowProperty(display_, w, property, 0, 1024, False, type, &actualType,
+                               &actualFormat, &items, &bytesAfter, &data) != Success) {
             return out;
         }
         if (data != nullptr) {
-            if (actual_type == type && actual_format == 32) {
+            if (actualType == type && actualFormat == 32) {
                 // Format-32 items come back as longs whatever the platform's width.
                 auto* values = reinterpret_cast<unsigned long*>(data);
                 out.assign(values, values + items);
@@ -180,10 +180,10 @@ private:
     }
 
     Display* display_ = nullptr;
-    bool no_display_ = false;
-    bool has_xfixes_ = false;
-    bool pointer_hidden_ = false;
-    std::vector<Window> hidden_docks_;
+    bool noDisplay_ = false;
+    bool hasXfixes_ = false;
+    bool pointerHidden_ = false;
+    std::vector<Window> hiddenDocks_;
 };
 
 }  // namespace

@@ -11,12 +11,12 @@ namespace zorvak {
 
 namespace {
 
-int g_pipe[2] = {-1, -1};
+int gPipe[2] = {-1, -1};
 
 void OnSignal(int) {
     const int saved = errno;
     char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &byte, 1);
+    [[maybe_unused]] ssize_t n = ::write(gPipe[1], &byte, 1);
     errno = saved;
 }
 
@@ -31,9 +31,9 @@ void SetHandler(void (*handler)(int)) {
 }  // namespace
 
 int WatchTerminationRequests() {
-    if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
     SetHandler(OnSignal);
-    return g_pipe[0];
+    return gPipe[0];
 }
 
 void DrainTerminationRequests(int descriptor) {

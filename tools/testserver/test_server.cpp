@@ -503,11 +503,11 @@ bool TestServer::Answer(int fd, const Request& req, const Response& resp) {
                       (!resp.contentLength && !lengthGiven && !bodyless);
     if (resp.close && !HasHeader(headers, "Connection")) headers.emplace_back("Connection", "close");
 
-    std::string head_block = "HTTP/1.1 " + std::to_string(status) + " " +
+    std::string headBlock = "HTTP/1.1 " + std::to_string(status) + " " +
                              (reason.empty() ? ReasonPhrase(status) : reason) + "\r\n";
-    for (const auto& h : headers) head_block += h.first + ": " + h.second + "\r\n";
-    head_block += "\r\n";
-    if (!SendAll(fd, head_block)) return false;
+    for (const auto& h : headers) headBlock += h.first + ": " + h.second + "\r\n";
+    headBlock += "\r\n";
+    if (!SendAll(fd, headBlock)) return false;
     if (resp.stall == Response::Stall::kAfterHeaders) {
         WaitUntilStopped();
         return false;
