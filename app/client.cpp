@@ -14,7 +14,6 @@
 #include "app/tick_timer.h"
 #include "core/product_texts.h"
 #include "playback/play_loop.h"
-#include "playback/presenters/backdrop.h"
 #include "playback/presenters/window_presenters.h"
 #include "playlist/fetch.h"
 #include "playlist/http_client.h"
@@ -49,6 +48,8 @@ Client::Client(ClientEnvironment environment)
     : env_(std::move(environment)), settings_(*env_.appDirectory) {
     pump_ = std::make_unique<QtEventPump>();
     idp1_ = std::make_unique<HttpClient>(*pump_);
+    // Once quit is asked for, nothing waits for the network.
+    idp1_->SetAbandonWhen([this] { return flags_.Quitting; });
     if (env_.presenters) {
         presenters_ = std::move(env_.presenters);
     } else {
@@ -67,15 +68,15 @@ Client::Client(ClientEnvironment environment)
             },
             std::move(presenterSettings));
     }
-    chrome_ = env_.chrome ? std::move(env_.chrome)
-                          : std::make_unique<BackdropDesktopChrome>(CreateDesktopChrome());
+    chrome_ = env_.chrome ? std::move(env_.chrome) : CreateDesktopChrome();
     store_ = std::make_unique<PlaylistStore>(*env_.appDirectory, *env_.clock);
     database_ = std::make_unique<StoreConnection>(*store_);
     downloader_ = std::make_unique<MediaDownloader>(*env_.appDirectory, *env_.connectivity,
                                                     *pump_, env_.showMessage);
+    downloader_->SetAbandonWhen([this] { return flags_.Quitting; });
 
     // The window comes before the logic that reads its controls.
-    window_ = std::make_unique<TquenloMain>(env_.defaultKeyword);
+    window_ = std::make_unique<TquenloMain>(env_.defaultKeyword, env_.trayAvailable);
     // The grid follows the valid-now selection whenever it is made afresh.
     store_->PlayList().SetChangeListener([this] { window_->ShowValidRows(store_->PlayList()); });
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMessageBox>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,7 +24,7 @@ struct ClientEnvironment {
     std::unique_ptr<AutoRun> autoRun;
     std::unique_ptr<ShellControl> shell;
     std::unique_ptr<Power> power;
-    // Null: the presenters' own screen concealment.
+    // Null: the platform's taskbar and pointer concealment.
     std::unique_ptr<DesktopChrome> chrome;
     // Null: the full-screen presenter windows.
     std::unique_ptr<Presenters> presenters;
@@ -39,6 +41,9 @@ struct ClientEnvironment {
     std::function<void()> terminate;
     // SIGTERM, SIGINT and SIGHUP quit the client as the tray menu's quit does.
     bool quitOnTerminationSignals = false;
+    // Whether the desktop has a tray (notification area) to minimise into;
+    // asked at each minimise. Null: always.
+    std::function<bool()> trayAvailable;
 };
 
 // The real environment: the executable's directory, the system clock, the
@@ -47,6 +52,13 @@ struct ClientEnvironment {
 ClientEnvironment DefaultClientEnvironment();
 
 // The standard error box: application title, error icon, OK, the message.
+// Like every message box of the client, it opens above whatever covers the
+// screen during a run (see ShowMessageBox).
 void ShowStandardErrorBox(const std::string& message);
+
+// A modal message box captioned with the application title, with one OK
+// button; it opens above a presenter or the backdrop of a run, transient for
+// it and kept above the other windows.
+void ShowMessageBox(QMessageBox::Icon icon, const std::string& text);
 
 }  // namespace zorvak

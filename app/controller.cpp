@@ -92,7 +92,8 @@ bool AppController::RefuseClose() {
 
 void AppController::Quit() {
     // A run under way stops after the item on screen, so the frame that
-    // started it returns and the process can end.
+    // started it returns and the process can end; nothing starts a run again.
+    p_.flags.Quitting = true;
     p_.flags.KeepPlaying = false;
     p_.flags.RepeatList = false;
     try {
@@ -104,6 +105,7 @@ void AppController::Quit() {
 }
 
 void AppController::WatchdogTick() {
+    if (p_.flags.Quitting) return;
     if (!p_.database.IsConnected()) {
         try {
             p_.database.ConnectDatabase();

@@ -127,14 +127,15 @@ public:
     // and the application is minimised.
     bool RefuseClose();
 
-    // Quit: clears KeepPlaying and RepeatList (so a run under way ends and the
-    // process can exit), shows the taskbar and pointer, closes presenters and
-    // asks the application to terminate. Swallows errors.
+    // Quit: sets Quitting and clears KeepPlaying and RepeatList (so a run under
+    // way ends after its item, nothing starts another and the process can
+    // exit), shows the taskbar and pointer, closes presenters and asks the
+    // application to terminate. Swallows errors.
     void Quit();
 
     // The watchdog: reopens a closed database (a failure ends the tick), starts
     // loop play when PlayActive is clear (its errors are swallowed), then sets
-    // all three flags.
+    // all three flags. Does nothing once quit has been asked for.
     void WatchdogTick();
 
     // The keyword edit changed: writes the untrimmed text to KEYWORD unless it

@@ -42,7 +42,8 @@ QPushButton* MakeButton(const char* objectName, const char* caption, int width, 
 
 }  // namespace
 
-TquenloMain::TquenloMain(const std::string& defaultKeyword) {
+TquenloMain::TquenloMain(const std::string& defaultKeyword, std::function<bool()> trayAvailable)
+    : trayAvailable_(std::move(trayAvailable)) {
     setObjectName("quenloMain");
     BuildWidgets(defaultKeyword);
 }
@@ -338,6 +339,11 @@ void TquenloMain::SetStopCaption(const std::string& caption) {
 }
 
 void TquenloMain::MinimizeApplication() {
+    if (trayAvailable_ && !trayAvailable_()) {
+        minimizedToTray_ = false;
+        showMinimized();
+        return;
+    }
     minimizedToTray_ = true;
     hide();
 }
@@ -362,7 +368,7 @@ void TquenloMain::changeEvent(QEvent* event) {
         // The minimise button: the window and its taskbar entry go, the tray
         // icon stays.
         QTimer::singleShot(0, this, [this] {
-            if (isMinimized()) MinimizeApplication();
+            if (isMinimized() && (!trayAvailable_ || trayAvailable_())) MinimizeApplication();
         });
     }
 }

@@ -54,15 +54,17 @@ public:
     };
 
     // defaultKeyword: what the keyword edit holds until start-up loads the
-    // stored one.
-    explicit TquenloMain(const std::string& defaultKeyword);
+    // stored one. trayAvailable tells, at each minimise, whether the desktop
+    // has a tray to minimise into.
+    TquenloMain(const std::string& defaultKeyword, std::function<bool()> trayAvailable);
     ~TquenloMain() override;
 
     // Wires every control to its handler slot. Until then the controls do
     // nothing.
     void Connect(Handlers handlers);
 
-    // True while the application is minimised to the tray.
+    // True while the application is minimised to the tray (hidden, with no
+    // taskbar entry).
     bool MinimizedToTray() const { return minimizedToTray_; }
 
     // The memo: the last playlist text received, exactly as the fetch put it
@@ -77,7 +79,9 @@ public:
     bool RestartTicked() const;
     TimeOfDay RestartTime() const;
 
-    // ControlWindow
+    // ControlWindow. Minimising hides the window into the tray when the desktop
+    // has one, and minimises it normally, keeping its taskbar entry, when it
+    // has none (there would be no way back otherwise).
     void ShowPlayPage() override;
     std::string KeywordText() const override;
     void SetKeywordText(const std::string& text) override;
@@ -130,6 +134,7 @@ private:
     void Guarded(const std::function<void(const Handlers&)>& logic);
 
     std::optional<Handlers> handlers_;
+    std::function<bool()> trayAvailable_;
 
     // Controls, named as the operator's documentation names them (also their
     // object names).

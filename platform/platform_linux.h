@@ -64,7 +64,7 @@ private:
 };
 
 // One method call to systemd-logind on the system bus.
-using LogindArgument = std::variant<bool, std::uint32_t, std::string>;
+using LogindArgument = std::variant<bool, std::uint32_t, std::uint64_t, std::string>;
 struct LogindCall {
     std::string path;
     std::string interface;
@@ -74,39 +74,64 @@ struct LogindCall {
     bool operator==(const LogindCall&) const = default;
 };
 
+// What logind answered to one call.
+struct LogindReply {
+    bool ok = false;
+    // The object path the reply carries ("" for none).
+    std::string objectPath;
+    // For an error: the D-Bus error name and message ("" when the bus could
+    // not be reached at all).
+    std::string errorName;
+    std::string errorMessage;
+};
+
 // The system bus as the power actions use it. Call sends one call without
-// interactive authorisation and answers the object path the reply carries
-// ("" for none, for an error reply, or when the bus cannot be reached).
+// interactive authorisation.
 class LogindBus {
 public:
     virtual ~LogindBus() = default;
-    virtual std::string Call(const LogindCall& call) = 0;
+    virtual LogindReply Call(const LogindCall& call) = 0;
 };
 
 // The bus of the running system, through Qt D-Bus.
 std::unique_ptr<LogindBus> CreateSystemLogindBus();
 
-// Power actions asked of systemd-logind, none interactive:
-//   kPowerOff Manager.PowerOff(false), kReboot Manager.Reboot(false),
-//   kLogOff Manager.TerminateSession(sessionId), or, without a session id,
-//     Session.Terminate() on the session Manager.GetSessionByPID(pid) names,
-//   kHibernate Manager.Hibernate(false); any other value does nothing.
-// No reply is examined beyond the session path.
+// Power actions asked of systemd-logind, none interactive. Shutdown, reboot
+// and hibernation are forced, as far as the system's policy lets this user
+// force them: Manager.PowerOffWithFlags / RebootWithFlags /
+// HibernateWithFlags with kSkipInhibitors (logind then ignores the other
+// programs' inhibitor locks where polkit's *-ignore-inhibit action allows);
+// a logind too old for the method or the flag is asked again with
+// Manager.PowerOff / Reboot / Hibernate(false), which ignore the locks for
+// root and otherwise leave it to the same policy. kLogOff is
+// Manager.TerminateSession(sessionId), or, without a session id,
+// Session.Terminate() on the session Manager.GetSessionByPID(pid) names; any
+// other value does nothing. A refusal is reported through report (when set)
+// with logind's reason; nothing else is.
 class LogindPower final : public Power {
 public:
+    // SD_LOGIND_SKIP_INHIBITORS of logind's *WithFlags methods.
+    static constexpr std::uint64_t kSkipInhibitors = std::uint64_t{1} << 4;
+
     static constexpr const char* kService = "org.freedesktop.login1";
     static constexpr const char* kManagerPath = "/org/freedesktop/login1";
     static constexpr const char* kManager = "org.freedesktop.login1.Manager";
     static constexpr const char* kSession = "org.freedesktop.login1.Session";
 
-    LogindPower(LogindBus& bus, std::string sessionId, std::uint32_t pid)
-        : bus_(bus), sessionId_(std::move(sessionId)), pid_(pid) {}
+    LogindPower(LogindBus& bus, std::string sessionId, std::uint32_t pid,
+                std::function<void(const std::string&)> report = {})
+        : bus_(bus), sessionId_(std::move(sessionId)), pid_(pid), report_(std::move(report)) {}
     void PowerAction(PowerMode mode) override;
 
 private:
+    // The forced form of method, then the plain one when logind does not know
+    // the forced one; reports a refusal.
+    void Forced(const char* method);
+
     LogindBus& bus_;
     std::string sessionId_;
     std::uint32_t pid_;
+    std::function<void(const std::string&)> report_;
 };
 
 }  // namespace zorvak

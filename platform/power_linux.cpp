@@ -1,33 +1,56 @@
 #include <unistd.h>
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QList>
 #include <QString>
 #include <QVariant>
+#include <QtGlobal>
 #include <cstdlib>
 
 #include "platform/platform_linux.h"
 
 namespace zorvak {
 
+namespace {
+
+// Errors of a logind that has no such method, or does not know the flags.
+bool UnknownToLogind(const LogindReply& reply) {
+    return reply.errorName == "org.freedesktop.DBus.Error.UnknownMethod" ||
+           reply.errorName == "org.freedesktop.DBus.Error.InvalidArgs";
+}
+
+}  // namespace
+
+void LogindPower::Forced(const char* method) {
+    const std::string name = method;
+    LogindReply reply =
+        bus_.Call({kManagerPath, kManager, name + "WithFlags", {kSkipInhibitors}});
+    if (!reply.ok && UnknownToLogind(reply)) reply = bus_.Call({kManagerPath, kManager, name, {false}});
+    if (!reply.ok && report_) {
+        std::string why = reply.errorName.empty() ? "the system bus cannot be reached"
+                                                  : reply.errorName + ": " + reply.errorMessage;
+        report_("the login manager refused " + name + " (" + why + ")");
+    }
+}
+
 void LogindPower::PowerAction(PowerMode mode) {
-    auto manager = [this](const char* method, std::vector<LogindArgument> arguments) {
-        return bus_.Call({kManagerPath, kManager, method, std::move(arguments)});
-    };
     switch (mode) {
-        case PowerMode::kPowerOff: manager("PowerOff", {false}); break;
-        case PowerMode::kReboot: manager("Reboot", {false}); break;
+        case PowerMode::kPowerOff: Forced("PowerOff"); break;
+        case PowerMode::kReboot: Forced("Reboot"); break;
         case PowerMode::kLogOff:
             if (!sessionId_.empty()) {
-                manager("TerminateSession", {sessionId_});
+                bus_.Call({kManagerPath, kManager, "TerminateSession", {sessionId_}});
             } else {
-                std::string session = manager("GetSessionByPID", {pid_});
-                if (!session.empty()) bus_.Call({session, kSession, "Terminate", {}});
+                LogindReply session =
+                    bus_.Call({kManagerPath, kManager, "GetSessionByPID", {pid_}});
+                if (!session.objectPath.empty())
+                    bus_.Call({session.objectPath, kSession, "Terminate", {}});
             }
             break;
-        case PowerMode::kHibernate: manager("Hibernate", {false}); break;
+        case PowerMode::kHibernate: Forced("Hibernate"); break;
         default: break;
     }
 }
@@ -36,7 +59,8 @@ namespace {
 
 class QtLogindBus final : public LogindBus {
 public:
-    std::string Call(const LogindCall& call) override {
+    LogindReply Call(const LogindCall& call) override {
+        LogindReply result;
         try {
             QDBusMessage message = QDBusMessage::createMethodCall(
                 LogindPower::kService, QString::fromStdString(call.path),
@@ -46,19 +70,28 @@ public:
                 if (auto* b = std::get_if<bool>(&argument)) arguments << QVariant(*b);
                 else if (auto* u = std::get_if<std::uint32_t>(&argument))
                     arguments << QVariant::fromValue(static_cast<uint>(*u));
+                else if (auto* t = std::get_if<std::uint64_t>(&argument))
+                    arguments << QVariant::fromValue(static_cast<qulonglong>(*t));
                 else arguments << QString::fromStdString(std::get<std::string>(argument));
             }
             message.setArguments(arguments);
             message.setInteractiveAuthorizationAllowed(false);
             QDBusMessage reply = QDBusConnection::systemBus().call(message, QDBus::Block, 10000);
-            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-                return {};
-            QVariant first = reply.arguments().constFirst();
-            if (first.canConvert<QDBusObjectPath>())
-                return first.value<QDBusObjectPath>().path().toStdString();
-            return {};
+            if (reply.type() == QDBusMessage::ErrorMessage) {
+                result.errorName = reply.errorName().toStdString();
+                result.errorMessage = reply.errorMessage().toStdString();
+                return result;
+            }
+            if (reply.type() != QDBusMessage::ReplyMessage) return result;
+            result.ok = true;
+            if (!reply.arguments().isEmpty()) {
+                QVariant first = reply.arguments().constFirst();
+                if (first.canConvert<QDBusObjectPath>())
+                    result.objectPath = first.value<QDBusObjectPath>().path().toStdString();
+            }
+            return result;
         } catch (...) {
-            return {};
+            return LogindReply{};
         }
     }
 };
@@ -74,7 +107,8 @@ class SystemPower final : public Power {
 public:
     SystemPower()
         : bus_(CreateSystemLogindBus()),
-          power_(*bus_, SessionId(), static_cast<std::uint32_t>(::getpid())) {}
+          power_(*bus_, SessionId(), static_cast<std::uint32_t>(::getpid()),
+                 [](const std::string& why) { qWarning("zorvak: %s", why.c_str()); }) {}
     void PowerAction(PowerMode mode) override { power_.PowerAction(mode); }
 
 private:

@@ -17,12 +17,14 @@ constexpr const char* kTypeWebPage = "30";
 PlayLoop::PlayLoop(Deps deps) : d_(std::move(deps)) {}
 
 void PlayLoop::PlayOnce() {
+    if (d_.flags.Quitting) return;
     d_.flags.KeepPlaying = true;
     d_.flags.RepeatList = false;
     RunPlaylist();
 }
 
 void PlayLoop::PlayInLoop() {
+    if (d_.flags.Quitting) return;
     if (d_.minimise) d_.minimise();
     if (TrimBlanks(d_.settings.ReadSetting(Settings::kSection, Settings::kExplorer)) == "1" &&
         d_.shell.IsProcessRunning("explorer.exe"))
@@ -53,8 +55,15 @@ void PlayLoop::RunPlaylist() {
     }
 
     d_.chrome.SetDesktopChrome(false);
+    // The presenters' cover lasts exactly as long as the run, however it ends;
+    // the taskbar and pointer come back only at the normal end below.
+    d_.presenters.BeginRun();
+    struct EndOfRun {
+        Presenters& presenters;
+        ~EndOfRun() { presenters.EndRun(); }
+    } endOfRun{d_.presenters};
     list.First();
-    while (!list.Eof() && d_.flags.KeepPlaying) {
+    while (!list.Eof() && d_.flags.KeepPlaying && !d_.flags.Quitting) {
         try {
             ProcessRow();
         } catch (...) {
@@ -83,13 +92,23 @@ void PlayLoop::ProcessRow() {
     {
         std::string url = list.FieldText("listurl");
         std::string fileName = list.FieldText("f_filename");
-        if (url.empty() || fileName.empty() || !IsAcceptableCacheName(fileName)) {
+        if (url.empty() || fileName.empty()) {
+            list.Next();
+            return;
+        }
+        // The name comes from the server; it becomes a path only for an item
+        // played from the cache, and must then name a file inside it. An
+        // online item's name never touches the disk.
+        if (list.FieldInteger("online_play") == 0 && !IsAcceptableCacheName(fileName)) {
             list.Next();
             return;
         }
 
         // Kept for the whole row: the only value not re-read after a pump.
-        const std::string cachePath = MediaCachePath(d_.appDir, fileName);
+        // (Empty for a name the cache refuses: should a nested handler move the
+        // cursor to a local row, nothing outside the cache is shown.)
+        const std::string cachePath =
+            IsAcceptableCacheName(fileName) ? MediaCachePath(d_.appDir, fileName) : std::string();
 
         if (list.FieldInteger("online_play") == 0 && !CacheFileExists(cachePath)) {
             bool skip = false;

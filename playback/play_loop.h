@@ -50,18 +50,19 @@ public:
     explicit PlayLoop(Deps deps);
 
     // One run over the valid rows; the caller sets KeepPlaying and RepeatList
-    // beforehand. Returns when the run ends. Errors of single rows are
-    // swallowed; an error of the loop's own recovery after such an error ends
-    // the run and is thrown, the desktop chrome staying hidden.
+    // beforehand. Returns when the run ends: KeepPlaying cleared, Quitting set,
+    // or the end of the selection. Errors of single rows are swallowed; an
+    // error of the loop's own recovery after such an error ends the run and is
+    // thrown, the desktop chrome staying hidden.
     void RunPlaylist();
 
     // Play once: KeepPlaying set, RepeatList clear, then a run. Neither
-    // minimises nor touches the shell.
+    // minimises nor touches the shell. Nothing once quit has been asked for.
     void PlayOnce();
 
     // Play in a loop (the loop-play button, start-up and the watchdog):
     // minimise, end the shell when EXPLORER is "1" and it runs, set all three
-    // flags, then a run.
+    // flags, then a run. Nothing once quit has been asked for.
     void PlayInLoop();
 
 private:

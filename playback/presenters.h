@@ -29,6 +29,14 @@ public:
     // Stops a playing video and closes whichever presenter window is open, so
     // the modal call above returns. Never throws.
     virtual void CloseAllPresenters() = 0;
+
+    // A play run begins and ends. In between the presenters keep the screen
+    // covered, so that nothing of the desktop shows between two items. Calls
+    // nest (a run started inside another run); the cover goes when the
+    // outermost run ends. The play loop makes the second call however the run
+    // ends, also when it ends with an error. Never throw.
+    virtual void BeginRun() {}
+    virtual void EndRun() {}
 };
 
 }  // namespace zorvak

@@ -121,6 +121,7 @@ const char* FailureText(HttpFailure f) {
         case HttpFailure::kRedirectRefused: return "a redirect while redirects are off";
         case HttpFailure::kBadRequest: return "an extra header cannot be sent";
         case HttpFailure::kAborted: return "the answer was refused";
+        case HttpFailure::kAbandoned: return "the request was abandoned";
     }
     return "";
 }
@@ -285,6 +286,7 @@ HttpResponse HttpClient::Run(const HttpRequest& request) {
         r.error = "libcurl could not be set up";
         return r;
     }
+
     for (const HttpHeader& header : request.headers) {
         if (!IsSendableExtraHeader(header)) {
             r.failure = HttpFailure::kBadRequest;
@@ -312,6 +314,11 @@ HttpResponse HttpClient::Run(const HttpRequest& request) {
         if (!ParseTarget(current, t.target)) {
             r.failure = HttpFailure::kBadUrl;
             r.error = "bad URL: " + current;
+            return r;
+        }
+        if (abandon_ && abandon_()) {
+            r.failure = HttpFailure::kAbandoned;
+            r.error = FailureText(r.failure);
             return r;
         }
         ++r.requests;
@@ -471,6 +478,7 @@ HttpFailure HttpClient::Perform(Transfer& t, std::string& error) {
             return HttpFailure::kConnect;
         }
         pump_.Pump();
+        if (abandon_ && abandon_()) return HttpFailure::kAbandoned;
     }
 
     if (t.thrown) std::rethrow_exception(t.thrown);

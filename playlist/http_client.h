@@ -26,6 +26,7 @@ enum class HttpFailure {
     kTooManyRedirects,  // a fifteenth redirect arrived
     kRedirectRefused,   // a 3xx answer while redirects are off
     kAborted,           // the answer callback or the body sink refused the answer
+    kAbandoned,         // the client was told to give up (the process is ending)
 };
 
 // One header line of a request or an answer.
@@ -181,6 +182,12 @@ public:
     std::chrono::milliseconds ConnectLimit() const { return limits_.connect; }
     std::chrono::milliseconds StallLimit() const { return limits_.stall; }
 
+    // A request under way is abandoned (kAbandoned) as soon as abandon()
+    // answers true, which is asked after every turn of the event pump; a
+    // request started while it answers true fails at once and sends nothing.
+    // For a process that is ending: nothing waits for the network then.
+    void SetAbandonWhen(std::function<bool()> abandon) { abandon_ = std::move(abandon); }
+
     const CookieJar& Cookies() const { return cookies_; }
 
 private:
@@ -196,6 +203,7 @@ private:
     bool followRedirects_ = false;
     std::string userAgent_ = kInitialUserAgent;
     HttpLimits limits_;
+    std::function<bool()> abandon_;
     CookieJar cookies_;
 };
 

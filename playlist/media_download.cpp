@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
@@ -100,6 +101,61 @@ std::optional<ContentRange> ParseContentRange(std::string value) {
 // Why the downloader refused a GET answer or its body.
 enum class Refusal { kNone, kRangeMismatch, kTooLong, kWrite };
 
+// The validator of an answer, as an If-Range header would carry it: a strong
+// ETag, else Last-Modified; nullopt when it has neither (a weak ETag cannot
+// guard a range).
+std::optional<std::string> ValidatorOf(const HttpHeaders& headers) {
+    if (auto etag = FindHeader(headers, "ETag")) {
+        if (!etag->empty() && etag->rfind("W/", 0) != 0) return etag;
+    }
+    if (auto modified = FindHeader(headers, "Last-Modified")) {
+        if (!modified->empty()) return modified;
+    }
+    return std::nullopt;
+}
+
+// The validator of the version a partial file holds the start of, kept beside
+// it ("<name>.tmp.validator"), so that a later call resumes only that version.
+class ValidatorFile {
+public:
+    explicit ValidatorFile(std::string path) : path_(std::move(path)) {}
+
+    std::optional<std::string> Read() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::string line;
+        if (!in || !std::getline(in, line) || line.empty()) return std::nullopt;
+        return line;
+    }
+    // Written whole or not at all (temporary file, then rename). False when
+    // it could not be kept: the partial file then has no validator.
+    bool Write(const std::optional<std::string>& validator) {
+        Remove();
+        if (!validator || validator->find_first_of("\r\n") != std::string::npos) return !validator;
+        const std::string temp = path_ + ".new";
+        {
+            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+            out << *validator << '\n';
+            out.flush();
+            if (!out) {
+                std::error_code ec;
+                fs::remove(temp, ec);
+                return false;
+            }
+        }
+        std::error_code ec;
+        fs::rename(temp, path_, ec);
+        if (ec) fs::remove(temp, ec);
+        return !ec;
+    }
+    void Remove() {
+        std::error_code ec;
+        fs::remove(path_, ec);
+    }
+
+private:
+    std::string path_;
+};
+
 }  // namespace
 
 bool IsAcceptableCacheName(const std::string& fileName) {
@@ -148,6 +204,7 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
     if (CacheFileExists(cachePath)) return false;
 
     HttpClient client(pump_, clock_);
+    client.SetAbandonWhen(abandon_);
     client.SetFollowRedirects(true);
     client.SetLimits(limits_);
 
@@ -175,15 +232,23 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
         if (!file) throw DownloadError("cannot create the partial file " + partialPath);
     }
 
+    ValidatorFile validatorFile(partialPath + ".validator");
     std::uint64_t count = file->Size();  // bytes in the partial file
+    // The version the partial file holds the start of, when it is known.
+    std::optional<std::string> kept = count > 0 ? validatorFile.Read() : std::nullopt;
+    const std::optional<std::string> current = ValidatorOf(head.headers);
     bool fetch = true;
     if (target >= 0 && count == static_cast<std::uint64_t>(target)) {
         fetch = false;  // an earlier call wrote it all but did not rename it
-    } else if (target < 0 || count > static_cast<std::uint64_t>(target)) {
-        // Nothing tells what the bytes there are worth: fetch the whole resource.
+    } else if (target < 0 || count > static_cast<std::uint64_t>(target) || !kept ||
+               (current && *current != *kept)) {
+        // Nothing tells what the bytes there are worth, or they belong to
+        // another version of the resource: fetch the whole resource, never
+        // completing one version's start with another's end.
         if (count > 0 && !file->Truncate())
             throw DownloadError("cannot write the partial file " + partialPath);
         count = 0;
+        kept.reset();
     }
 
     if (fetch) {
@@ -191,12 +256,15 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
         Refusal refusal = Refusal::kNone;
         HttpRequest get;
         get.url = address;
-        if (ranged) get.headers.push_back({"Range", "bytes=" + std::to_string(count) + "-"});
+        if (ranged) {
+            get.headers.push_back({"Range", "bytes=" + std::to_string(count) + "-"});
+            // A server whose resource changed since sends the whole new one.
+            get.headers.push_back({"If-Range", *kept});
+        }
         // Decides, once the final answer's status is known, what its body
         // means for the partial file.
         get.onAnswer = [&](const HttpAnswer& answer) {
-            if (!ranged) return true;
-            if (answer.status == 206) {
+            if (ranged && answer.status == 206) {
                 std::optional<ContentRange> range;
                 if (auto value = answer.Header("Content-Range")) range = ParseContentRange(*value);
                 bool continues = range && range->first == static_cast<std::int64_t>(count) &&
@@ -204,12 +272,14 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
                 if (!continues) refusal = Refusal::kRangeMismatch;
                 return continues;
             }
-            // The server sends the whole resource: start the partial file again.
-            if (!file->Truncate()) {
+            // The whole resource: the partial file starts again, and the
+            // validator of this version goes beside it before its first byte.
+            if (ranged && !file->Truncate()) {
                 refusal = Refusal::kWrite;
                 return false;
             }
             count = 0;
+            validatorFile.Write(ValidatorOf(answer.headers));
             return true;
         };
         get.sink = [&](std::string_view piece) {
@@ -232,10 +302,12 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
             break;
         case Refusal::kRangeMismatch:
             file->Truncate();
+            validatorFile.Remove();
             throw DownloadError(what + "the partial answer does not continue the file");
         case Refusal::kTooLong:
             // The resource changed: what arrived cannot be trusted.
             file->Truncate();
+            validatorFile.Remove();
             throw DownloadError(what + "the body is longer than the announced " +
                                 std::to_string(target) + " bytes");
         case Refusal::kWrite:
@@ -253,6 +325,7 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
     // A failed rename leaves the complete data in the partial file; the next
     // call finds it whole and renames it.
     fs::rename(partialPath, cachePath, ec);
+    if (!ec) validatorFile.Remove();
     return true;
 }
 

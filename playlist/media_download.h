@@ -68,14 +68,22 @@ public:
     //          not be opened (after the message); the rename failed (the data
     //          stays complete in the partial file).
     // Throws DownloadError in the cases listed at that class. A partial file
-    // that holds part of the resource is resumed with a Range request when the
-    // server answers 206, and refetched whole otherwise; one longer than the
-    // announced length is refetched whole. A short body, an empty body or a
+    // that holds part of the resource is resumed only for the version it holds
+    // the start of: its validator (a strong ETag, else Last-Modified) is kept
+    // beside it in "<name>.tmp.validator", and the GET asks for the rest with
+    // Range and If-Range; a 206 that continues the file is appended, a 200
+    // (the resource changed) restarts it. A partial file without a validator,
+    // or whose validator differs from the one the HEAD request announces, is
+    // refetched whole, as is one longer than the announced length. A short body, an empty body or a
     // dropped connection keeps what arrived in the partial file for the next
     // call. At most one HEAD and one GET per call, each with its redirects.
     bool DownloadMediaFile(const std::string& fileName, const std::string& url);
 
     void SetLimits(HttpLimits limits) { limits_ = limits; }
+    // A download under way is abandoned as soon as abandon() answers true (see
+    // HttpClient::SetAbandonWhen): it ends with DownloadError and keeps what
+    // arrived in the partial file for the next call.
+    void SetAbandonWhen(std::function<bool()> abandon) { abandon_ = std::move(abandon); }
 
 private:
     const AppDirectory& dir_;
@@ -84,6 +92,7 @@ private:
     ShowMessageFn showMessage_;
     HttpLimits limits_;
     MonotonicClock& clock_;
+    std::function<bool()> abandon_;
 };
 
 }  // namespace zorvak

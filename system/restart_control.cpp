@@ -15,6 +15,10 @@ void RestartControl::Tick() {
     if (!p_.restartTicked()) return;
     LocalDateTime now = p_.clock.Now();
     if (p_.format(TimeOfDay{now.hour, now.minute, now.second}) != PickerText()) return;
+    auto reopen = [this] {
+        p_.database.connectDatabase();
+        if (!p_.database.isSelectionOpen()) p_.database.openSelection();
+    };
     try {
         p_.database.closeConnection();
         try {
@@ -25,9 +29,13 @@ void RestartControl::Tick() {
         }
         p_.power.PowerAction(PowerMode::kReboot);
     } catch (...) {
-        p_.database.connectDatabase();
-        if (!p_.database.isSelectionOpen()) p_.database.openSelection();
+        reopen();
+        return;
     }
+    // The process is still here: the reboot was refused, or it is on its way
+    // and ends the process a moment later. Until then the run on screen goes
+    // on with its next row instead of finding the store closed.
+    reopen();
 }
 
 TimeOfDay ReadRestartTime(const SettingReader& read,

@@ -61,10 +61,12 @@ public:
     // ticked and the clock's time of day and the picker's time give the same
     // text. Then closes the database connection; serves waiting events, closes
     // the open presenter and serves events again (errors of these three are
-    // swallowed); and asks for a forced reboot. When closing the
-    // connection or the power call raises, the connection is reopened and the
-    // valid-now selection opened if it is not open; an error of that recovery
-    // leaves this handler.
+    // swallowed); and asks for a forced reboot. Afterwards, and also when
+    // closing the connection or the power call raises, the connection is
+    // reopened and the valid-now selection opened if it is not open, so that
+    // a refused reboot leaves playback going; an error of that reopening
+    // leaves this handler. (An accepted reboot ends the process a moment
+    // later.)
     void Tick();
 
 private:

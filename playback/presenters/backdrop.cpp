@@ -31,22 +31,4 @@ void Backdrop::HideBackdrop() {
     hide();
 }
 
-BackdropDesktopChrome::BackdropDesktopChrome(std::unique_ptr<DesktopChrome> platform)
-    : platform_(std::move(platform)) {}
-
-void BackdropDesktopChrome::SetDesktopChrome(bool show) {
-    try {
-        if (platform_) platform_->SetDesktopChrome(show);
-    } catch (...) {
-    }
-    try {
-        if (show) {
-            backdrop_.HideBackdrop();
-        } else {
-            backdrop_.ShowBackdrop();
-        }
-    } catch (...) {
-    }
-}
-
 }  // namespace zorvak

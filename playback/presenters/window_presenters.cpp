@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "core/product_texts.h"
+#include "playback/presenters/backdrop.h"
 
 #include "playback/presenters/full_screen_html.h"
 #include "playback/presenters/full_screen_img.h"
@@ -60,6 +61,7 @@ WindowPresenters::~WindowPresenters() {
     delete frmFullScreenMp4_.data();
     delete frmFullScreenHtml_.data();
     player_.reset();
+    backdrop_.reset();
     delete profile_;
 }
 
@@ -226,6 +228,27 @@ void WindowPresenters::CloseAllPresenters() {
     } catch (...) {
     }
     QThread::msleep(10);
+}
+
+bool WindowPresenters::BackdropUp() const {
+    return backdrop_ != nullptr && backdrop_->isVisible();
+}
+
+void WindowPresenters::BeginRun() {
+    try {
+        if (runDepth_++ > 0) return;
+        if (backdrop_ == nullptr) backdrop_ = std::make_unique<Backdrop>();
+        backdrop_->ShowBackdrop();
+    } catch (...) {
+    }
+}
+
+void WindowPresenters::EndRun() {
+    try {
+        if (runDepth_ == 0 || --runDepth_ > 0) return;
+        if (backdrop_ != nullptr) backdrop_->HideBackdrop();
+    } catch (...) {
+    }
 }
 
 void PrepareWebEngineEnvironment() {

@@ -17,6 +17,7 @@ class QWebEngineProfile;
 
 namespace zorvak {
 
+class Backdrop;
 class TfrmFullScreenImg;
 class TfrmFullScreenMp4;
 class TfrmFullScreenHtml;
@@ -62,6 +63,9 @@ public:
     // A web page, silent, without new windows, scroll bars, border or margin.
     void ShowWebPage(const std::string& location, int seconds, MediaSource source) override;
     void CloseAllPresenters() override;
+    // The black backdrop under the presenters, for as long as a run lasts.
+    void BeginRun() override;
+    void EndRun() override;
 
     // The slots (empty while no window of the kind exists).
     TfrmFullScreenImg* frmFullScreenImg() const;
@@ -70,6 +74,8 @@ public:
 
     // The process's video player, created at the first video (for tests).
     PlayerCore* Player() const { return player_.get(); }
+    // The backdrop, while a run lasts (for tests).
+    bool BackdropUp() const;
 
 private:
     PlayerCore& EnsurePlayer();
@@ -90,6 +96,8 @@ private:
     bool webBusy_ = false;
 
     std::unique_ptr<PlayerCore> player_;
+    std::unique_ptr<Backdrop> backdrop_;
+    int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
 };
 

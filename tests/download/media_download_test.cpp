@@ -67,6 +67,8 @@ struct Rig {
     std::string Cache() const { return folder.Path() + "data/"; }
     std::string CachePath(const std::string& name) const { return Cache() + name; }
     std::string Partial(const std::string& name) const { return Cache() + name + ".tmp"; }
+    // Where the validator of a partial file's version is kept.
+    std::string Validator(const std::string& name) const { return Partial(name) + ".validator"; }
     bool Download(const std::string& name, const std::string& path = "/m") {
         return downloader.DownloadMediaFile(name, server.Url(path));
     }
@@ -251,39 +253,98 @@ TEST(MediaDownload, FailuresReachTheCallerAfterEverythingIsReleased) {
 
 TEST(MediaDownload, APartialFileIsResumedRestartedOrRefetched) {
     const std::string body = Pattern(200000, 3);
+    const std::string modified = "Tue, 01 Dec 2026 08:00:00 GMT";
+    using Headers = std::vector<std::pair<std::string, std::string>>;
     struct Case {
         const char* name;
         std::string partial;
+        std::optional<std::string> kept;  // the validator kept beside the partial file
+        Headers validators;               // what the server announces
         bool serverRanges;
         std::optional<std::string> range;  // the Range header of the GET
         bool get;
     };
+    const Headers etag = {{"ETag", "\"v1\""}};
     const Case cases[] = {
-        {"resumed with 206", body.substr(0, 70000), true, "bytes=70000-", true},
-        {"restarted when ranges are not served", body.substr(0, 70000), false, "bytes=70000-",
-         true},
-        {"longer than announced: fetched again", Pattern(250000, 9), true, std::nullopt, true},
-        {"complete already: renamed", body, true, std::nullopt, false},
-        {"empty: fetched whole", "", true, std::nullopt, true},
+        {"resumed with 206", body.substr(0, 70000), "\"v1\"", etag, true, "bytes=70000-", true},
+        {"restarted when ranges are not served", body.substr(0, 70000), "\"v1\"", etag, false,
+         "bytes=70000-", true},
+        {"a weak ETag: resumed by Last-Modified", body.substr(0, 70000), modified,
+         {{"ETag", "W/\"v1\""}, {"Last-Modified", modified}}, true, "bytes=70000-", true},
+        // Without a validator nothing tells which version the bytes belong to.
+        {"no validator kept: fetched whole", body.substr(0, 70000), std::nullopt, etag, true,
+         std::nullopt, true},
+        {"another version since: fetched whole", Pattern(70000, 8), "\"v0\"", etag, true,
+         std::nullopt, true},
+        {"longer than announced: fetched again", Pattern(250000, 9), "\"v1\"", etag, true,
+         std::nullopt, true},
+        {"complete already: renamed", body, "\"v1\"", etag, true, std::nullopt, false},
+        {"empty: fetched whole", "", std::nullopt, etag, true, std::nullopt, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         Response r = Response::Text(body);
         r.ranges = c.serverRanges;
+        for (const auto& h : c.validators) r.headers.push_back(h);
         rig.server.Route("/m", r);
         WriteFile(rig.Partial("a.jpg"), c.partial);
+        if (c.kept) WriteFile(rig.Validator("a.jpg"), *c.kept + "\n");
 
         EXPECT_TRUE(rig.Download("a.jpg"));
 
         EXPECT_EQ(ReadFile(rig.CachePath("a.jpg")), body);
         EXPECT_FALSE(fs::exists(rig.Partial("a.jpg")));
+        EXPECT_FALSE(fs::exists(rig.Validator("a.jpg")));
         auto requests = rig.server.Requests();
         ASSERT_EQ(requests.size(), c.get ? 2u : 1u);
         if (c.get) {
             EXPECT_EQ(requests[1].Header("Range"), c.range);
+            EXPECT_EQ(requests[1].Header("If-Range"), c.range ? c.kept : std::nullopt);
         }
     }
+}
+
+// A resource replaced on the server between two attempts is never completed
+// from the new version: the range is asked for with If-Range, the server sends
+// the whole new version, and the file holds exactly that.
+TEST(MediaDownload, AResourceReplacedBetweenTwoAttemptsIsNotSpliced) {
+    const std::string oldBody = Pattern(100000, 1);
+    const std::string newBody = Pattern(100000, 2);
+    Rig rig;
+    // The first attempt breaks after 30000 bytes of the old version.
+    Response first = Response::Text(oldBody);
+    first.headers.emplace_back("ETag", "\"old\"");
+    first.ranges = true;
+    first.dropAfter = 30000;
+    rig.server.Route("/m", [&](const Request& q) {
+        if (q.method == "HEAD") {
+            Response head = Response::Text(oldBody);
+            head.headers.emplace_back("ETag", "\"old\"");
+            return head;
+        }
+        return first;
+    });
+    EXPECT_THROW(rig.Download("a.jpg"), DownloadError);
+    ASSERT_EQ(ReadFile(rig.Partial("a.jpg")), oldBody.substr(0, 30000));
+    EXPECT_EQ(ReadFile(rig.Validator("a.jpg")), "\"old\"\n");
+
+    // The second attempt's HEAD still sees the old version, then the file is
+    // replaced before its GET.
+    rig.server.ClearRecords();
+    rig.server.Route("/m", [&](const Request& q) {
+        Response r = Response::Text(q.method == "HEAD" ? oldBody : newBody);
+        r.headers.emplace_back("ETag", q.method == "HEAD" ? "\"old\"" : "\"new\"");
+        r.ranges = true;
+        return r;
+    });
+    EXPECT_TRUE(rig.Download("a.jpg"));
+
+    EXPECT_EQ(ReadFile(rig.CachePath("a.jpg")), newBody);
+    auto requests = rig.server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=30000-");
+    EXPECT_EQ(requests[1].Header("If-Range"), "\"old\"");
 }
 
 TEST(MediaDownload, RequestsCarryTheClientsHeadersRangeWhenResumingAndCookiesOfTheCallOnly) {
@@ -292,8 +353,10 @@ TEST(MediaDownload, RequestsCarryTheClientsHeadersRangeWhenResumingAndCookiesOfT
     Response r = Response::Text(body, "image/jpeg");
     r.ranges = true;
     r.headers.emplace_back("Set-Cookie", "sid=1");
+    r.headers.emplace_back("ETag", "\"e4\"");
     rig.server.Route("/m", r);
     WriteFile(rig.Partial("a.jpg"), body.substr(0, 4000));
+    WriteFile(rig.Validator("a.jpg"), "\"e4\"\n");
 
     EXPECT_TRUE(rig.Download("a.jpg"));
     // A second call starts with no cookies of its own.
@@ -311,7 +374,7 @@ TEST(MediaDownload, RequestsCarryTheClientsHeadersRangeWhenResumingAndCookiesOfT
     EXPECT_EQ(rig.server.RawRequests(),
               (std::vector<std::string>{
                   request("HEAD", ""),
-                  request("GET", "Range: bytes=4000-\r\nCookie: sid=1\r\n"),
+                  request("GET", "Range: bytes=4000-\r\nIf-Range: \"e4\"\r\nCookie: sid=1\r\n"),
                   request("HEAD", ""),
                   request("GET", "Cookie: sid=1\r\n"),
               }));
@@ -333,16 +396,22 @@ TEST(MediaDownload, APartialAnswerThatDoesNotContinueThePartialFileEmptiesIt) {
         SCOPED_TRACE(c.name);
         Rig rig;
         rig.server.Route("/m", [&](const Request& q) {
-            if (q.method == "HEAD") return Response::Text(body);
+            if (q.method == "HEAD") {
+                Response head = Response::Text(body);
+                head.headers.emplace_back("ETag", "\"p\"");
+                return head;
+            }
             Response part = Response::Status(206, body.substr(5000));
             if (c.contentRange) part.headers.emplace_back("Content-Range", *c.contentRange);
             return part;
         });
         WriteFile(rig.Partial("a.jpg"), body.substr(0, 5000));
+        WriteFile(rig.Validator("a.jpg"), "\"p\"\n");
 
         EXPECT_THROW(rig.Download("a.jpg"), DownloadError);
 
         EXPECT_EQ(ReadFile(rig.Partial("a.jpg")), "");
+        EXPECT_FALSE(fs::exists(rig.Validator("a.jpg")));
         EXPECT_FALSE(fs::exists(rig.CachePath("a.jpg")));
         auto requests = rig.server.Requests();
         ASSERT_EQ(requests.size(), 2u);
@@ -376,7 +445,9 @@ TEST(MediaDownload, ABrokenBodyIsAnErrorAndKeepsWhatArrivedForTheNextCall) {
         Rig rig;
         auto get = c.get;
         rig.server.Route("/m", [&](const Request& q) {
-            return q.method == "HEAD" ? Response::Text(body) : get();
+            Response r = q.method == "HEAD" ? Response::Text(body) : get();
+            r.headers.emplace_back("ETag", "\"b\"");
+            return r;
         });
 
         EXPECT_THROW(rig.Download("a.jpg"), DownloadError);
@@ -387,6 +458,7 @@ TEST(MediaDownload, ABrokenBodyIsAnErrorAndKeepsWhatArrivedForTheNextCall) {
 
         // The next call, against a server that now behaves, completes the file.
         Response good = Response::Text(body);
+        good.headers.emplace_back("ETag", "\"b\"");
         good.ranges = true;
         rig.server.Route("/m", good);
         rig.server.ClearRecords();

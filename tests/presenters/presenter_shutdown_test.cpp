@@ -233,15 +233,9 @@ TEST(CloseAllPresenters, WithNothingOnScreenTouchesNothing) {
     EXPECT_EQ(presenters.Player(), nullptr);
 }
 
-class RecordingChrome final : public DesktopChrome {
-public:
-    void SetDesktopChrome(bool show) override { calls.push_back(show); }
-    std::vector<bool> calls;
-};
-
-// The backdrop covers the desktop from SetDesktopChrome(false) on: between two
-// pictures the screen is black, not the desktop; after SetDesktopChrome(true)
-// the desktop shows again.
+// The backdrop covers the desktop from the start of a run on: between two
+// pictures the screen is black, not the desktop; a run nested in it leaves it
+// up; after the outermost run the desktop shows again.
 TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     ZORVAK_REQUIRE_GUI();
     TestFolder folder;
@@ -257,12 +251,10 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     desktop.show();
     ASSERT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
 
-    auto* recorder = new RecordingChrome;
-    BackdropDesktopChrome chrome{std::unique_ptr<DesktopChrome>(recorder)};
     SwitchConnectivity online;
     WindowPresenters presenters(online, folder.AppDir(), {}, TestSettings());
 
-    chrome.SetDesktopChrome(false);
+    presenters.BeginRun();
     bool first_shown = false;
     After(0, [&] {
         first_shown = WaitForPixel(640, 360, Qt::red, 5000);
@@ -270,22 +262,25 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     });
     presenters.ShowImage(folder.Path("a.png"), 0, MediaSource::kLocalFile);
     const bool black_between = WaitForPixel(640, 360, Qt::black, 5000);
-    const bool backdrop_up = chrome.backdrop().isVisible();
+    const bool backdrop_up = presenters.BackdropUp();
+    presenters.BeginRun();  // a run inside the run
+    presenters.EndRun();
+    const bool up_after_nested_run = presenters.BackdropUp();
     bool second_shown = false;
     After(0, [&] {
         second_shown = WaitForPixel(640, 360, Qt::red, 5000);
         presenters.CloseAllPresenters();
     });
     presenters.ShowImage(folder.Path("b.png"), 0, MediaSource::kLocalFile);
-    chrome.SetDesktopChrome(true);
+    presenters.EndRun();
 
     EXPECT_TRUE(first_shown);
     EXPECT_TRUE(black_between);
     EXPECT_TRUE(backdrop_up);
+    EXPECT_TRUE(up_after_nested_run);
     EXPECT_TRUE(second_shown);
     EXPECT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
-    EXPECT_FALSE(chrome.backdrop().isVisible());
-    EXPECT_EQ(recorder->calls, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(presenters.BackdropUp());
 }
 
 }  // namespace

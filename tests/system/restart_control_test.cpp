@@ -90,7 +90,11 @@ protected:
     RecordingPower power{w, clock};
 };
 
-const std::vector<std::string> kRestartSequence = {"close", "pump", "closeAll", "pump", "power1"};
+// Close, serve, close the presenter, serve, ask for the reboot; and when the
+// process is still there afterwards (the reboot refused), reopen the store and
+// the selection so that playback goes on.
+const std::vector<std::string> kRestartSequence = {"close", "pump",    "closeAll", "pump",
+                                                   "power1", "connect", "isOpen",  "open"};
 
 TEST_F(RestartControlTest, FiresOnceADayAtTheChosenSecond) {
     struct Case {
@@ -182,10 +186,11 @@ TEST_F(RestartControlTest, ErrorsAndRecovery) {
         {"power1", false, {"close", "pump", "closeAll", "pump", "power1!", "connect", "isOpen", "open"}},
         // Serving events or closing the presenter fails: swallowed, the reboot
         // is still asked for.
-        {"pump", false, {"close", "pump!", "power1"}},
-        {"closeAll", false, {"close", "pump", "closeAll!", "power1"}},
-        // Reopening the connection never raises; nothing fails: no recovery.
+        {"pump", false, {"close", "pump!", "power1", "connect", "isOpen", "open"}},
+        {"closeAll", false, {"close", "pump", "closeAll!", "power1", "connect", "isOpen", "open"}},
+        // Nothing fails: the reboot is asked for, and the store comes back.
         {"", false, kRestartSequence},
+        {"", true, {"close", "pump", "closeAll", "pump", "power1", "connect", "isOpen"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("failing " + c.failing);

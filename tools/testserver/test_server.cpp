@@ -470,7 +470,19 @@ bool TestServer::Answer(int fd, const Request& req, const Response& resp) {
     std::uint64_t begin = 0, length = size;
     if (resp.ranges && status == 200) {
         headers.emplace_back("Accept-Ranges", "bytes");
-        if (auto range = req.Header("Range")) {
+        // If-Range: the range only while the validator still matches the
+        // answer's ETag or Last-Modified, else the whole body.
+        std::optional<std::string> range = req.Header("Range");
+        if (auto ifRange = req.Header("If-Range")) {
+            bool matches = false;
+            for (const auto& [name, value] : headers) {
+                if ((EqualsNoCase(name, "ETag") || EqualsNoCase(name, "Last-Modified")) &&
+                    value == *ifRange)
+                    matches = true;
+            }
+            if (!matches) range.reset();
+        }
+        if (range) {
             bool unsatisfiable = false;
             std::uint64_t b = 0, l = 0;
             if (ParseRange(*range, size, b, l, unsatisfiable)) {

@@ -80,7 +80,9 @@ struct Response {
     // Close the connection after this answer.
     bool close = false;
     // Answer "Range: bytes=..." (one range) with 206 and Content-Range, and
-    // advertise "Accept-Ranges: bytes". Only for status 200.
+    // advertise "Accept-Ranges: bytes". Only for status 200. A request with
+    // If-Range gets the range only when its value equals the answer's ETag or
+    // Last-Modified header, else the whole body with 200.
     bool ranges = false;
     // Send "HTTP/1.1 100 Continue" and an empty line before the answer.
     bool interimContinue = false;
