@@ -85,6 +85,15 @@ void CookieJar::Store(std::string_view setCookie, std::string_view host, std::st
     c.name = std::string(Trim(pair.substr(0, eq)));
     c.value = std::string(Trim(pair.substr(eq + 1)));
     if (c.name.empty()) return;
+    // A name or value holding a control character (a NUL, a line end) would
+    // go back to the server inside a later request's Cookie header: refused.
+    auto control = [](char ch) {
+        const auto byte = static_cast<unsigned char>(ch);
+        return byte < 0x20 || byte == 0x7F;
+    };
+    if (std::any_of(c.name.begin(), c.name.end(), control) ||
+        std::any_of(c.value.begin(), c.value.end(), control))
+        return;
     std::string requestHost = Lower(host);
     c.domain = requestHost;
     c.path = DefaultPath(path);

@@ -19,8 +19,9 @@ public:
     using TimePoint = std::chrono::system_clock::time_point;
 
     // Stores one Set-Cookie header value received from host for path
-    // (the request path without its query). Malformed values and cookies for
-    // a domain that host does not belong to are ignored.
+    // (the request path without its query). Malformed values, names or values
+    // holding a control character, and cookies for a domain that host does not
+    // belong to are ignored.
     void Store(std::string_view setCookie, std::string_view host, std::string_view path,
                TimePoint now = std::chrono::system_clock::now());
 

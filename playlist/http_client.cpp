@@ -128,6 +128,48 @@ const char* FailureText(HttpFailure f) {
 
 }  // namespace
 
+HttpHeadReader::Line HttpHeadReader::Feed(std::string_view line) {
+    if (StartsWithNoCase(line, "HTTP/")) {
+        // A new answer (an interim 1xx is followed by the final one).
+        answer_.status = 0;
+        const auto sp = line.find(' ');
+        if (sp != std::string_view::npos) {
+            std::string_view code = line.substr(sp + 1, 3);
+            int status = 0;
+            bool digits = code.size() == 3;
+            for (char c : code) {
+                digits = digits && c >= '0' && c <= '9';
+                status = status * 10 + (c - '0');
+            }
+            if (digits) answer_.status = status;
+        }
+        answer_.headers.clear();
+        headDone_ = false;
+        return Line::kStatus;
+    }
+    if (headDone_) return Line::kIgnored;  // trailers of a chunked body: not kept
+    // A CR, LF or NUL inside a line becomes a blank (as HTTP/1.1 asks of a
+    // recipient), so no kept name or value carries one into a later request.
+    std::string cleaned(TrimLine(line));
+    for (char& c : cleaned)
+        if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+    std::string_view content = TrimLine(cleaned);
+    if (content.empty()) {
+        if (answer_.status >= 200) headDone_ = true;
+        return Line::kEnd;
+    }
+    if ((line.front() == ' ' || line.front() == '\t') && !answer_.headers.empty()) {
+        answer_.headers.back().value += ' ';
+        answer_.headers.back().value += content;
+        return Line::kFolded;
+    }
+    const auto colon = content.find(':');
+    if (colon == std::string_view::npos) return Line::kIgnored;
+    answer_.headers.push_back(
+        {std::string(content.substr(0, colon)), std::string(TrimLine(content.substr(colon + 1)))});
+    return Line::kHeader;
+}
+
 // State of one request on the wire (one hop of a redirect chain).
 struct HttpClient::Transfer {
     HttpClient* client = nullptr;
@@ -136,9 +178,9 @@ struct HttpClient::Transfer {
     std::string url;
     Target target;
 
-    HttpAnswer answer;     // the answer arriving now (status, url, headers)
+    HttpHeadReader head;   // the answer arriving now (status, url, headers)
+    HttpAnswer& answer = head.Answer();
     std::string location;  // its last Location header
-    bool headersDone = false;  // its headers have ended (what follows is body or trailers)
     bool connected = false;
     bool progress = false;
     bool refused = false;  // the answer callback or the sink said no
@@ -177,44 +219,30 @@ struct HttpClient::Transfer {
     }
 
     static size_t Header(Transfer* t, char* data, size_t n) {
-        std::string_view line(data, n);
         t->progress = true;
-        if (StartsWithNoCase(line, "HTTP/")) {
-            // A new answer (an interim 1xx is followed by the final one).
-            auto sp = line.find(' ');
-            t->answer.status = sp == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(sp + 1, 3)).c_str());
-            t->answer.headers.clear();
-            t->location.clear();
-            t->headersDone = false;
-            return n;
-        }
-        if (t->headersDone) return n;  // trailers of a chunked body: not kept
-        std::string_view content = TrimLine(line);
-        if (content.empty()) {
-            // The end of this answer's headers.
-            if (t->answer.status >= 200) t->headersDone = true;
-            if (t->headersDone && t->Delivers() && t->request->onAnswer &&
-                !t->request->onAnswer(t->answer)) {
-                t->refused = true;
-                return 0;
+        switch (t->head.Feed(std::string_view(data, n))) {
+            case HttpHeadReader::Line::kStatus:
+                t->location.clear();
+                break;
+            case HttpHeadReader::Line::kHeader: {
+                const HttpHeader& header = t->answer.headers.back();
+                if (EqualsNoCase(header.name, "Location"))
+                    t->location = header.value;
+                else if (EqualsNoCase(header.name, "Set-Cookie"))
+                    t->client->cookies_.Store(header.value, t->target.host, t->target.path);
+                break;
             }
-            return n;
+            case HttpHeadReader::Line::kEnd:
+                if (t->head.HeadDone() && t->Delivers() && t->request->onAnswer &&
+                    !t->request->onAnswer(t->answer)) {
+                    t->refused = true;
+                    return 0;
+                }
+                break;
+            case HttpHeadReader::Line::kFolded:
+            case HttpHeadReader::Line::kIgnored:
+                break;
         }
-        if ((line.front() == ' ' || line.front() == '\t') && !t->answer.headers.empty()) {
-            // A folded line continues the header before it.
-            t->answer.headers.back().value += ' ';
-            t->answer.headers.back().value += content;
-            return n;
-        }
-        auto colon = content.find(':');
-        if (colon == std::string_view::npos) return n;  // not a header: ignored
-        HttpHeader header{std::string(content.substr(0, colon)),
-                          std::string(TrimLine(content.substr(colon + 1)))};
-        if (EqualsNoCase(header.name, "Location"))
-            t->location = header.value;
-        else if (EqualsNoCase(header.name, "Set-Cookie"))
-            t->client->cookies_.Store(header.value, t->target.host, t->target.path);
-        t->answer.headers.push_back(std::move(header));
         return n;
     }
 

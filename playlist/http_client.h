@@ -54,6 +54,35 @@ struct HttpAnswer {
     }
 };
 
+// Reads the head of an answer as it arrives, one line at a time (each line
+// with or without its line end): a status line starts an answer (an interim
+// 1xx or a redirect is followed by another), header lines fill it, a line
+// beginning with a blank or a tab continues the header before it, the empty
+// line ends the head. Once the head of an answer of status 200 or more has
+// ended, later lines are trailers and are ignored until the next status line.
+// A CR, LF or NUL inside a line is read as a blank.
+class HttpHeadReader {
+public:
+    enum class Line {
+        kStatus,   // a new answer began
+        kHeader,   // a header was added (Answer().headers.back())
+        kFolded,   // the last header was continued
+        kEnd,      // the head ended
+        kIgnored,  // a trailer, or a line that is no header
+    };
+
+    Line Feed(std::string_view line);
+    // The answer read so far (its url is not set here).
+    const HttpAnswer& Answer() const { return answer_; }
+    HttpAnswer& Answer() { return answer_; }
+    // True once a final answer's head (status 200 or more) has ended.
+    bool HeadDone() const { return headDone_; }
+
+private:
+    HttpAnswer answer_;
+    bool headDone_ = false;
+};
+
 // What a request gave.
 struct HttpResponse {
     HttpFailure failure = HttpFailure::kNone;
