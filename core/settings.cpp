@@ -1,18 +1,12 @@
 #include "core/settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "core/text_encoding.h"
+#include "settings_file.h"
+#include "text_encoding_os.h"
 
 // The file is kept in the ANSI code page. Each line is decoded to UTF-8 before
 // it is looked at, so that a double-byte character whose second byte happens to
@@ -161,7 +155,7 @@ std::string LimitLength(std::string_view utf8) {
     if (!ansi || ansi->size() <= kMaxValueBytes) return std::string(utf8);
     std::size_t end = 0;
     while (end < ansi->size()) {
-        const bool lead = static_cast<unsigned char>((*ansi)[end]) >= 0x81;
+        const bool lead = encoding::IsAnsiLeadByte(static_cast<unsigned char>((*ansi)[end]));
         const std::size_t width = lead ? 2 : 1;
         if (end + width > kMaxValueBytes) break;
         end += width;
@@ -169,126 +163,41 @@ std::string LimitLength(std::string_view utf8) {
     return AnsiToUtf8(std::string_view(*ansi).substr(0, end));
 }
 
-enum class ReadResult { kRead, kMissing, kFailed };
-
-ReadResult ReadFile(const std::string& path, std::string& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
-    struct stat info {};
-    ReadResult result = ReadResult::kRead;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) result = ReadResult::kFailed;
-    char buffer[8192];
-    while (result == ReadResult::kRead) {
-        const ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count > 0) {
-            bytes.append(buffer, static_cast<std::size_t>(count));
-        } else if (count == 0) {
-            break;
-        } else if (errno != EINTR) {
-            result = ReadResult::kFailed;
-        }
-    }
-    close(fd);
-    return result;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return false;
-        done += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
-// Puts bytes at path in one step: a temporary file in the same folder is
-// written, flushed and renamed over the old file, so path always holds either
-// the old or the new content. The new file gets keepMode when given, else the
-// mode a newly created file gets (0666 less the umask).
-bool ReplaceFile(const std::string& path, const std::string& bytes,
-                 std::optional<mode_t> keepMode) {
-    static std::atomic<unsigned> counter{0};
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, bytes);
-    if (ok && keepMode) ok = fchmod(fd, *keepMode) == 0;
-    if (ok) ok = fsync(fd) == 0;
-    if (close(fd) != 0) ok = false;
-    if (ok) ok = rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        fsync(folderFd);
-        close(folderFd);
-    }
-    return true;
-}
-
-bool WriteProfileStringUnguarded(std::string path, const std::string& section,
+bool WriteProfileStringUnguarded(const std::string& path, const std::string& section,
                                  const std::string& key, const std::string& value) {
     const std::optional<std::string> ansiSection = Utf8ToAnsi(section);
     const std::optional<std::string> ansiKey = Utf8ToAnsi(key);
     const std::optional<std::string> ansiValue = Utf8ToAnsi(value);
     if (!ansiSection || !ansiKey || !ansiValue) return false;
 
-    // A settings file that is a link is written where the link points.
-    struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(path.c_str(), resolved) == nullptr) return false;
-        path = resolved;
-    }
-
-    std::string bytes;
-    const ReadResult read = ReadFile(path, bytes);
-    if (read == ReadResult::kFailed) return false;
-    std::optional<mode_t> keepMode;
-    if (read == ReadResult::kRead) {
-        // Renaming over a read-only file would succeed; the profile functions refuse.
-        if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
-        if (stat(path.c_str(), &info) != 0) return false;
-        keepMode = info.st_mode & 07777;
-    }
-
-    std::vector<Line> lines = SplitLines(bytes);
-    std::string ending(kNewFileLineEnding);
-    for (const Line& line : lines) {
-        if (!line.ending.empty()) {
-            ending = line.ending;
-            break;
+    return settings_file::RewriteFile(path, [&](const std::optional<std::string>& bytes) {
+        std::vector<Line> lines = SplitLines(bytes.value_or(std::string()));
+        std::string ending(kNewFileLineEnding);
+        for (const Line& line : lines) {
+            if (!line.ending.empty()) {
+                ending = line.ending;
+                break;
+            }
         }
-    }
-    const auto endLineBefore = [&](std::size_t index) {
-        if (index > 0 && lines[index - 1].ending.empty()) lines[index - 1].ending = ending;
-    };
+        const auto endLineBefore = [&](std::size_t index) {
+            if (index > 0 && lines[index - 1].ending.empty()) lines[index - 1].ending = ending;
+        };
 
-    std::string keyLine = *ansiKey + "=" + *ansiValue;
-    const Location location = Locate(lines, section, key);
-    if (location.key) {
-        lines[*location.key].text = std::move(keyLine);
-    } else if (location.section) {
-        endLineBefore(location.insertAt);
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(location.insertAt),
-                     Line{std::move(keyLine), ending});
-    } else {
-        endLineBefore(lines.size());
-        lines.push_back({"[" + *ansiSection + "]", ending});
-        lines.push_back({std::move(keyLine), ending});
-    }
-    return ReplaceFile(path, JoinLines(lines), keepMode);
+        std::string keyLine = *ansiKey + "=" + *ansiValue;
+        const Location location = Locate(lines, section, key);
+        if (location.key) {
+            lines[*location.key].text = std::move(keyLine);
+        } else if (location.section) {
+            endLineBefore(location.insertAt);
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(location.insertAt),
+                         Line{std::move(keyLine), ending});
+        } else {
+            endLineBefore(lines.size());
+            lines.push_back({"[" + *ansiSection + "]", ending});
+            lines.push_back({std::move(keyLine), ending});
+        }
+        return JoinLines(lines);
+    });
 }
 
 }  // namespace
@@ -297,7 +206,8 @@ std::string GetProfileString(const std::string& path, const std::string& section
                              const std::string& key, const std::string& defaultValue) {
     try {
         std::string bytes;
-        if (ReadFile(path, bytes) != ReadResult::kRead) return defaultValue;
+        if (settings_file::ReadWholeFile(path, bytes) != settings_file::ReadResult::kRead)
+            return defaultValue;
         const Location location = Locate(SplitLines(bytes), section, key);
         if (!location.key) return defaultValue;
         return LimitLength(StripQuotes(location.value));

@@ -4,6 +4,15 @@
 
 #include "core/app_directory.h"
 
+// <windows.h> defines GetProfileString and WriteProfileString as macros that
+// rename them to the Win32 functions GetProfileStringA/W and
+// WriteProfileStringA/W. The two below are the client's own: a file that
+// includes <windows.h> includes it before this header, and the macros go
+// here. (The other order does not build: the calls would reach the Win32
+// functions, whose arguments differ.)
+#undef GetProfileString
+#undef WriteProfileString
+
 namespace zorvak {
 
 // Reader and writer of INI ("profile") files that behave like the Windows

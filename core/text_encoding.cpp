@@ -1,22 +1,18 @@
 #include "core/text_encoding.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstddef>
 
-namespace zorvak {
-namespace {
+#include "text_encoding_os.h"
 
-constexpr const char* kUtf8 = "UTF-8";
-constexpr const char* kReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD
+namespace zorvak {
+namespace encoding {
+namespace {
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-// Length of the well-formed UTF-8 sequence starting at text[pos], or 0 when it
-// is cut off, has a bad continuation byte, is an overlong form, encodes a
-// surrogate or lies above U+10FFFF.
-std::size_t SequenceLength(std::string_view text, std::size_t pos) {
+}  // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
     const std::size_t left = text.size() - pos;
     const unsigned char lead = byte(0);
@@ -45,59 +41,24 @@ std::size_t SequenceLength(std::string_view text, std::size_t pos) {
     return length;
 }
 
-// One iconv conversion descriptor for the span of one call.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Converter() {
-        if (ok()) iconv_close(cd_);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts as much of [in, in + inLeft) as it can, appending to out. Stops
-    // at the first byte sequence it cannot convert; returns errno then (0 when
-    // everything was converted).
-    int Convert(const char*& in, std::size_t& inLeft, std::string& out) {
-        char buffer[4096];
-        while (inLeft > 0) {
-            char* inPtr = const_cast<char*>(in);
-            char* outPtr = buffer;
-            std::size_t outLeft = sizeof buffer;
-            const std::size_t result = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
-            const int error = result == static_cast<std::size_t>(-1) ? errno : 0;
-            out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-            in = inPtr;
-            if (error != 0 && error != E2BIG) return error;
-        }
-        return 0;
-    }
-
-private:
-    iconv_t cd_;
-};
-
-}  // namespace
-
-const char* AnsiCodePageName() { return "GBK"; }
+}  // namespace encoding
 
 std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
     for (std::size_t pos = 0; pos < utf8.size();) {
-        const std::size_t length = SequenceLength(utf8, pos);
+        const std::size_t length = encoding::Utf8SequenceLength(utf8, pos);
         if (length == 0) return std::nullopt;
         pos += length;
     }
 
-    // ASCII is copied as it is. The rest goes through iconv in short pieces,
-    // because each stop at a character iconv cannot convert costs time in
-    // proportion to the piece handed to it: whole-text calls took 3.7 s instead
-    // of 0.1 s for 8 MB of XML with one such character every 45 bytes.
+    // ASCII is copied as it is. The rest goes to the converter in short
+    // pieces, because each stop at a character the code page cannot hold
+    // costs time in proportion to the piece handed over: whole-text calls took
+    // 3.7 s instead of 0.1 s for 8 MB of XML with one such character every 45
+    // bytes.
     constexpr std::size_t kPieceBytes = 64;
     std::string ansi;
     ansi.reserve(utf8.size());
-    Converter converter(AnsiCodePageName(), kUtf8);
+    encoding::AnsiEncoder encoder;
     std::size_t pos = 0;
     while (pos < utf8.size()) {
         std::size_t end = pos;
@@ -107,43 +68,14 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
         if (pos == utf8.size()) break;
         while (end < utf8.size() && end - pos < kPieceBytes &&
                static_cast<unsigned char>(utf8[end]) >= 0x80) {
-            end += SequenceLength(utf8, end);
+            end += encoding::Utf8SequenceLength(utf8, end);
         }
-        const char* in = utf8.data() + pos;
-        std::size_t inLeft = end - pos;
-        while (inLeft > 0) {
-            if (converter.ok() && converter.Convert(in, inLeft, ansi) == 0) break;
-            // A character the code page cannot hold (every four-byte sequence
-            // among them) becomes one "?"; conversion goes on after it.
-            ansi += '?';
-            const std::size_t length = SequenceLength(std::string_view(in, inLeft), 0);
-            in += length;
-            inLeft -= length;
-        }
+        encoder.Append(utf8.substr(pos, end - pos), ansi);
         pos = end;
     }
     return ansi;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) {
-    std::string utf8;
-    utf8.reserve(ansi.size() + ansi.size() / 2);
-    Converter converter(kUtf8, AnsiCodePageName());
-    const char* in = ansi.data();
-    std::size_t inLeft = ansi.size();
-    while (inLeft > 0) {
-        const int error = converter.ok() ? converter.Convert(in, inLeft, utf8) : EILSEQ;
-        if (error == 0) break;
-        if (error == EILSEQ && static_cast<unsigned char>(*in) < 0x80) {
-            utf8 += *in;  // only reached when iconv is unavailable
-        } else {
-            utf8 += kReplacementCharacter;
-        }
-        if (error == EINVAL) break;  // a lead byte cut off at the end
-        ++in;
-        --inLeft;
-    }
-    return utf8;
-}
+std::string AnsiToUtf8(std::string_view ansi) { return encoding::DecodeAnsi(ansi); }
 
 }  // namespace zorvak

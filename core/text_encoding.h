@@ -6,7 +6,10 @@
 
 namespace zorvak {
 
-// The client's ANSI code page: 936 (GBK). Its iconv name.
+// The client's ANSI code page, by name. Linux: always "GBK", code page 936,
+// converted with iconv. Windows: the system's ANSI code page (GetACP), "GBK"
+// for 936 as on the Chinese Windows the client is made for, else "CP" and its
+// number.
 const char* AnsiCodePageName();
 
 // Strict UTF-8 decoding followed by conversion to the ANSI code page; every

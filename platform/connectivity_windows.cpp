@@ -1,13 +1,12 @@
 // IsOnline on Windows: InternetGetConnectedState with reserved argument 0; the
-// connection-type flags it returns are not looked at.
+// connection-type flags it returns are not looked at. (wininet is linked by
+// platform/CMakeLists.txt.)
 #include <windows.h>
 #include <wininet.h>
 
 #include <memory>
 
 #include "platform/platform.h"
-
-#pragma comment(lib, "wininet.lib")
 
 namespace zorvak {
 

@@ -2,18 +2,24 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/platform_windows.h"
 
 namespace zorvak {
 
 std::string ExecutablePath() {
-    wchar_t buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
-    if (n == 0) return {};
-    int len = WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(len), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), out.data(), len, nullptr, nullptr);
-    return out;
+    // Grown until the whole path fits: a cut-off path would name another folder.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (n == 0) return {};
+        if (n < size) {
+            buffer.resize(n);
+            return Utf8FromWide(buffer);
+        }
+        if (size >= 32768) return {};
+        buffer.resize(static_cast<std::size_t>(size) * 2);
+    }
 }
 
 std::string ExecutableAppDirectory::Path() const {

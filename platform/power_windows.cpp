@@ -1,39 +1,36 @@
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/platform_windows.h"
 
 namespace zorvak {
 
-namespace {
+bool EnableShutdownPrivilege() {
+    HANDLE token = nullptr;
+    bool ok = OpenProcessToken(GetCurrentProcess(), 0xF00FF, &token) != FALSE;
+    LUID luid = {};
+    ok = LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid) != FALSE && ok;
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Luid = luid;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;  // 2
+    // Succeeds without enabling anything when the token lacks the privilege;
+    // GetLastError tells then.
+    ok = AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) != FALSE &&
+         GetLastError() == ERROR_SUCCESS && ok;
+    if (token) CloseHandle(token);
+    return ok;
+}
 
-// Enables the shutdown privilege in the own token, then acts by mode:
-// 0 ExitWindowsEx(13) forced power-off, 1 ExitWindowsEx(14) forced reboot,
-// 2 ExitWindowsEx(0) log off, 3 SetSystemPowerState forced hibernation, any
-// other mode nothing more. No result is examined.
-class WindowsPower final : public Power {
-public:
-    void PowerAction(PowerMode mode) override {
-        HANDLE token = nullptr;
-        OpenProcessToken(GetCurrentProcess(), 0xF00FF, &token);
-        LUID luid = {};
-        LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid);
-        TOKEN_PRIVILEGES privileges = {};
-        privileges.PrivilegeCount = 1;
-        privileges.Privileges[0].Luid = luid;
-        privileges.Privileges[0].Attributes = 2;  // SE_PRIVILEGE_ENABLED
-        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-        if (token) CloseHandle(token);
-        switch (mode) {
-            case PowerMode::kPowerOff: ExitWindowsEx(13, 0); break;
-            case PowerMode::kReboot: ExitWindowsEx(14, 0); break;
-            case PowerMode::kLogOff: ExitWindowsEx(0, 0); break;
-            case PowerMode::kHibernate: SetSystemPowerState(FALSE, TRUE); break;
-            default: break;
-        }
+void WindowsPower::PowerAction(PowerMode mode) {
+    EnableShutdownPrivilege();
+    switch (mode) {
+        case PowerMode::kPowerOff: calls_.exitWindowsEx(13, 0); break;  // shutdown, force, power off
+        case PowerMode::kReboot: calls_.exitWindowsEx(14, 0); break;    // reboot, force, power off
+        case PowerMode::kLogOff: calls_.exitWindowsEx(0, 0); break;     // log off
+        case PowerMode::kHibernate: calls_.setSystemPowerState(FALSE, TRUE); break;
+        default: break;
     }
-};
-
-}  // namespace
+}
 
 std::unique_ptr<Power> CreatePower() { return std::make_unique<WindowsPower>(); }
 

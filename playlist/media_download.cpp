@@ -13,6 +13,7 @@
 
 #include "core/product_texts.h"
 #include "platform/exclusive_file.h"
+#include "platform/file_name.h"
 
 namespace zorvak {
 
@@ -160,7 +161,8 @@ private:
 
 bool IsAcceptableCacheName(const std::string& fileName) {
     if (fileName.empty() || fileName == "." || fileName == "..") return false;
-    return fileName.find_first_of(std::string_view("/\\:\0", 4)) == std::string::npos;
+    if (fileName.find_first_of(std::string_view("/\\:\0", 4)) != std::string::npos) return false;
+    return IsLocalFileName(fileName);
 }
 
 std::string MediaCacheFolder(const AppDirectory& dir) {

@@ -26,7 +26,9 @@ using ShowMessageFn = std::function<void(const std::string& text)>;
 
 // Whether a name from the playlist may name a file in the media cache: not
 // empty, not "." or "..", and free of "/", "\", ":" and NUL, so that it names
-// a file directly inside the cache folder and nowhere else.
+// a file directly inside the cache folder and nowhere else; and a name the OS
+// keeps a file under (IsLocalFileName: on Windows no device name such as
+// "nul.mp4" and no name ending in a dot or a blank).
 bool IsAcceptableCacheName(const std::string& fileName);
 
 // The media cache folder: the application directory followed by "data" and a

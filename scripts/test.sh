@@ -20,5 +20,6 @@ if [ -z "${ZORVAK_TEST_USE_DISPLAY:-}" ]; then
     break
   done
 fi
+WIN_BUILD_DIR="${WIN_BUILD_DIR:-$BUILD_DIR-windows}" scripts/windows-check.sh
 cd "$BUILD_DIR"
 ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 600

@@ -7,7 +7,6 @@
 #include "core/event_pump.h"
 #include "platform/platform.h"
 #include "platform/time_format.h"
-#include "playlist/store.h"
 #include "system/setting_access.h"
 
 namespace zorvak {
@@ -20,8 +19,12 @@ struct RestartDatabase {
     std::function<void()> openSelection;    // may throw
 };
 
-// The same operations on the local playlist store.
-inline RestartDatabase DatabaseOf(PlaylistStore& store) {
+// The same operations on the local playlist store (PlaylistStore, from
+// playlist/store.h). A template, so that this library needs neither the store
+// nor SQLite (it is built for Windows without them); the callers that hold a
+// store include its header.
+template <typename Store>
+RestartDatabase DatabaseOf(Store& store) {
     return {[&store] { store.CloseConnection(); }, [&store] { store.ConnectDatabase(); },
             [&store] { return store.PlayList().IsOpen(); }, [&store] { store.PlayList().Open(); }};
 }

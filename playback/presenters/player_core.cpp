@@ -18,14 +18,35 @@ namespace {
 constexpr uint64_t kObservePause = 1;
 constexpr uint64_t kObserveIdle = 2;
 
+// Whether libmpv can draw into a window of the Qt platform in use, given by its
+// native id: an X11 window (xcb) or a Windows window handle (windows).
+bool PlatformEmbedsByWindowId() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform == QLatin1String("windows");
+}
+
+// The output list for the Qt platform in use. X11: OpenGL, else plain X11
+// drawing, which needs no GPU. Windows: Direct3D 11, else Direct3D 9.
+// Elsewhere (Wayland, offscreen) the player cannot be embedded and draws
+// nothing.
 std::string DefaultVideoOutput() {
-    return QGuiApplication::platformName() == QLatin1String("xcb") ? "gpu,x11" : "null";
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb")) return "gpu,x11";
+    if (platform == QLatin1String("windows")) return "gpu,direct3d";
+    return "null";
 }
 
 }  // namespace
 
 PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings)) {
-    if (settings_.videoOutput.empty()) settings_.videoOutput = DefaultVideoOutput();
+    if (settings_.videoOutput.empty()) {
+        settings_.videoOutput = DefaultVideoOutput();
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+            qWarning("Videos are not shown under Wayland: the video player draws into X11 "
+                     "windows only. Start the client with QT_QPA_PLATFORM=xcb (XWayland) to "
+                     "show them.");
+        }
+    }
     // libmpv refuses to start under a locale whose decimal point is not '.'.
     std::setlocale(LC_NUMERIC, "C");
     mpv_ = mpv_create();
@@ -54,11 +75,11 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     option("hwdec", HasVideoDecodeDevice() ? "auto-safe" : "no");
     option("vo", settings_.videoOutput);
     option("gpu-sw", settings_.gpuSoftware ? "yes" : "no");
-    // OpenGL contexts only (probing Vulkan drivers on a display without a GPU
-    // is slow and has broken the X connection here). Probed automatically, a
-    // software rasteriser is refused unless gpuSoftware is set, and the list
-    // falls back to the X11 output, which needs no GPU.
-    option("gpu-api", "opengl");
+    // X11: OpenGL contexts only (probing Vulkan drivers on a display without
+    // a GPU is slow and has broken the X connection here). Windows: Direct3D
+    // 11. Probed automatically, a software rasteriser is refused unless
+    // gpuSoftware is set, and the list falls back to the next output.
+    option("gpu-api", QGuiApplication::platformName() == QLatin1String("windows") ? "d3d11" : "opengl");
     if (!settings_.audioOutput.empty()) option("ao", settings_.audioOutput);
 
     holder_.setObjectName("PlayerSurfaceHolder");
@@ -71,8 +92,7 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     black.setColor(QPalette::Window, Qt::black);
     surface->setPalette(black);
     surface_ = surface;
-    embedded_ = settings_.videoOutput != "null" &&
-                QGuiApplication::platformName() == QLatin1String("xcb");
+    embedded_ = settings_.videoOutput != "null" && PlatformEmbedsByWindowId();
     if (embedded_) {
         holder_.winId();
         int64_t wid = static_cast<int64_t>(surface->winId());

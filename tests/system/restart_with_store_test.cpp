@@ -11,6 +11,7 @@
 
 #include "core/settings.h"
 #include "playlist/mkstore/store_schema.h"
+#include "playlist/store.h"
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
 #include "tests/support/temp_folder.h"

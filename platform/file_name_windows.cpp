@@ -1,0 +1,7 @@
+#include "platform/file_name.h"
+
+namespace zorvak {
+
+bool IsLocalFileName(std::string_view name) { return IsWindowsFileName(name); }
+
+}  // namespace zorvak
