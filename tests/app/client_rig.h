@@ -46,6 +46,7 @@
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
 #include "tests/support/fakes.h"
+#include "tests/support/playlist_items.h"
 #include "tests/support/temp_folder.h"
 #include "tools/testserver/test_server.h"
 
@@ -286,48 +287,16 @@ private:
     std::map<int, std::function<void()>> actions_;
 };
 
-// One playlist item of the sample documents.
-struct Item {
-    int id = 1;
-    std::string playname = "item";
-    std::string f_lx = "10";
-    std::string listurl = "http://127.0.0.1:9/a.jpg";
-    std::string f_filename = "a.jpg";
-    int order = 1;
-    int playTime = 10;
-    int online = 0;
-    std::string start = "2020-01-01 00:00:00";
-    std::string end = "2030-12-31 23:59:59";
-};
-
-inline std::string PlaylistDocument(const std::vector<Item>& items) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>";
-    for (const Item& i : items) {
-        auto field = [&](const char* name, const std::string& value) {
-            xml += std::string("<") + name + ">" + value + "</" + name + ">";
-        };
-        xml += "<item>";
-        field("id", std::to_string(i.id));
-        field("f_enable", "1");
-        field("playname", i.playname);
-        field("hostname", "demo.zorvak.cn");
-        field("listurl", i.listurl);
-        field("f_filename", i.f_filename);
-        field("f_date", "2019-05-01 08:30:00");
-        field("remark", "r" + std::to_string(i.id));
-        field("f_flag", "1");
-        field("parid", "0");
-        field("f_lx", i.f_lx);
-        field("order_sx", std::to_string(i.order));
-        field("play_time", std::to_string(i.playTime));
-        field("online_play", std::to_string(i.online));
-        field("file_md5", "d41d8cd98f00b204e9800998ecf8427e");
-        field("f_startdate", i.start);
-        field("f_enddate", i.end);
-        field("update_time", "2019-05-01");
-        xml += "</item>";
+// The client tests' playlist: a UTF-8 document of items whose unset fields
+// take these values, then the document defaults.
+inline std::string ClientPlaylist(const std::vector<PlaylistItem>& items) {
+    std::string children;
+    for (PlaylistItem item : items) {
+        const std::string id = item.id.HasText() ? item.id.Text() : "1";
+        item.Fill({.listurl = "http://127.0.0.1:9/a.jpg", .playname = "item", .remark = "r" + id});
+        children += item.Xml();
     }
-    return xml + "</root>\n";
+    return Document(children, "UTF-8") + "\n";
 }
 
 // The client in a fresh application folder: an empty store, no settings file.

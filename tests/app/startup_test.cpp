@@ -54,7 +54,7 @@ TEST(StartUp, AutoPlayOffLeavesTheWindowAloneAndPlaysNothing) {
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=shop.example\nnoautorun=1\n");
-    rig.ImportPlaylist(PlaylistDocument({Item{}}));
+    rig.ImportPlaylist(ClientPlaylist({PlaylistItem{}}));
     rig.CacheFile("a.jpg");
     Client& c = rig.Start();
     TquenloMain& w = c.Window();
@@ -74,7 +74,7 @@ TEST(StartUp, BadRestartTimeShowsTheErrorAndStopsAtThatStep) {
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
-    rig.ImportPlaylist(PlaylistDocument({Item{}}));
+    rig.ImportPlaylist(ClientPlaylist({PlaylistItem{}}));
     rig.CacheFile("a.jpg");
     Client& c = rig.Start();
     TquenloMain& w = c.Window();

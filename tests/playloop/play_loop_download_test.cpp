@@ -37,8 +37,8 @@ TEST(PlayLoopDownload, AMissingFileIsFetchedAndShownInTheSamePass) {
     DownloadingRig rig;
     const std::string jpeg(50000, 'j');
     rig.server.Route("/m.jpg", Response::Text(jpeg, "image/jpeg"));
-    rig.Insert({.order = 1, .listurl = rig.server.Url("/m.jpg"), .f_filename = "m.jpg"});
-    rig.Insert({.order = 2, .listurl = rig.server.Url("/m.jpg"), .f_filename = "m.jpg",
+    rig.Insert({.order_sx = 1, .listurl = rig.server.Url("/m.jpg"), .f_filename = "m.jpg"});
+    rig.Insert({.order_sx = 2, .listurl = rig.server.Url("/m.jpg"), .f_filename = "m.jpg",
                 .play_time = 3});
 
     rig.loop->PlayOnce();
@@ -58,9 +58,9 @@ TEST(PlayLoopDownload, AStopDuringADownloadTakesEffectAfterThatItem) {
     slow.chunkSize = 1000;
     slow.chunkDelay = 10ms;
     rig.server.Route("/v.mp4", slow);
-    rig.Insert({.order = 1, .f_lx = "20", .listurl = rig.server.Url("/v.mp4"),
+    rig.Insert({.order_sx = 1, .f_lx = "20", .listurl = rig.server.Url("/v.mp4"),
                 .f_filename = "v.mp4"});
-    rig.Insert({.order = 2, .f_filename = "z.jpg"});
+    rig.Insert({.order_sx = 2, .f_filename = "z.jpg"});
     rig.Cache("z.jpg");
     bool stopped = false;
     rig.pump.onPump = [&](int) {
@@ -81,7 +81,7 @@ TEST(PlayLoopDownload, AStopDuringADownloadTakesEffectAfterThatItem) {
 
 TEST(PlayLoopDownload, AFailedDownloadStillHandsTheRowToItsPresenter) {
     DownloadingRig rig;
-    rig.Insert({.order = 1, .listurl = rig.server.Url("/missing.jpg"), .f_filename = "m.jpg"});
+    rig.Insert({.order_sx = 1, .listurl = rig.server.Url("/missing.jpg"), .f_filename = "m.jpg"});
 
     rig.loop->PlayOnce();
 

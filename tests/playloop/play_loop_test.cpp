@@ -23,10 +23,10 @@ ShowCall Page(const std::string& location, int seconds, int online = 0) {
 TEST(PlayLoop, PlayOnceShowsTheValidRowsInOrderThenBringsTheChromeBack) {
     LoopRig rig;
     // Inserted out of order; one row outside its window; one with 0 seconds.
-    rig.Insert({.order = 3, .f_filename = "c.jpg", .play_time = 30});
-    rig.Insert({.order = 1, .f_filename = "a.jpg", .play_time = 0});
-    rig.Insert({.order = 2, .f_filename = "b.jpg", .play_time = 20});
-    rig.Insert({.order = 4, .f_filename = "d.jpg", .end = "2024-06-01 11:59:59"});
+    rig.Insert({.order_sx = 3, .f_filename = "c.jpg", .play_time = 30});
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg", .play_time = 0});
+    rig.Insert({.order_sx = 2, .f_filename = "b.jpg", .play_time = 20});
+    rig.Insert({.order_sx = 4, .f_filename = "d.jpg", .f_enddate = "2024-06-01 11:59:59"});
     for (auto name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) rig.Cache(name);
     rig.presenters.At(0, [&] { EXPECT_EQ(rig.chrome.calls, std::vector<bool>{false}); });
 
@@ -49,15 +49,15 @@ TEST(PlayLoop, PlayOnceShowsTheValidRowsInOrderThenBringsTheChromeBack) {
 
 TEST(PlayLoop, EveryItemTypeGoesToItsPresenterWithItsLocation) {
     LoopRig rig;
-    rig.Insert({.order = 1, .f_lx = "20", .listurl = "http://h/v.mp4", .f_filename = "v.mp4"});
-    rig.Insert({.order = 2, .f_lx = "20", .listurl = "http://h/w.mp4", .f_filename = "w.mp4",
+    rig.Insert({.order_sx = 1, .f_lx = "20", .listurl = "http://h/v.mp4", .f_filename = "v.mp4"});
+    rig.Insert({.order_sx = 2, .f_lx = "20", .listurl = "http://h/w.mp4", .f_filename = "w.mp4",
                 .online_play = "1", .play_time = 5});
-    rig.Insert({.order = 3, .f_lx = "10", .listurl = "http://h/i.jpg", .f_filename = "i.jpg",
+    rig.Insert({.order_sx = 3, .f_lx = "10", .listurl = "http://h/i.jpg", .f_filename = "i.jpg",
                 .online_play = "2", .play_time = 6});
-    rig.Insert({.order = 4, .f_lx = "30", .listurl = "http://h/p.html", .f_filename = "p.html",
+    rig.Insert({.order_sx = 4, .f_lx = "30", .listurl = "http://h/p.html", .f_filename = "p.html",
                 .online_play = "1", .play_time = 7});
     // A local web page is shown from its cache file.
-    rig.Insert({.order = 5, .f_lx = "30", .listurl = "http://h/q.html", .f_filename = "q.html",
+    rig.Insert({.order_sx = 5, .f_lx = "30", .listurl = "http://h/q.html", .f_filename = "q.html",
                 .play_time = 8});
     rig.Cache("v.mp4");
     rig.Cache("q.html");
@@ -79,9 +79,9 @@ TEST(PlayLoop, ARunThatCannotStartReturnsAtOnceAndClearsPlayActive) {
         {"connection closed", [](LoopRig& r) { r.store.CloseConnection(); }},
         {"no row valid now",
          [](LoopRig& r) {
-             r.Insert({.order = 1, .start = "2024-06-01 12:00:01"});
-             r.Insert({.order = 2, .end = "2024-06-01 11:59:59"});
-             r.Insert({.order = 3, .start = "", .end = ""});
+             r.Insert({.order_sx = 1, .f_startdate = "2024-06-01 12:00:01"});
+             r.Insert({.order_sx = 2, .f_enddate = "2024-06-01 11:59:59"});
+             r.Insert({.order_sx = 3, .f_startdate = "", .f_enddate = ""});
          }},
         {"selection fails", [](LoopRig& r) { r.Exec("DROP TABLE t_b_data"); }},
     };
@@ -100,9 +100,9 @@ TEST(PlayLoop, ARunThatCannotStartReturnsAtOnceAndClearsPlayActive) {
 
 TEST(PlayLoop, LoopPlaySelectsTheValidRowsAfreshAtEveryWrap) {
     LoopRig rig;
-    rig.Insert({.order = 1, .f_filename = "leaves.jpg", .end = "2024-06-01 12:00:30"});
-    rig.Insert({.order = 2, .f_filename = "stays.jpg"});
-    rig.Insert({.order = 3, .f_filename = "joins.jpg", .start = "2024-06-01 12:01:00"});
+    rig.Insert({.order_sx = 1, .f_filename = "leaves.jpg", .f_enddate = "2024-06-01 12:00:30"});
+    rig.Insert({.order_sx = 2, .f_filename = "stays.jpg"});
+    rig.Insert({.order_sx = 3, .f_filename = "joins.jpg", .f_startdate = "2024-06-01 12:01:00"});
     for (auto name : {"leaves.jpg", "stays.jpg", "joins.jpg"}) rig.Cache(name);
     int opens = 0;
     rig.store.PlayList().SetChangeListener([&] { ++opens; });
@@ -127,18 +127,18 @@ TEST(PlayLoop, LoopPlaySelectsTheValidRowsAfreshAtEveryWrap) {
 TEST(PlayLoop, ALoopRunWhoseLastRowIsSkippedEndsAfterThePass) {
     struct Case {
         const char* name;
-        TestRow last;
+        PlaylistItem last;
         bool online;
     };
     const Case cases[] = {
-        {"empty listurl", {.order = 2, .listurl = "", .f_filename = "b.jpg"}, true},
-        {"local file missing while offline", {.order = 2, .f_filename = "missing.jpg"}, false},
+        {"empty listurl", {.order_sx = 2, .listurl = "", .f_filename = "b.jpg"}, true},
+        {"local file missing while offline", {.order_sx = 2, .f_filename = "missing.jpg"}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LoopRig rig;
         rig.connectivity.online = c.online;
-        rig.Insert({.order = 1, .f_filename = "a.jpg"});
+        rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
         rig.Insert(c.last);
         rig.Cache("a.jpg");
 
@@ -157,9 +157,9 @@ TEST(PlayLoop, ALoopRunWhoseLastRowIsSkippedEndsAfterThePass) {
 
 TEST(PlayLoop, AnUnknownTypeShowsNothingButCountsAsPlayed) {
     LoopRig rig;
-    rig.Insert({.order = 1, .f_filename = "a.jpg"});
-    rig.Insert({.order = 2, .f_lx = "11", .f_filename = "b.jpg"});
-    rig.Insert({.order = 3, .f_lx = " 10", .f_filename = "c.jpg"});
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+    rig.Insert({.order_sx = 2, .f_lx = "11", .f_filename = "b.jpg"});
+    rig.Insert({.order_sx = 3, .f_lx = " 10", .f_filename = "c.jpg"});
     for (auto name : {"a.jpg", "b.jpg", "c.jpg"}) rig.Cache(name);
     rig.presenters.At(1, [&] { rig.Esc(); });
 
@@ -176,14 +176,14 @@ TEST(PlayLoop, AnUnknownTypeShowsNothingButCountsAsPlayed) {
 
 TEST(PlayLoop, RowsWithoutAddressOrUsableFileNameAreSkippedEvenWhenOnline) {
     LoopRig rig;
-    rig.Insert({.order = 1, .listurl = "http://h/1", .f_filename = "", .online_play = "1"});
-    rig.Insert({.order = 2, .listurl = "", .f_filename = "b.jpg", .online_play = "1"});
-    rig.Insert({.order = 3, .listurl = "", .f_filename = "c.jpg"});
-    rig.Insert({.order = 4, .f_filename = "../escape.jpg"});
-    rig.Insert({.order = 5, .f_filename = "sub/x.jpg"});
-    rig.Insert({.order = 6, .f_filename = "C:x.jpg"});
-    rig.Insert({.order = 7, .f_filename = ".."});
-    rig.Insert({.order = 8, .listurl = "http://h/ok", .f_filename = "ok.jpg", .online_play = "1"});
+    rig.Insert({.order_sx = 1, .listurl = "http://h/1", .f_filename = "", .online_play = "1"});
+    rig.Insert({.order_sx = 2, .listurl = "", .f_filename = "b.jpg", .online_play = "1"});
+    rig.Insert({.order_sx = 3, .listurl = "", .f_filename = "c.jpg"});
+    rig.Insert({.order_sx = 4, .f_filename = "../escape.jpg"});
+    rig.Insert({.order_sx = 5, .f_filename = "sub/x.jpg"});
+    rig.Insert({.order_sx = 6, .f_filename = "C:x.jpg"});
+    rig.Insert({.order_sx = 7, .f_filename = ".."});
+    rig.Insert({.order_sx = 8, .listurl = "http://h/ok", .f_filename = "ok.jpg", .online_play = "1"});
 
     rig.loop->PlayOnce();
 
@@ -223,8 +223,8 @@ TEST(PlayLoop, AMissingLocalFileIsDownloadedAndPlayedInTheSamePass) {
         rig.download = [&](const std::string& name, const std::string&) {
             return c.download(rig, name);
         };
-        rig.Insert({.order = 1, .listurl = "http://h/m.jpg", .f_filename = "m.jpg"});
-        rig.Insert({.order = 2, .f_filename = "z.jpg"});
+        rig.Insert({.order_sx = 1, .listurl = "http://h/m.jpg", .f_filename = "m.jpg"});
+        rig.Insert({.order_sx = 2, .f_filename = "z.jpg"});
         rig.Cache("z.jpg");
 
         rig.loop->PlayOnce();
@@ -247,7 +247,7 @@ TEST(PlayLoop, OnlineItemsWhileOfflineCycleWithoutPauseUntilEsc) {
     LoopRig rig;
     rig.connectivity.online = false;
     for (int i = 1; i <= 3; ++i)
-        rig.Insert({.order = i, .listurl = "http://h/" + std::to_string(i),
+        rig.Insert({.order_sx = i, .listurl = "http://h/" + std::to_string(i),
                     .f_filename = std::to_string(i) + ".jpg", .online_play = "1"});
     int opens = 0;
     rig.store.PlayList().SetChangeListener([&] { ++opens; });
@@ -271,8 +271,8 @@ TEST(PlayLoop, NestedHandlersSteerTheRunThroughTheFlags) {
     // A watchdog tick during a play-once run turns it into a loop run.
     {
         LoopRig rig;
-        rig.Insert({.order = 1, .f_filename = "a.jpg"});
-        rig.Insert({.order = 2, .f_filename = "b.jpg"});
+        rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+        rig.Insert({.order_sx = 2, .f_filename = "b.jpg"});
         rig.Cache("a.jpg");
         rig.Cache("b.jpg");
         rig.presenters.At(0, [&] { rig.WatchdogTick(); });
@@ -286,8 +286,8 @@ TEST(PlayLoop, NestedHandlersSteerTheRunThroughTheFlags) {
     // The stop button clears all three flags: the run ends after the item.
     {
         LoopRig rig;
-        rig.Insert({.order = 1, .f_filename = "a.jpg"});
-        rig.Insert({.order = 2, .f_filename = "b.jpg"});
+        rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+        rig.Insert({.order_sx = 2, .f_filename = "b.jpg"});
         rig.Cache("a.jpg");
         rig.Cache("b.jpg");
         rig.presenters.At(0, [&] {
@@ -302,8 +302,8 @@ TEST(PlayLoop, NestedHandlersSteerTheRunThroughTheFlags) {
 
 TEST(PlayLoop, AnImportDuringAnItemReachesTheRotationAtTheNextWrap) {
     LoopRig rig;
-    rig.Insert({.order = 1, .f_filename = "a.jpg"});
-    rig.Insert({.order = 2, .f_filename = "b.jpg"});
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+    rig.Insert({.order_sx = 2, .f_filename = "b.jpg"});
     for (auto name : {"a.jpg", "b.jpg", "new.jpg"}) rig.Cache(name);
     const std::string document =
         "<root><item><id>1</id><f_enable>1</f_enable><playname>p</playname>"
@@ -325,8 +325,8 @@ TEST(PlayLoop, AnImportDuringAnItemReachesTheRotationAtTheNextWrap) {
 
 TEST(PlayLoop, ASecondRunInsideTheFirstWalksTheSameCursor) {
     LoopRig rig;
-    rig.Insert({.order = 1, .f_filename = "a.jpg"});
-    rig.Insert({.order = 2, .f_filename = "b.jpg"});
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+    rig.Insert({.order_sx = 2, .f_filename = "b.jpg"});
     rig.Cache("a.jpg");
     rig.Cache("b.jpg");
     // A play-once run started from the first item of a loop run plays the
@@ -346,10 +346,10 @@ TEST(PlayLoop, ASecondRunInsideTheFirstWalksTheSameCursor) {
 
 TEST(PlayLoop, TheRowGuardSwallowsErrorsAndStillWraps) {
     LoopRig rig;
-    rig.Insert({.order = 1, .f_filename = "a.jpg"});
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
     // online_play that is not a number: reading it fails.
-    rig.Insert({.order = 2, .f_filename = "b.jpg", .online_play = "'x'"});
-    rig.Insert({.order = 3, .f_filename = "c.jpg"});
+    rig.Insert({.order_sx = 2, .f_filename = "b.jpg", .online_play = "x"});
+    rig.Insert({.order_sx = 3, .f_filename = "c.jpg"});
     for (auto name : {"a.jpg", "b.jpg", "c.jpg"}) rig.Cache(name);
     // The last row's presenter fails: the guard wraps to the first row.
     rig.presenters.ThrowAt(1);
@@ -367,7 +367,7 @@ TEST(PlayLoop, TheRowGuardSwallowsErrorsAndStillWraps) {
 
 TEST(PlayLoop, AFailedReselectionAtAWrapEndsTheRunWithTheChromeHidden) {
     LoopRig rig;
-    rig.Insert({.order = 1, .f_filename = "a.jpg"});
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
     rig.Cache("a.jpg");
     rig.presenters.At(0, [&] { rig.Exec("DROP TABLE t_b_data"); });
 

@@ -27,6 +27,7 @@
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
 #include "tests/support/fakes.h"
+#include "tests/support/playlist_items.h"
 #include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
@@ -106,19 +107,6 @@ public:
     int kills = 0;
 };
 
-// A row of t_b_data for a test. online_play is SQL text so that a value that
-// is not a number can be stored.
-struct TestRow {
-    int order = 0;
-    std::string f_lx = "10";
-    std::string listurl = "http://127.0.0.1:9/x";
-    std::string f_filename = "a.jpg";
-    std::string online_play = "0";
-    int play_time = 10;
-    std::string start = "2024-01-01 00:00:00";
-    std::string end = "2024-12-31 23:59:59";
-};
-
 // The play loop over a real store file in a temporary application folder,
 // with recording fakes for everything else.
 struct LoopRig {
@@ -165,21 +153,18 @@ struct LoopRig {
         sqlite3_free(error);
     }
 
-    static std::string Quote(const std::string& text) {
-        std::string quoted = "'";
-        for (char c : text) {
-            if (c == '\'') quoted += '\'';
-            quoted += c;
-        }
-        return quoted + "'";
-    }
-
-    void Insert(const TestRow& r) {
-        Exec("INSERT INTO t_b_data (f_lx, listurl, f_filename, online_play, play_time, order_sx,"
-             " f_startdate, f_enddate) VALUES (" +
-             Quote(r.f_lx) + ", " + Quote(r.listurl) + ", " + Quote(r.f_filename) + ", " +
-             r.online_play + ", " + std::to_string(r.play_time) + ", " +
-             std::to_string(r.order) + ", " + Quote(r.start) + ", " + Quote(r.end) + ")");
+    // A row straight into t_b_data: its unset fields take the play-loop
+    // tests' values below, all other columns stay NULL.
+    void Insert(PlaylistItem row) {
+        row.Fill({.order_sx = 0,
+                  .f_lx = "10",
+                  .listurl = "http://127.0.0.1:9/x",
+                  .f_filename = "a.jpg",
+                  .online_play = 0,
+                  .play_time = 10,
+                  .f_startdate = "2024-01-01 00:00:00",
+                  .f_enddate = "2024-12-31 23:59:59"});
+        Exec(row.InsertSql());
     }
 
     // A file in the media cache.
