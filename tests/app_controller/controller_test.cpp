@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +11,8 @@
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
 #include "system/setting_access.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak {
 namespace {
@@ -33,26 +32,6 @@ struct Journal {
         for (size_t i = 0; i < events.size(); ++i)
             if (events[i] == e) return static_cast<int>(i);
         return -1;
-    }
-};
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/zorvak-ctrl-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string Ini() const {
-        std::ifstream f(path / "dIrovede.ini", std::ios::binary);
-        std::stringstream s;
-        s << f.rdbuf();
-        std::string text = s.str();  // line ends as LF, whatever the writer uses
-        std::erase(text, '\r');
-        return text;
-    }
-    void WriteIni(const std::string& text) const {
-        std::ofstream(path / "dIrovede.ini", std::ios::binary) << text;
     }
 };
 
@@ -153,8 +132,8 @@ private:
 };
 
 struct Rig {
-    TempDir dir;
-    FixedAppDirectory appDir{dir.path.string()};
+    test::TempFolder dir;
+    FixedAppDirectory appDir{dir.Path()};
     Settings settings{appDir};
     PlayFlags flags;
     Journal j;
@@ -182,6 +161,14 @@ struct Rig {
         [this] { return window.restartTicked; }, [this] { return window.restartTime; }, clock,
         WriterOf(settings), RestartDatabase{}, [] {}, rec, rec}};
 
+    // The settings file, line ends as LF whatever the writer uses.
+    std::string Ini() const {
+        std::string text = test::ReadFile(dir.File("dIrovede.ini")).value_or("");
+        std::erase(text, '\r');
+        return text;
+    }
+    void WriteIni(const std::string& text) const { test::WriteFile(dir.File("dIrovede.ini"), text); }
+
     Rig() {
         window.onKeywordChange = [this](const std::string& t) { controller.StoreKeyword(t); };
         window.onAutoRunClick = [this] { autoRunControl.StoreAutoPlay(); };
@@ -196,7 +183,7 @@ TEST(StartUp, FirstStartWritesKeywordThenNoAutoRunAndStartsLoopPlay) {
     r.controller.Start();
 
     EXPECT_TRUE(r.errors.empty());
-    EXPECT_EQ(r.dir.Ini(), "[PLAYLIST]\nKEYWORD=demo.zorvak.cn\nnoautorun=0\n");
+    EXPECT_EQ(r.Ini(), "[PLAYLIST]\nKEYWORD=demo.zorvak.cn\nnoautorun=0\n");
     std::vector<std::string> expected = {
         "RegisterAutoRun",   "ShowPlayPage",     "edPlayUrlChange:0",
         "edPlayUrlChange:demo.zorvak.cn",        "ConnectDatabase",
@@ -243,7 +230,7 @@ TEST(StartUp, StoredSettingsDecideTheControlsAndAutoPlay) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig r;
-        r.dir.WriteIni(c.ini);
+        r.WriteIni(c.ini);
         r.controller.Start();
         EXPECT_TRUE(r.errors.empty());
         EXPECT_EQ(r.window.keyword, c.keyword);
@@ -258,14 +245,14 @@ TEST(StartUp, StoredSettingsDecideTheControlsAndAutoPlay) {
 
 TEST(StartUp, EmptyKeywordWritesNothingBack) {
     Rig r;
-    r.dir.WriteIni("[PLAYLIST]\nKEYWORD=\nnoautorun=1\n");
+    r.WriteIni("[PLAYLIST]\nKEYWORD=\nnoautorun=1\n");
     r.controller.Start();
-    EXPECT_EQ(r.dir.Ini(), "[PLAYLIST]\nKEYWORD=\nnoautorun=1\n");
+    EXPECT_EQ(r.Ini(), "[PLAYLIST]\nKEYWORD=\nnoautorun=1\n");
 }
 
 TEST(StartUp, BadRestartTimeEndsTheSequenceAndShowsTheError) {
     Rig r;
-    r.dir.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
+    r.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
     r.controller.Start();
     ASSERT_EQ(r.errors.size(), 1u);
     EXPECT_EQ(r.errors[0], "'25:99' is not a valid time.");
@@ -378,12 +365,12 @@ TEST(KeywordEdit, WritesEveryNonBlankTextUntrimmed) {
     Rig r;
     r.controller.StoreKeyword("");
     r.controller.StoreKeyword(" \t ");
-    EXPECT_FALSE(fs::exists(r.dir.path / "dIrovede.ini"));
+    EXPECT_FALSE(fs::exists(r.dir.path() / "dIrovede.ini"));
     r.controller.StoreKeyword(" shop ");
     EXPECT_EQ(r.settings.ReadSetting("PLAYLIST", "KEYWORD"), "shop");  // reader trims
-    EXPECT_NE(r.dir.Ini().find("KEYWORD= shop \n"), std::string::npos) << r.dir.Ini();
+    EXPECT_NE(r.Ini().find("KEYWORD= shop \n"), std::string::npos) << r.Ini();
     r.controller.StoreKeyword("");
-    EXPECT_NE(r.dir.Ini().find("KEYWORD= shop \n"), std::string::npos);
+    EXPECT_NE(r.Ini().find("KEYWORD= shop \n"), std::string::npos);
 }
 
 TEST(Guard, AnErrorOfAHandlerGoesToTheErrorBox) {

@@ -1,16 +1,14 @@
 // zorvak-ctl download, run as the built program against the loopback server.
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
 #include "tests/support/program_run.h"
+#include "tests/support/temp_folder.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
@@ -18,27 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 struct CtlRig {
-    fs::path folder = fs::temp_directory_path() /
-                      ("zorvak-ctl-download-" + std::to_string(std::random_device()()));
+    TempFolder folder;
     TestServer server;
 
-    CtlRig() { fs::create_directories(folder); }
-    ~CtlRig() {
-        std::error_code ec;
-        fs::remove_all(folder, ec);
-    }
-
     ProgramRun Run(const std::string& name, const std::string& url) {
-        return RunProgram("zorvak-ctl", {"download", "--appdir", folder.string(), "--assume-online",
-                                         name, url});
+        return RunProgram("zorvak-ctl", {"download", "--appdir", folder.path().string(),
+                                         "--assume-online", name, url});
     }
 };
 
@@ -55,7 +39,7 @@ TEST(CtlDownload, ExitsZeroWhenTheFileIsInTheCacheAfterwards) {
     ProgramRun run = rig.Run("a.jpg", rig.server.Url("/a.jpg"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(ReadAll(rig.folder / "data" / "a.jpg"), std::string(70000, 'a'));
+    EXPECT_EQ(ReadFile(rig.folder.File("data/a.jpg")), std::string(70000, 'a'));
 
     // Already there: nothing fetched, still success.
     rig.server.ClearRecords();
@@ -76,9 +60,9 @@ TEST(CtlDownload, ExitsOneWithOneLineOtherwise) {
         {"404", "a.jpg", "/nothing", [](CtlRig&) {}, "status 404"},
         {"refused name", "../a.jpg", "/a.jpg", [](CtlRig&) {}, "refused file name"},
         {"rename fails", "a.jpg", "/a.jpg",
-         [](CtlRig& r) { fs::create_directories(r.folder / "data" / "a.jpg"); }, "renamed"},
+         [](CtlRig& r) { fs::create_directories(r.folder.path() / "data" / "a.jpg"); }, "renamed"},
         {"partial file held", "a.jpg", "/a.jpg",
-         [](CtlRig& r) { fs::create_directories(r.folder / "data" / "a.jpg.tmp"); },
+         [](CtlRig& r) { fs::create_directories(r.folder.path() / "data" / "a.jpg.tmp"); },
          "\xE5\xA4\xB1\xE8\xB4\xA5"},  // 失败
     };
     for (const Case& c : cases) {
@@ -90,7 +74,7 @@ TEST(CtlDownload, ExitsOneWithOneLineOtherwise) {
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(Lines(run.err), 1) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(rig.folder / "a.jpg"));
+        EXPECT_FALSE(fs::exists(rig.folder.path() / "a.jpg"));
     }
 }
 

@@ -6,22 +6,15 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
 namespace {
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 TEST(ExclusiveFile, AppendsToWhatIsThereAndEmptiesOnRequest) {
     TempFolder folder;
@@ -37,7 +30,7 @@ TEST(ExclusiveFile, AppendsToWhatIsThereAndEmptiesOnRequest) {
     EXPECT_EQ(file->Size(), 0u);
     ASSERT_TRUE(file->Append("xy", 2));
     EXPECT_TRUE(file->Close());
-    EXPECT_EQ(Contents(path), "xy");
+    EXPECT_EQ(ReadFile(path), "xy");
 
     // A missing file is created empty.
     auto fresh = ExclusiveFile::OpenForAppend(folder.File("new.tmp"), 4096);

@@ -20,6 +20,7 @@
 #include "tools/testserver/test_server.h"
 #include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
@@ -34,19 +35,6 @@ std::string Pattern(std::size_t length, int seed = 0) {
     for (std::size_t i = 0; i < length; ++i)
         bytes[i] = static_cast<char>((i * 7 + i / 251 + static_cast<std::size_t>(seed)) % 256);
     return bytes;
-}
-
-std::optional<std::string> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 struct Rig {

@@ -10,36 +10,13 @@
 #include <filesystem>
 
 #include "tests/store/store_fixture.h"
+#include "tests/support/fakes.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-class SwitchedConnectivity final : public Connectivity {
-public:
-    // Answers in turn; the last answer repeats.
-    std::vector<bool> answers{true};
-    int asked = 0;
-    bool IsOnline() override {
-        bool a = answers[std::min<std::size_t>(asked, answers.size() - 1)];
-        ++asked;
-        return a;
-    }
-};
-
-class ScriptedPump final : public EventPump {
-public:
-    std::function<void()> action;
-    void Pump() override {
-        if (action) {
-            auto a = std::move(action);
-            action = nullptr;
-            a();
-        }
-    }
-};
 
 const std::string kChinese = "\xE5\xB9\xBF\xE5\x91\x8A";  // 广告; GBK B9 E3 B8 E6
 
@@ -58,7 +35,7 @@ protected:
     }
 
     FetchResult Fetch() { return fetch_.Fetch(); }
-    std::string SettingsBytes() const { return ReadFile(folder_.File(Settings::kFileName)); }
+    std::string SettingsBytes() const { return ReadFile(folder_.File(Settings::kFileName)).value_or(""); }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (const auto& row : Query(StorePath(), "SELECT playname FROM t_b_data ORDER BY ID"))
@@ -71,7 +48,7 @@ protected:
     ScriptedPump pump_;
     HttpClient client_{pump_};
     Settings settings_{dir_};
-    SwitchedConnectivity net_;
+    SwitchConnectivity net_;
     std::string keyword_ = "site1";
     std::string memo_;
     std::string lastHostname_;
@@ -93,7 +70,7 @@ TEST_F(FetchTest, ChangedDocumentReplacesTheMemoAndIsImported) {
     EXPECT_EQ(r.url, server_.Url("/getplaylist.php?hostname=site1"));
     EXPECT_EQ(memo_, doc + "\n");  // the GBK text shown as Unicode
     EXPECT_EQ(Names(), std::vector<std::string>{"first " + kChinese});
-    EXPECT_EQ(net_.asked, 2);
+    EXPECT_EQ(net_.calls, 2);
     ASSERT_EQ(server_.RawRequests().size(), 1u);
     EXPECT_EQ(server_.RawRequests()[0],
               "GET /getplaylist.php?hostname=site1 HTTP/1.1\r\n"
@@ -185,7 +162,7 @@ TEST_F(FetchTest, FailureTable) {
         memo_ = "previous";
         server_.ClearRecords();
         net_.answers = c.online;
-        net_.asked = 0;
+        net_.calls = 0;
         answer_ = c.answer;
         FetchResult r = Fetch();
         EXPECT_EQ(r.outcome, c.outcome) << c.what << ": " << DescribeFetch(r);
@@ -268,15 +245,15 @@ TEST_F(FetchTest, TheTickDoesNothingOfflineAndFetchesOnline) {
     Answer(Doc("ticked"));
     net_.answers = {false};
     fetch_.Refresh();
-    EXPECT_EQ(net_.asked, 1);
+    EXPECT_EQ(net_.calls, 1);
     EXPECT_EQ(server_.TotalRequests(), 0);
     EXPECT_FALSE(std::filesystem::exists(folder_.File(Settings::kFileName)));
     EXPECT_EQ(memo_, "");
 
     net_.answers = {true};
-    net_.asked = 0;
+    net_.calls = 0;
     fetch_.Refresh();
-    EXPECT_EQ(net_.asked, 3);  // the tick's own test, then the fetch's two
+    EXPECT_EQ(net_.calls, 3);  // the tick's own test, then the fetch's two
     EXPECT_EQ(Names(), std::vector<std::string>{"ticked"});
 
     // Nothing escapes the tick.
@@ -292,7 +269,7 @@ TEST_F(FetchTest, AFetchStartedWhileOneWaitsFailsAtOnce) {
     slow.headerDelay = 300ms;
     answer_ = slow;
     FetchResult nested;
-    pump_.action = [&] {
+    pump_.onNextPump = [&] {
         keyword_ = "nested";
         nested = fetch_.Fetch();
     };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/fake_monotonic_clock.h"
+#include "tests/support/fakes.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak {
@@ -16,27 +17,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Request;
+using test::ScriptedPump;
 using test::Response;
 using test::TestServer;
-
-// An event pump that counts its calls and may run a scripted action inside.
-class ScriptedPump final : public EventPump {
-public:
-    std::function<void()> action;
-    int calls = 0;
-    std::chrono::steady_clock::duration longestGap{};
-
-    void Pump() override {
-        auto now = std::chrono::steady_clock::now();
-        if (calls > 0) longestGap = std::max(longestGap, now - last_);
-        ++calls;
-        if (action) action();
-        last_ = std::chrono::steady_clock::now();
-    }
-
-private:
-    std::chrono::steady_clock::time_point last_;
-};
 
 std::string ExpectedRequest(const std::string& target, const std::string& host,
                             const std::string& userAgent, const std::string& cookie = "",
@@ -363,7 +346,7 @@ TEST_F(HttpClientTest, PumpRunsWhileWaitingAndASecondRequestFailsAtOnce) {
     server.Route("/slow", slow);
     server.Route("/quick", Response::Text("q"));
     std::vector<HttpResponse> nested;
-    pump.action = [&] {
+    pump.onPump = [&](int) {
         if (nested.empty()) {
             EXPECT_TRUE(client.IsBusy());
             nested.push_back(client.Get(server.Url("/quick")));
@@ -377,10 +360,10 @@ TEST_F(HttpClientTest, PumpRunsWhileWaitingAndASecondRequestFailsAtOnce) {
     for (const auto& n : nested) EXPECT_EQ(n.failure, HttpFailure::kBusy);
     EXPECT_EQ(server.RequestCount("/quick"), 0);
     // The pump is called every kPumpInterval; the bound is loose on purpose.
-    EXPECT_GE(pump.calls, 3);
+    EXPECT_GE(pump.count, 3);
     EXPECT_LT(pump.longestGap, 1s);
     EXPECT_FALSE(client.IsBusy());
-    pump.action = nullptr;
+    pump.onPump = nullptr;
     EXPECT_TRUE(client.Get(server.Url("/quick")).ok());
 }
 
@@ -426,7 +409,7 @@ TEST(HttpClientLimits, WaitingIsMeasuredOnTheInjectedClock) {
         EXPECT_EQ(r.failure, c.failure) << r.error;
         EXPECT_EQ(r.error, c.error);
         if (c.pumps >= 0) {
-            EXPECT_EQ(pump.calls, c.pumps);
+            EXPECT_EQ(pump.count, c.pumps);
         }
         // A handful of rounds of at most kPumpInterval each, not a minute.
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
@@ -466,11 +449,11 @@ TEST(HttpClientLimits, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
     client.SetConnectLimit(30s);
     client.SetStallLimit(30s);
     // A nested handler that keeps the pump for an hour.
-    pump.action = [&] { clock.Advance(1h); };
+    pump.onPump = [&](int) { clock.Advance(1h); };
     HttpResponse r = client.Get(server.Url("/late"));
     EXPECT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.body, "late");
-    EXPECT_GE(pump.calls, 1);
+    EXPECT_GE(pump.count, 1);
 }
 
 TEST_F(HttpClientTest, ConnectLimitInRealTime) {
@@ -481,7 +464,7 @@ TEST_F(HttpClientTest, ConnectLimitInRealTime) {
     HttpResponse r = client.Get(unanswered.Url("/x"));
     EXPECT_EQ(r.failure, HttpFailure::kConnect) << r.error;
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
-    EXPECT_GT(pump.calls, 0);
+    EXPECT_GT(pump.count, 0);
 }
 
 TEST_F(HttpClientTest, StallLimitInRealTime) {

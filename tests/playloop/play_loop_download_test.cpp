@@ -1,24 +1,16 @@
 // The play loop with the real media download against a loopback server.
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "tests/playloop/playloop_fakes.h"
+#include "tests/support/files.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 struct DownloadingRig : LoopRig {
     TestServer server;
@@ -46,7 +38,7 @@ TEST(PlayLoopDownload, AMissingFileIsFetchedAndShownInTheSamePass) {
     ASSERT_EQ(rig.presenters.calls.size(), 2u);
     EXPECT_EQ(rig.presenters.calls[0], (ShowCall{"image", rig.CachePath("m.jpg"), 10, 0}));
     EXPECT_TRUE(rig.presenters.calls[0].fileExisted);
-    EXPECT_EQ(ReadAll(rig.CachePath("m.jpg")), jpeg);
+    EXPECT_EQ(ReadFile(rig.CachePath("m.jpg")), jpeg);
     // The second row with the same file name plays the cached file: one download.
     EXPECT_EQ(rig.server.RequestCount("/m.jpg"), 2);  // HEAD and GET
     EXPECT_EQ(rig.presenters.calls[1].location, rig.CachePath("m.jpg"));

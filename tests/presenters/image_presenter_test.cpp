@@ -10,7 +10,7 @@
 namespace zorvak {
 namespace {
 
-using namespace zorvak::testing;
+using namespace zorvak::test;
 
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 255, 0);
@@ -56,7 +56,7 @@ bool WriteFile(const std::string& path, const QByteArray& bytes) {
 
 TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
     ZORVAK_REQUIRE_GUI();
-    TestFolder folder;
+    TempFolder folder;
     const QImage picture = Quarters(64, 48);
     struct Case {
         const char* name;
@@ -71,7 +71,7 @@ TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
     };
     TfrmFullScreenImg window(QString(), {});
     for (const Case& c : cases) {
-        const std::string path = folder.Path(c.name);
+        const std::string path = folder.File(c.name);
         ASSERT_TRUE(WriteFile(path, c.format ? Encoded(picture, c.format) : QByteArray("not a picture")));
         window.ClearPictures();
         if (c.loads) {
@@ -87,11 +87,12 @@ TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
 
 TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
     ZORVAK_REQUIRE_GUI();
-    TestFolder folder;
-    ASSERT_TRUE(WriteFile(folder.Path("logo.png"), Encoded(Logo(), "png")));
-    ASSERT_TRUE(WriteFile(folder.Path("quarters.png"), Encoded(Quarters(), "png")));
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), Encoded(Logo(), "png")));
+    ASSERT_TRUE(WriteFile(folder.File("quarters.png"), Encoded(Quarters(), "png")));
     SwitchConnectivity online;
-    WindowPresenters presenters(online, folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
 
     // The screen is 1280 × 720 (16:9); the picture is 4:3. The logo box spans
     // x 952..1271 and y 602..707.
@@ -122,7 +123,7 @@ TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
         screen = GrabScreen();
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("quarters.png"), 0, MediaSource::kLocalFile);
+    presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
 
     ASSERT_TRUE(painted);
     ASSERT_EQ(screen.size(), QSize(1280, 720));
@@ -136,10 +137,11 @@ TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
 
 TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
     ZORVAK_REQUIRE_GUI();
-    TestFolder folder;
-    ASSERT_TRUE(WriteFile(folder.Path("p.jpg"), Encoded(Quarters(), "jpeg")));
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("p.jpg"), Encoded(Quarters(), "jpeg")));
     SwitchConnectivity online;
-    WindowPresenters presenters(online, folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
 
     bool shown_with_caption = false;
     int interval = -1;
@@ -155,7 +157,7 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
     });
     QElapsedTimer elapsed;
     elapsed.start();
-    presenters.ShowImage(folder.Path("p.jpg"), 1, MediaSource::kLocalFile);
+    presenters.ShowImage(folder.File("p.jpg"), 1, MediaSource::kLocalFile);
     const qint64 took = elapsed.elapsed();
 
     EXPECT_TRUE(shown_with_caption);
@@ -168,14 +170,15 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
 
 TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
     ZORVAK_REQUIRE_GUI();
-    TestFolder folder;
-    ASSERT_TRUE(WriteFile(folder.Path("logo.png"), Encoded(Logo(), "png")));
-    ASSERT_TRUE(WriteFile(folder.Path("bad.gif"), Encoded(Quarters(), "png")));
-    ASSERT_TRUE(WriteFile(folder.Path("good.png"), Encoded(Quarters(), "png")));
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), Encoded(Logo(), "png")));
+    ASSERT_TRUE(WriteFile(folder.File("bad.gif"), Encoded(Quarters(), "png")));
+    ASSERT_TRUE(WriteFile(folder.File("good.png"), Encoded(Quarters(), "png")));
     SwitchConnectivity online;
-    WindowPresenters presenters(online, folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
 
-    EXPECT_THROW(presenters.ShowImage(folder.Path("bad.gif"), 0, MediaSource::kLocalFile), std::runtime_error);
+    EXPECT_THROW(presenters.ShowImage(folder.File("bad.gif"), 0, MediaSource::kLocalFile), std::runtime_error);
     TfrmFullScreenImg* kept = presenters.frmFullScreenImg();
     ASSERT_NE(kept, nullptr);
     EXPECT_FALSE(kept->isVisible());
@@ -188,7 +191,7 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
         logo_gone = WaitForPixel(952 + 50, 650, kYellow, 5000) && !reused->HasLogo();
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("good.png"), 0, MediaSource::kLocalFile);
+    presenters.ShowImage(folder.File("good.png"), 0, MediaSource::kLocalFile);
     EXPECT_EQ(reused, kept);
     EXPECT_TRUE(logo_gone);
     EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
@@ -199,7 +202,8 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
 // would otherwise keep it on screen until the guard timer closes it).
 TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
     ZORVAK_REQUIRE_GUI();
-    TestFolder folder;
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
     struct Case {
         const char* what;
         std::optional<std::string> body;
@@ -217,7 +221,7 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
         SwitchConnectivity online;
         std::vector<std::string> asked;
         WindowPresenters presenters(
-            online, folder.AppDir(),
+            online, appDir,
             [&](const std::string& url) {
                 asked.push_back(url);
                 return c.body;

@@ -10,7 +10,7 @@
 namespace zorvak {
 namespace {
 
-using namespace zorvak::testing;
+using namespace zorvak::test;
 
 enum class Kind { Image, Video, Web };
 
@@ -29,22 +29,23 @@ public:
     bool Make() {
         QImage picture(64, 48, QImage::Format_RGB32);
         picture.fill(Qt::red);
-        if (!picture.save(QString::fromStdString(folder.Path("p.png")))) return false;
-        QFile page(QString::fromStdString(folder.Path("page.html")));
+        if (!picture.save(QString::fromStdString(folder.File("p.png")))) return false;
+        QFile page(QString::fromStdString(folder.File("page.html")));
         if (!page.open(QIODevice::WriteOnly)) return false;
         page.write("<html><body style='background:red'>page</body></html>");
         page.close();
-        return MakeClip(folder.Path("clip.mp4"), "red", 1.0);
+        return MakeClip(folder.File("clip.mp4"), "red", 1.0);
     }
     std::string Location(Kind kind) const {
         switch (kind) {
-        case Kind::Image: return folder.Path("p.png");
-        case Kind::Video: return folder.Path("clip.mp4");
-        case Kind::Web: return folder.Path("page.html");
+        case Kind::Image: return folder.File("p.png");
+        case Kind::Video: return folder.File("clip.mp4");
+        case Kind::Web: return folder.File("page.html");
         }
         return {};
     }
-    TestFolder folder;
+    TempFolder folder;
+    FixedAppDirectory appDir{folder.Path()};
 };
 
 void Present(WindowPresenters& presenters, Kind kind, const std::string& location, int seconds,
@@ -103,7 +104,7 @@ TEST_P(PresenterShutdown, CharacterKeysCloseTheWindowOtherKeysDoNot) {
     };
     const Key quiet[] = {{Qt::Key_Left, "", false}, {Qt::Key_F5, "", false},
                          {Qt::Key_Shift, "", false}, {Qt::Key_Down, "", false}};
-    WindowPresenters presenters(online_, items_.folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online_, items_.appDir, {}, TestSettings());
     for (const Key& key : keys) {
         bool open_after_quiet_keys = false;
         bool guard_fired = false;
@@ -137,7 +138,7 @@ TEST_P(PresenterShutdown, CharacterKeysCloseTheWindowOtherKeysDoNot) {
 // more than a second, and CloseAllPresenters from a timer ends the call.
 TEST_P(PresenterShutdown, ZeroSecondsNeverTicksAndCloseAllPresentersEndsTheItem) {
     const Kind kind = GetParam();
-    WindowPresenters presenters(online_, items_.folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online_, items_.appDir, {}, TestSettings());
     for (int seconds : {0, -5}) {
         bool still_open = false;
         int timer_interval = -1;
@@ -158,7 +159,7 @@ TEST_P(PresenterShutdown, ZeroSecondsNeverTicksAndCloseAllPresentersEndsTheItem)
 // leaves the window on screen alone.
 TEST_P(PresenterShutdown, ANestedCallReturnsAtOnceAndLeavesTheWindowAlone) {
     const Kind kind = GetParam();
-    WindowPresenters presenters(online_, items_.folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online_, items_.appDir, {}, TestSettings());
     PresenterWindow* outer = nullptr;
     PresenterWindow* after_nested = nullptr;
     bool still_shown = false;
@@ -185,7 +186,7 @@ TEST_P(PresenterShutdown, AMissingFileOrNoConnectionReturnsAtOnce) {
     const Kind kind = GetParam();
     int fetches = 0;
     WindowPresenters presenters(
-        online_, items_.folder.AppDir(),
+        online_, items_.appDir,
         [&](const std::string&) {
             ++fetches;
             return std::optional<std::string>();
@@ -200,7 +201,7 @@ TEST_P(PresenterShutdown, AMissingFileOrNoConnectionReturnsAtOnce) {
     });
     guard.start(5000);
 
-    Present(presenters, kind, items_.folder.Path("missing"), 0, MediaSource::kLocalFile);
+    Present(presenters, kind, items_.folder.File("missing"), 0, MediaSource::kLocalFile);
     online_.online = false;
     Present(presenters, kind, "http://127.0.0.1:9/item", 0, MediaSource::kOnline);
 
@@ -219,9 +220,10 @@ INSTANTIATE_TEST_SUITE_P(EachPresenter, PresenterShutdown,
 
 TEST(CloseAllPresenters, WithNothingOnScreenTouchesNothing) {
     ZORVAK_REQUIRE_GUI();
-    TestFolder folder;
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
     SwitchConnectivity online;
-    WindowPresenters presenters(online, folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
     QWidget other;
     other.setWindowTitle(QStringLiteral("全屏图片"));  // the caption alone is not enough
     other.show();
@@ -244,11 +246,12 @@ public:
 // the desktop shows again.
 TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     ZORVAK_REQUIRE_GUI();
-    TestFolder folder;
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
     QImage picture(64, 48, QImage::Format_RGB32);
     picture.fill(Qt::red);
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.Path("a.png"))));
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.Path("b.png"))));
+    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("a.png"))));
+    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("b.png"))));
 
     QWidget desktop;  // stands for the desktop and the windows on it
     desktop.setPalette(QPalette(Qt::green));
@@ -260,7 +263,7 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     auto* recorder = new RecordingChrome;
     BackdropDesktopChrome chrome{std::unique_ptr<DesktopChrome>(recorder)};
     SwitchConnectivity online;
-    WindowPresenters presenters(online, folder.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
 
     chrome.SetDesktopChrome(false);
     bool first_shown = false;
@@ -268,7 +271,7 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
         first_shown = WaitForPixel(640, 360, Qt::red, 5000);
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("a.png"), 0, MediaSource::kLocalFile);
+    presenters.ShowImage(folder.File("a.png"), 0, MediaSource::kLocalFile);
     const bool black_between = WaitForPixel(640, 360, Qt::black, 5000);
     const bool backdrop_up = chrome.backdrop().isVisible();
     bool second_shown = false;
@@ -276,7 +279,7 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
         second_shown = WaitForPixel(640, 360, Qt::red, 5000);
         presenters.CloseAllPresenters();
     });
-    presenters.ShowImage(folder.Path("b.png"), 0, MediaSource::kLocalFile);
+    presenters.ShowImage(folder.File("b.png"), 0, MediaSource::kLocalFile);
     chrome.SetDesktopChrome(true);
 
     EXPECT_TRUE(first_shown);

@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QColor>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -37,8 +36,10 @@
 #include "core/app_directory.h"
 #include "platform/platform.h"
 #include "playback/presenters/window_presenters.h"
+#include "tests/support/fakes.h"
+#include "tests/support/temp_folder.h"
 
-namespace zorvak::testing {
+namespace zorvak::test {
 
 inline pid_t& XvfbPid() {
     static pid_t pid = 0;
@@ -137,7 +138,7 @@ inline const bool kGuiEnvironmentAdded =
 
 #define ZORVAK_REQUIRE_GUI()                                                   \
     do {                                                                       \
-        if (!::zorvak::testing::StartGui()) GTEST_SKIP() << "no X display";    \
+        if (!::zorvak::test::StartGui()) GTEST_SKIP() << "no X display";    \
     } while (0)
 
 inline QImage GrabScreen() {
@@ -215,29 +216,6 @@ inline int PresenterWindowsAlive(const char* className) {
     return n;
 }
 
-class SwitchConnectivity final : public Connectivity {
-public:
-    bool IsOnline() override {
-        ++calls;
-        return online;
-    }
-    bool online = true;
-    int calls = 0;
-};
-
-// A folder for the test's files; also the application directory (logo.png).
-class TestFolder {
-public:
-    std::string Path(const std::string& name) const {
-        return QDir(dir_.path()).filePath(QString::fromStdString(name)).toStdString();
-    }
-    const AppDirectory& AppDir() const { return app_dir_; }
-
-private:
-    QTemporaryDir dir_;
-    FixedAppDirectory app_dir_{dir_.path().toStdString()};
-};
-
 // Writes a video clip of one colour with ffmpeg; false when ffmpeg fails.
 inline bool MakeClip(const std::string& path, const char* colour, double seconds,
                      const char* size = "320x240") {
@@ -256,4 +234,4 @@ inline PresenterSettings TestSettings() {
     return settings;
 }
 
-}  // namespace zorvak::testing
+}  // namespace zorvak::test

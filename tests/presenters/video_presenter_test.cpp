@@ -7,7 +7,7 @@
 namespace zorvak {
 namespace {
 
-using namespace zorvak::testing;
+using namespace zorvak::test;
 
 const QColor kRed(255, 0, 0);
 const QColor kBlack(0, 0, 0);
@@ -16,9 +16,10 @@ class VideoPresenter : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!StartGui()) GTEST_SKIP() << "no X display";
-        if (!MakeClip(folder_.Path("red.mp4"), "red", 1.0)) GTEST_SKIP() << "ffmpeg cannot make a clip";
+        if (!MakeClip(folder_.File("red.mp4"), "red", 1.0)) GTEST_SKIP() << "ffmpeg cannot make a clip";
     }
-    TestFolder folder_;
+    TempFolder folder_;
+    FixedAppDirectory appDir_{folder_.Path()};
     SwitchConnectivity online_;
 };
 
@@ -27,7 +28,7 @@ protected:
 // the stopped clip stays on screen after its end, and the window is gone when
 // the time is over.
 TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
-    WindowPresenters presenters(online_, folder_.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     bool frame_shown = false;
     bool side_black = false;
     bool playing = false;
@@ -54,7 +55,7 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
                                 Near(GrabScreen().pixelColor(640, 360), kRed);
     });
     elapsed.start();
-    presenters.PlayVideo(folder_.Path("red.mp4"), 4, MediaSource::kLocalFile);
+    presenters.PlayVideo(folder_.File("red.mp4"), 4, MediaSource::kLocalFile);
     const qint64 took = elapsed.elapsed();
 
     EXPECT_TRUE(frame_shown);
@@ -78,11 +79,11 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
 // Media the player cannot open closes the window at once; with 0 seconds it
 // would otherwise stay until the guard timer closed it.
 TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
-    QFile bad(QString::fromStdString(folder_.Path("bad.mp4")));
+    QFile bad(QString::fromStdString(folder_.File("bad.mp4")));
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write(QByteArray(4096, 'x'));
     bad.close();
-    WindowPresenters presenters(online_, folder_.AppDir(), {}, TestSettings());
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     bool guard_fired = false;
     QTimer guard;
     guard.setSingleShot(true);
@@ -91,7 +92,7 @@ TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
         presenters.CloseAllPresenters();
     });
     guard.start(8000);
-    presenters.PlayVideo(folder_.Path("bad.mp4"), 0, MediaSource::kLocalFile);
+    presenters.PlayVideo(folder_.File("bad.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_FALSE(guard_fired);
     EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
 
@@ -101,14 +102,14 @@ TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
         frame_shown = WaitForPixel(640, 360, kRed, 8000);
         presenters.CloseAllPresenters();
     });
-    presenters.PlayVideo(folder_.Path("red.mp4"), 0, MediaSource::kLocalFile);
+    presenters.PlayVideo(folder_.File("red.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_TRUE(frame_shown);
 }
 
 // CloseAllPresenters stops a playing video, then closes its window.
 TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
-    ASSERT_TRUE(MakeClip(folder_.Path("long.mp4"), "red", 6.0));
-    WindowPresenters presenters(online_, folder_.AppDir(), {}, TestSettings());
+    ASSERT_TRUE(MakeClip(folder_.File("long.mp4"), "red", 6.0));
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     bool was_playing = false;
     bool stopped = false;
     After(0, [&] {
@@ -118,7 +119,7 @@ TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
         presenters.CloseAllPresenters();
         stopped = presenters.frmFullScreenMp4()->playState() != TfrmFullScreenMp4::kPlaying;
     });
-    presenters.PlayVideo(folder_.Path("long.mp4"), 0, MediaSource::kLocalFile);
+    presenters.PlayVideo(folder_.File("long.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_TRUE(was_playing);
     EXPECT_TRUE(stopped);
     EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
@@ -126,8 +127,8 @@ TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
 
 // Items back to back share the one player; each shows its own picture.
 TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClip) {
-    ASSERT_TRUE(MakeClip(folder_.Path("blue.mp4"), "blue", 1.0));
-    WindowPresenters presenters(online_, folder_.AppDir(), {}, TestSettings());
+    ASSERT_TRUE(MakeClip(folder_.File("blue.mp4"), "blue", 1.0));
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     const struct {
         const char* file;
         QColor colour;
@@ -138,7 +139,7 @@ TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClip) {
             shown = WaitForPixel(640, 360, item.colour, 8000);
             presenters.CloseAllPresenters();
         });
-        presenters.PlayVideo(folder_.Path(item.file), 0, MediaSource::kLocalFile);
+        presenters.PlayVideo(folder_.File(item.file), 0, MediaSource::kLocalFile);
         EXPECT_TRUE(shown) << item.file;
     }
     ASSERT_NE(presenters.Player(), nullptr);

@@ -8,7 +8,7 @@
 namespace zorvak {
 namespace {
 
-using namespace zorvak::testing;
+using namespace zorvak::test;
 
 const QColor kRed(255, 0, 0);
 
@@ -42,18 +42,19 @@ protected:
         });
         presenters.ShowWebPage(page, 0, MediaSource::kLocalFile);
     }
-    TestFolder folder_;
+    TempFolder folder_;
+    FixedAppDirectory appDir_{folder_.Path()};
     SwitchConnectivity online_;
 };
 
 // After the load the page shows no scroll bars, no border and no margin: the
 // red block reaches every edge of the screen.
 TEST_F(WebPresenter, APageTallerThanTheScreenShowsNoScrollBar) {
-    ASSERT_TRUE(WritePage(folder_.Path("tall.html"), kTallPage));
-    WindowPresenters presenters(online_, folder_.AppDir(), {}, TestSettings());
+    ASSERT_TRUE(WritePage(folder_.File("tall.html"), kTallPage));
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     QImage screen;
     bool red_everywhere = false;
-    ShowStyled(presenters, folder_.Path("tall.html"), [&](TfrmFullScreenHtml*) {
+    ShowStyled(presenters, folder_.File("tall.html"), [&](TfrmFullScreenHtml*) {
         red_everywhere = WaitFor([&] {
             screen = GrabScreen();
             for (QPoint p : {QPoint(1, 1), QPoint(1278, 360), QPoint(640, 718), QPoint(1278, 718)}) {
@@ -72,13 +73,13 @@ TEST_F(WebPresenter, APageTallerThanTheScreenShowsNoScrollBar) {
 // window.open, a link with target _blank (clicked with the mouse) and an alert
 // open nothing; the page stays where it is.
 TEST_F(WebPresenter, NewWindowsAndDialogsOpenNothing) {
-    ASSERT_TRUE(WritePage(folder_.Path("links.html"), R"html(<!DOCTYPE html>
+    ASSERT_TRUE(WritePage(folder_.File("links.html"), R"html(<!DOCTYPE html>
 <html><body style="margin:0">
 <a id="blank" href="other.html" target="_blank"
    style="display:block; width:600px; height:300px; background: rgb(255,0,0)">new window</a>
 </body></html>)html"));
-    ASSERT_TRUE(WritePage(folder_.Path("other.html"), "<html><body>other</body></html>"));
-    WindowPresenters presenters(online_, folder_.AppDir(), {}, TestSettings());
+    ASSERT_TRUE(WritePage(folder_.File("other.html"), "<html><body>other</body></html>"));
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     const int top_levels_before = int(QApplication::topLevelWidgets().size());
     int refused_after_script = 0;
     int refused_after_click = 0;
@@ -96,7 +97,7 @@ TEST_F(WebPresenter, NewWindowsAndDialogsOpenNothing) {
         }
     });
     dialog_watch.start(200);
-    ShowStyled(presenters, folder_.Path("links.html"), [&](TfrmFullScreenHtml* window) {
+    ShowStyled(presenters, folder_.File("links.html"), [&](TfrmFullScreenHtml* window) {
         SilentWebPage* page = window->Page();
         page->runJavaScript("window.open('other.html', 'popup'); alert('hello'); confirm('sure?');");
         WaitFor([&] { return page->RefusedWindows() >= 1; }, 5000);
@@ -123,18 +124,18 @@ TEST_F(WebPresenter, NewWindowsAndDialogsOpenNothing) {
     EXPECT_FALSE(message_box);
     // Only the presenter window itself was added.
     EXPECT_LE(top_levels_during, top_levels_before + 1);
-    EXPECT_EQ(url_after, QUrl::fromLocalFile(QString::fromStdString(folder_.Path("links.html"))));
+    EXPECT_EQ(url_after, QUrl::fromLocalFile(QString::fromStdString(folder_.File("links.html"))));
 }
 
 // The styling runs after every finished load, always on the top-level
 // document; a document without a body skips the steps without harm.
 TEST_F(WebPresenter, StylesEveryFinishedLoad) {
-    ASSERT_TRUE(WritePage(folder_.Path("a.html"), kTallPage));
-    WindowPresenters presenters(online_, folder_.AppDir(), {}, TestSettings());
+    ASSERT_TRUE(WritePage(folder_.File("a.html"), kTallPage));
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     int styled_before = 0;
     int styled_after = 0;
     QString overflow;
-    ShowStyled(presenters, folder_.Path("a.html"), [&](TfrmFullScreenHtml* window) {
+    ShowStyled(presenters, folder_.File("a.html"), [&](TfrmFullScreenHtml* window) {
         styled_before = window->StyledLoads();
         window->Page()->runJavaScript("location.reload();");
         WaitFor([&] { return window->StyledLoads() > styled_before; }, 10000);

@@ -7,38 +7,29 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/temp_folder.h"
 
 namespace zorvak {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
 using test::TempFolder;
+using test::WriteFile;
 
 const std::string kChinese = "\xE4\xB8\xAD\xE6\x96\x87";     // 中文 in UTF-8
 const std::string kChineseGbk = "\xD6\xD0\xCE\xC4";          // 中文 in GBK
 const std::string kEmoji = "\xF0\x9F\x98\x80";               // U+1F600, outside GBK
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Whether file permissions bind this process (they do not for root).
 bool PermissionsAreEnforced(const TempFolder& folder) {
     const std::string probe = folder.File("probe");
-    WriteBytes(probe, "x");
+    WriteFile(probe, "x");
     chmod(probe.c_str(), 0444);
     const int fd = open(probe.c_str(), O_WRONLY);
     if (fd >= 0) close(fd);
@@ -94,7 +85,7 @@ TEST(GetProfileString, ReadsAsTheProfileFunctionsDo) {
     TempFolder folder;
     const std::string path = folder.File(Settings::kFileName);
     for (const Case& c : cases) {
-        WriteBytes(path, c.content);
+        WriteFile(path, c.content);
         EXPECT_EQ(GetProfileString(path, "PLAYLIST", c.key, "0"), c.expected) << c.what;
     }
 }
@@ -158,9 +149,9 @@ TEST(WriteProfileString, EditsOnlyTheLineConcerned) {
     const std::string path = folder.File(Settings::kFileName);
     for (const Case& c : cases) {
         fs::remove(path);
-        if (c.before) WriteBytes(path, *c.before);
+        if (c.before) WriteFile(path, *c.before);
         EXPECT_TRUE(WriteProfileString(path, c.section, c.key, c.value)) << c.what;
-        EXPECT_EQ(ReadBytes(path), c.after) << c.what;
+        EXPECT_EQ(ReadFile(path), c.after) << c.what;
         EXPECT_EQ(folder.Entries(), std::vector<std::string>{Settings::kFileName}) << c.what;
     }
 }
@@ -204,11 +195,11 @@ TEST(WriteProfileString, KeepsPermissionBitsAndGivesNewFilesTheUsualMode) {
 TEST(WriteProfileString, WritesThroughALink) {
     TempFolder folder;
     const std::string target = folder.File("real.ini");
-    WriteBytes(target, "[PLAYLIST]\nKEYWORD=a\n");
+    WriteFile(target, "[PLAYLIST]\nKEYWORD=a\n");
     fs::create_symlink(target, folder.File(Settings::kFileName));
     ASSERT_TRUE(WriteProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "b"));
     EXPECT_TRUE(fs::is_symlink(folder.File(Settings::kFileName)));
-    EXPECT_EQ(ReadBytes(target), "[PLAYLIST]\nKEYWORD=b\n");
+    EXPECT_EQ(ReadFile(target), "[PLAYLIST]\nKEYWORD=b\n");
 }
 
 TEST(WriteProfileString, RefusedWritesReturnFalseAndLeaveTheFileAsItWas) {
@@ -229,9 +220,9 @@ TEST(WriteProfileString, RefusedWritesReturnFalseAndLeaveTheFileAsItWas) {
     }
     {   // Value that is not UTF-8.
         TempFolder folder;
-        WriteBytes(folder.File(Settings::kFileName), before);
+        WriteFile(folder.File(Settings::kFileName), before);
         EXPECT_FALSE(WriteProfileString(folder.File(Settings::kFileName), "PLAYLIST", "KEYWORD", "a\xC0\xAF"));
-        EXPECT_EQ(ReadBytes(folder.File(Settings::kFileName)), before);
+        EXPECT_EQ(ReadFile(folder.File(Settings::kFileName)), before);
     }
 }
 
@@ -242,11 +233,11 @@ TEST(WriteProfileString, ReadOnlyFileOrFolderRefusesTheWrite) {
     }
     const std::string path = folder.File(Settings::kFileName);
     const std::string before = "[PLAYLIST]\r\nKEYWORD=old\r\n";
-    WriteBytes(path, before);
+    WriteFile(path, before);
 
     chmod(path.c_str(), 0444);
     EXPECT_FALSE(WriteProfileString(path, "PLAYLIST", "KEYWORD", "new"));
-    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(GetProfileString(path, "PLAYLIST", "KEYWORD", "0"), "old");
 
     chmod(path.c_str(), 0644);
@@ -254,7 +245,7 @@ TEST(WriteProfileString, ReadOnlyFileOrFolderRefusesTheWrite) {
     EXPECT_FALSE(WriteProfileString(path, "PLAYLIST", "KEYWORD", "new"));
     EXPECT_FALSE(WriteProfileString(path, "PLAYLIST", "noautorun", "1"));
     chmod(folder.path().c_str(), 0755);
-    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{Settings::kFileName});
 }
 
@@ -267,11 +258,11 @@ TEST(Settings, ReadsAndWritesDIrovedeIniFreshAtEveryCall) {
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "KEYWORD"), "0");
     EXPECT_TRUE(settings.WriteSetting("PLAYLIST", "KEYWORD", "demo.zorvak.cn"));
     EXPECT_TRUE(settings.WriteSetting("PLAYLIST", "noautorun", "0"));
-    EXPECT_EQ(ReadBytes(folder.File(Settings::kFileName)), "[PLAYLIST]\r\nKEYWORD=demo.zorvak.cn\r\nnoautorun=0\r\n");
+    EXPECT_EQ(ReadFile(folder.File(Settings::kFileName)), "[PLAYLIST]\r\nKEYWORD=demo.zorvak.cn\r\nnoautorun=0\r\n");
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "KEYWORD"), "demo.zorvak.cn");
 
     // An edit made by hand is seen at the next read.
-    WriteBytes(folder.File(Settings::kFileName), "[PLAYLIST]\nEXPLORER= 1 \n");
+    WriteFile(folder.File(Settings::kFileName), "[PLAYLIST]\nEXPLORER= 1 \n");
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "KEYWORD"), "0");
     EXPECT_EQ(settings.ReadSetting("PLAYLIST", "EXPLORER"), "1");
 

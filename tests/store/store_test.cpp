@@ -40,7 +40,7 @@ TEST(StoreConnection, OnlyAnExistingStoreWithTheTableConnects) {
         const std::string path = folder.File("tmpdb.mdb");
         c.make(path);
         const bool existed = std::filesystem::exists(path);
-        const std::string before = existed ? ReadFile(path) : "";
+        const std::optional<std::string> before = ReadFile(path);
         FixedAppDirectory dir(folder.path().string());
         SettableClock clock;
         PlaylistStore store(dir, clock);
