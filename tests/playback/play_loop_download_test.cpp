@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/playloop/playloop_fakes.h"
+#include "play_loop_fakes.h"
 #include "tests/support/files.h"
 #include "tools/testserver/test_server.h"
 

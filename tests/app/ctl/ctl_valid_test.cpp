@@ -1,18 +1,42 @@
 // zorvak-ctl valid, run as the built program over a store in a temp folder.
 
-#include <sys/wait.h>
-
-#include <cstdio>
-
 #include <gtest/gtest.h>
 
-#include "store_fixture.h"
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "core/app_directory.h"
+#include "core/clock.h"
+#include "playlist/mkstore/store_schema.h"
+#include "playlist/store.h"
+#include "tests/support/playlist_items.h"
 #include "tests/support/program_run.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
 namespace {
 
-using CtlValid = StoreTest;
+// An application folder with an empty store, filled as the client fills it.
+class CtlValid : public ::testing::Test {
+protected:
+    CtlValid() {
+        const std::string error = CreateEmptyStore(folder_.File(PlaylistStore::kFileName));
+        if (!error.empty()) throw std::runtime_error(error);
+    }
+
+    // Imports the document into the folder's store and closes the store.
+    void Import(const std::string& ansi, const std::string& utf8) {
+        FixedAppDirectory dir(folder_.path().string());
+        SettableClock clock;
+        PlaylistStore store(dir, clock);
+        store.ConnectDatabase();
+        ASSERT_TRUE(store.IsConnected());
+        ASSERT_TRUE(store.ImportPlaylist(ansi, utf8));
+    }
+
+    TempFolder folder_;
+};
 
 TEST_F(CtlValid, PrintsTheValidRowsInPlayOrder) {
     const std::string chinese = "\xE5\xB9\xBF\xE5\x91\x8A";  // 广告
@@ -23,7 +47,6 @@ TEST_F(CtlValid, PrintsTheValidRowsInPlayOrder) {
             ItemXml({{"playname", "later"}, {"f_startdate", "2024/01/01 12:00:01"}}),
         "gb2312");
     Import(ToGbk(utf8), utf8);
-    store_.CloseConnection();
 
     ProgramRun run = RunProgram("zorvak-ctl", {"valid", "--appdir", folder_.path().string(), "--at", "2024/01/01 12:00:00"});
     EXPECT_EQ(run.exitCode, 0) << run.err;

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "tests/store/store_fixture.h"
+#include "store_fixture.h"
 #include "tests/support/fakes.h"
 #include "tools/testserver/test_server.h"
 

@@ -1,15 +1,18 @@
 // zorvak-ctl fetch, run as the built program against a loopback server.
 
-#include <stdlib.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/app_directory.h"
 #include "core/settings.h"
-#include "tests/store/store_fixture.h"
+#include "playlist/mkstore/store_schema.h"
+#include "tests/support/playlist_items.h"
 #include "tests/support/program_run.h"
+#include "tests/support/store_file.h"
+#include "tests/support/temp_folder.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
