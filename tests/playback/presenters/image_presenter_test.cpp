@@ -55,7 +55,7 @@ bool WriteFile(const std::string& path, const QByteArray& bytes) {
 }
 
 TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
-    ZORVAK_REQUIRE_GUI();
+    ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     const QImage picture = Quarters(64, 48);
     struct Case {
@@ -86,7 +86,7 @@ TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
 }
 
 TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
-    ZORVAK_REQUIRE_GUI();
+    ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     FixedAppDirectory appDir(folder.Path());
     ASSERT_TRUE(WriteFile(folder.File("logo.png"), Encoded(Logo(), "png")));
@@ -136,7 +136,7 @@ TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
 }
 
 TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
-    ZORVAK_REQUIRE_GUI();
+    ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     FixedAppDirectory appDir(folder.Path());
     ASSERT_TRUE(WriteFile(folder.File("p.jpg"), Encoded(Quarters(), "jpeg")));
@@ -169,7 +169,7 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
 }
 
 TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
-    ZORVAK_REQUIRE_GUI();
+    ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     FixedAppDirectory appDir(folder.Path());
     ASSERT_TRUE(WriteFile(folder.File("logo.png"), Encoded(Logo(), "png")));
@@ -201,7 +201,7 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
 // JPEG; anything else shows nothing and the call returns at once (0 seconds
 // would otherwise keep it on screen until the guard timer closes it).
 TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
-    ZORVAK_REQUIRE_GUI();
+    ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     FixedAppDirectory appDir(folder.Path());
     struct Case {

@@ -82,7 +82,7 @@ QWidget* KeyReceiver(PresenterWindow* window, Kind kind) {
 class PresenterShutdown : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override {
-        if (!StartGui()) GTEST_SKIP() << "no X display";
+        ZORVAK_NEEDS_DISPLAY();
         if (!items_.Make()) GTEST_SKIP() << "cannot make the test items";
     }
     Items items_;
@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(EachPresenter, PresenterShutdown,
                          });
 
 TEST(CloseAllPresenters, WithNothingOnScreenTouchesNothing) {
-    ZORVAK_REQUIRE_GUI();
+    ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     FixedAppDirectory appDir(folder.Path());
     SwitchConnectivity online;
@@ -245,7 +245,7 @@ public:
 // pictures the screen is black, not the desktop; after SetDesktopChrome(true)
 // the desktop shows again.
 TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
-    ZORVAK_REQUIRE_GUI();
+    ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     FixedAppDirectory appDir(folder.Path());
     QImage picture(64, 48, QImage::Format_RGB32);

@@ -1,19 +1,11 @@
 #pragma once
 
-// Window tests of the presenters run on a private Xvfb server (1280 × 720, 24
-// bits) that the test process starts for itself, so that windows of tests
-// running in parallel never cover one another's screenshots. They run only
-// where an X display is available (DISPLAY set, as the test command does) and
-// are skipped otherwise. ZORVAK_PRESENTERS_SHARED_DISPLAY=1 uses $DISPLAY
-// itself instead of a private server.
+// Helpers of the presenters' window tests: screenshots, waiting for the
+// screen, keys, clips. Each test process has its own 1280 x 720 display
+// (tests/support/display.h), so that windows of tests running in parallel
+// never cover one another's screenshots.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QColor>
@@ -24,8 +16,6 @@
 #include <QKeyEvent>
 #include <QPixmap>
 #include <QScreen>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdlib>
@@ -36,110 +26,11 @@
 #include "core/app_directory.h"
 #include "platform/platform.h"
 #include "playback/presenters/window_presenters.h"
+#include "tests/support/display.h"
 #include "tests/support/fakes.h"
 #include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
-
-inline pid_t& XvfbPid() {
-    static pid_t pid = 0;
-    return pid;
-}
-
-inline void StopXvfb() {
-    pid_t pid = XvfbPid();
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-        XvfbPid() = 0;
-    }
-}
-
-// Starts Xvfb on the first free display number; returns ":N" or "" on failure.
-inline std::string StartPrivateXvfb() {
-    int fds[2];
-    if (::pipe(fds) != 0) return {};
-    pid_t pid = ::fork();
-    if (pid < 0) return {};
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test process
-        ::close(fds[0]);
-        int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-        }
-        const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x720x24",
-                 "-nolisten", "tcp", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    XvfbPid() = pid;
-    std::atexit(StopXvfb);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0) {
-        char c = 0;
-        if (::read(fds[0], &c, 1) != 1 || c == '\n') break;
-        number += c;
-    }
-    ::close(fds[0]);
-    if (number.empty()) {
-        StopXvfb();
-        return {};
-    }
-    return ":" + number;
-}
-
-// The QApplication of the test process on an X display; false when there is
-// none to be had.
-inline bool StartGui() {
-    static std::optional<bool> started;
-    if (started) return *started;
-    started = false;
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') return false;
-    const char* shared = std::getenv("ZORVAK_PRESENTERS_SHARED_DISPLAY");
-    if (shared == nullptr || std::string(shared) != "1") {
-        const std::string own = StartPrivateXvfb();
-        if (own.empty()) return false;
-        ::setenv("DISPLAY", own.c_str(), 1);
-    }
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    static QTemporaryDir runtime_dir;  // created before the application: a plain folder
-    ::setenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_dir.path()).constData(), 1);
-    QFile::setPermissions(runtime_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    PrepareWebEngineEnvironment();
-    static int argc = 1;
-    static char name[] = "presenters_tests";
-    static char* argv[] = {name, nullptr};
-    // Lives until the tests are over (GuiEnvironment below).
-    new QApplication(argc, argv);
-    started = QGuiApplication::primaryScreen() != nullptr;
-    return *started;
-}
-
-// After the last test: the application goes (and with it the web engine's
-// threads and helper processes) while its X server still runs, then the server.
-class GuiEnvironment final : public ::testing::Environment {
-public:
-    void TearDown() override {
-        if (QCoreApplication::instance() != nullptr) {
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            delete QCoreApplication::instance();
-        }
-        StopXvfb();
-    }
-};
-
-inline const bool kGuiEnvironmentAdded =
-    (::testing::AddGlobalTestEnvironment(new GuiEnvironment), true);
-
-#define ZORVAK_REQUIRE_GUI()                                                   \
-    do {                                                                       \
-        if (!::zorvak::test::StartGui()) GTEST_SKIP() << "no X display";    \
-    } while (0)
 
 inline QImage GrabScreen() {
     return QGuiApplication::primaryScreen()->grabWindow(0).toImage();

@@ -15,7 +15,7 @@ const QColor kBlack(0, 0, 0);
 class VideoPresenter : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!StartGui()) GTEST_SKIP() << "no X display";
+        ZORVAK_NEEDS_DISPLAY();
         if (!MakeClip(folder_.File("red.mp4"), "red", 1.0)) GTEST_SKIP() << "ffmpeg cannot make a clip";
     }
     TempFolder folder_;

@@ -27,7 +27,7 @@ const char* const kTallPage = R"html(<!DOCTYPE html>
 class WebPresenter : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!StartGui()) GTEST_SKIP() << "no X display";
+        ZORVAK_NEEDS_DISPLAY();
     }
     // Runs fn inside the modal call once its page is loaded and styled, then
     // closes the presenter.
