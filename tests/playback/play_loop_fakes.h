@@ -1,6 +1,8 @@
 #pragma once
 
-// Recording fakes and a real store in a temporary folder for the play-loop tests.
+// Recording fakes and a real store in a temporary folder for the play-loop
+// tests, and the real controller for the handlers that steer a run from inside
+// it (Esc, the stop button, the watchdog).
 
 #include <sqlite3.h>
 
@@ -15,12 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include "app/controller.h"
 #include "core/app_directory.h"
 #include "core/clock.h"
 #include "core/event_pump.h"
 #include "core/play_flags.h"
+#include "core/product_texts.h"
 #include "core/settings.h"
 #include "platform/platform.h"
+#include "platform/time_format.h"
 #include "playback/play_loop.h"
 #include "playback/presenters.h"
 #include "playlist/media_download.h"
@@ -107,6 +112,49 @@ public:
     int kills = 0;
 };
 
+// The control window as the controller sees it, with nothing on screen: the
+// stop button's caption and the restores are all there is.
+class BareControlWindow final : public ControlWindow {
+public:
+    void ShowPlayPage() override {}
+    std::string KeywordText() const override { return {}; }
+    void SetKeywordText(const std::string&) override {}
+    void SetRestartTime(const TimeOfDay&) override {}
+    void SetRestartTicked(bool) override {}
+    bool AutoRunTicked() const override { return false; }
+    void SetAutoRunTicked(bool) override {}
+    std::string StopCaption() const override { return stopCaption; }
+    void SetStopCaption(const std::string& caption) override { stopCaption = caption; }
+    void MinimizeApplication() override {}
+    void RestoreApplication() override { ++restores; }
+
+    std::string stopCaption = texts::kStopCaption;
+    int restores = 0;
+};
+
+class NoControlTimers final : public ControlTimers {
+public:
+    void StartWatchdog() override {}
+    void StartRefresh() override {}
+    void StartRestartCheck() override {}
+};
+
+class NoAutoRun final : public AutoRun {
+public:
+    void RegisterAutoRun() override {}
+};
+
+// The rig's store as the controller's database connection.
+class LoopStoreConnection final : public DatabaseConnection {
+public:
+    explicit LoopStoreConnection(PlaylistStore& store) : store_(store) {}
+    bool IsConnected() const override { return store_.IsConnected(); }
+    void ConnectDatabase() override { store_.ConnectDatabase(); }
+
+private:
+    PlaylistStore& store_;
+};
+
 // The play loop over a real store file in a temporary application folder,
 // with recording fakes for everything else.
 struct LoopRig {
@@ -131,6 +179,20 @@ struct LoopRig {
             return true;
         };
     std::unique_ptr<PlayLoop> loop;
+
+    // The controller over the same flags, store and presenters. It has a pump
+    // of its own, so that the loop's pumps are what pump counts.
+    BareControlWindow window;
+    NoControlTimers timers;
+    NoAutoRun autoRun;
+    LoopStoreConnection database{store};
+    ScriptedPump controllerPump;
+    std::vector<std::string> errors;
+    AppController controller{ControllerParts{
+        settings, flags, autoRun, database, presenters, chrome, controllerPump, window, timers,
+        [this] { loop->PlayInLoop(); }, ParseLongTime,
+        [this](const std::string& message) { errors.push_back(message); }, [] {},
+        "demo.zorvak.cn"}};
 
     LoopRig() {
         std::string error = CreateEmptyStore(dir.Path() + PlaylistStore::kFileName);
@@ -176,14 +238,11 @@ struct LoopRig {
     }
     std::string CachePath(const std::string& name) const { return MediaCachePath(dir, name); }
 
-    // Esc as the controller handles it: close the presenter, clear two flags.
-    void Esc() {
-        presenters.CloseAllPresenters();
-        flags.KeepPlaying = false;
-        flags.RepeatList = false;
-    }
-    // The watchdog's last step.
-    void WatchdogTick() { flags.KeepPlaying = flags.RepeatList = flags.PlayActive = true; }
+    // The operator's Esc, the stop button and a watchdog tick, each through
+    // the controller's own handler.
+    void Esc() { controller.StopOnEscape(); }
+    void PressStop() { controller.ToggleStop(); }
+    void WatchdogTick() { controller.WatchdogTick(); }
 };
 
 }  // namespace zorvak::test

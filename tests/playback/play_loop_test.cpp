@@ -290,9 +290,7 @@ TEST(PlayLoop, NestedHandlersSteerTheRunThroughTheFlags) {
         rig.Insert({.order_sx = 2, .f_filename = "b.jpg"});
         rig.Cache("a.jpg");
         rig.Cache("b.jpg");
-        rig.presenters.At(0, [&] {
-            rig.flags.KeepPlaying = rig.flags.RepeatList = rig.flags.PlayActive = false;
-        });
+        rig.presenters.At(0, [&] { rig.PressStop(); });
         rig.loop->PlayInLoop();
         EXPECT_EQ(rig.presenters.calls.size(), 1u);
         EXPECT_FALSE(rig.flags.PlayActive);
