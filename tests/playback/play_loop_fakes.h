@@ -7,11 +7,9 @@
 #include <sqlite3.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -32,6 +30,7 @@
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
 #include "tests/support/fakes.h"
+#include "tests/support/files.h"
 #include "tests/support/playlist_items.h"
 #include "tests/support/temp_folder.h"
 
@@ -174,8 +173,7 @@ struct LoopRig {
     // What a download does; by default it writes the cache file and says true.
     std::function<bool(const std::string&, const std::string&)> download =
         [this](const std::string& name, const std::string&) {
-            std::filesystem::create_directories(MediaCacheFolder(dir));
-            std::ofstream(MediaCachePath(dir, name)) << "data";
+            WriteFile(CachePath(name), "data");
             return true;
         };
     std::unique_ptr<PlayLoop> loop;
@@ -229,14 +227,14 @@ struct LoopRig {
         Exec(row.InsertSql());
     }
 
+    // Where the media cache keeps a file: data/ in the application folder
+    // (spelt out here, not asked of the code under test).
+    std::string CachePath(const std::string& name) const { return folder.Path() + "data/" + name; }
     // A file in the media cache.
     std::string Cache(const std::string& name) {
-        std::filesystem::create_directories(MediaCacheFolder(dir));
-        std::string path = MediaCachePath(dir, name);
-        std::ofstream(path) << "picture";
-        return path;
+        WriteFile(CachePath(name), "picture");
+        return CachePath(name);
     }
-    std::string CachePath(const std::string& name) const { return MediaCachePath(dir, name); }
 
     // The operator's Esc, the stop button and a watchdog tick, each through
     // the controller's own handler.

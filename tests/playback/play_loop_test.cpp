@@ -202,8 +202,7 @@ TEST(PlayLoop, AMissingLocalFileIsDownloadedAndPlayedInTheSamePass) {
         bool shown;
     };
     auto fetches = [](LoopRig& r, const std::string& name) {
-        std::filesystem::create_directories(MediaCacheFolder(r.dir));
-        std::ofstream(MediaCachePath(r.dir, name)) << "jpeg";
+        WriteFile(r.CachePath(name), "jpeg");
         return true;
     };
     const Case cases[] = {
