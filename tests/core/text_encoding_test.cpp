@@ -8,7 +8,21 @@
 namespace zorvak {
 namespace {
 
-TEST(TextEncoding, AnsiCodePageIsGbk) { EXPECT_STREQ(AnsiCodePageName(), "GBK"); }
+// GBK (code page 936), not GB2312: the characters GBK adds to GB2312 convert
+// to their GBK bytes and back.
+TEST(TextEncoding, AnsiCodePageIsGbk) {
+    EXPECT_STREQ(AnsiCodePageName(), "GBK");
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xE5\xA0\x83", "\x88\xD2"},  // 堃
+        {"\xE5\x96\x86", "\x86\xB4"},  // 喆
+        {"\xE9\x95\x95", "\xE9\x46"},  // 镕
+        {"\xE4\xB8\x9F", "\x81\x47"},  // 丟
+    };
+    for (const auto& [utf8, gbk] : cases) {
+        EXPECT_EQ(Utf8ToAnsi(utf8), gbk) << utf8;
+        EXPECT_EQ(AnsiToUtf8(gbk), utf8) << utf8;
+    }
+}
 
 TEST(Utf8ToAnsi, ConvertsEachCharacterOrReplacesItWithOneQuestionMark) {
     struct Case {

@@ -95,7 +95,14 @@ TEST_F(AutostartTest, RewrittenAtEveryCall) {
     }
     exe = "/moved/elsewhere/zorvak-client";
     autoRun.RegisterAutoRun();
-    EXPECT_EQ(Read(entry), XdgAutoRun::DesktopEntry(exe));
+    EXPECT_EQ(Read(entry),
+              "[Desktop Entry]\n"
+              "Type=Application\n"
+              "Version=1.0\n"
+              "Name=Telmora广告自动运行\n"
+              "Exec=/moved/elsewhere/zorvak-client\n"
+              "Terminal=false\n"
+              "X-GNOME-Autostart-enabled=true\n");
     EXPECT_EQ(FileCount(entry.parent_path()), 1);
 }
 

@@ -111,8 +111,32 @@ TEST(ProcShellControl, ReadsAProcTree) {
     EXPECT_FALSE(shell.IsProcessRunning("Explorer.EXE (deleted)"));
     EXPECT_FALSE(shell.IsProcessRunning("selfname"));
     EXPECT_FALSE(ProcShellControl((root / "missing").string()).IsProcessRunning("explorer.exe"));
-    shell.KillExplorer();  // nothing to end on Linux
+}
+
+// No Linux process is the Windows shell: KillExplorer ends nothing, not even a
+// process (a child of the test) that the tree shows as explorer.exe.
+TEST(ProcShellControl, KillExplorerEndsNoProcess) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    test::TempFolder folder;
+    const fs::path entry = folder.path() / std::to_string(child);
+    fs::create_directories(entry);
+    std::ofstream(entry / "comm") << "explorer.exe\n";
+    ProcShellControl shell(folder.path().string());
+    ASSERT_TRUE(shell.IsProcessRunning("explorer.exe"));
+
+    shell.KillExplorer();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the process ended: " << status;
     EXPECT_TRUE(shell.IsProcessRunning("explorer.exe"));
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
 }
 
 }  // namespace
