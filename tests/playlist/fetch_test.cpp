@@ -64,7 +64,7 @@ protected:
 TEST_F(FetchTest, ChangedDocumentReplacesTheMemoAndIsImported) {
     const std::string doc = Doc("first " + kChinese);
     Answer(doc);
-    EXPECT_EQ(client_.UserAgent(), HttpClient::kInitialUserAgent);
+    EXPECT_EQ(client_.UserAgent(), "Mozilla/3.0 (compatible; Indy Library)");
     FetchResult r = Fetch();
     EXPECT_EQ(r.outcome, FetchOutcome::kImported) << DescribeFetch(r);
     EXPECT_EQ(r.url, server_.Url("/getplaylist.php?hostname=site1"));

@@ -21,6 +21,9 @@ using test::ScriptedPump;
 using test::Response;
 using test::TestServer;
 
+// The agent a new client names (spelt out here, not taken from the client).
+const std::string kIndyUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+
 std::string ExpectedRequest(const std::string& target, const std::string& host,
                             const std::string& userAgent, const std::string& cookie = "",
                             const std::string& method = "GET", const std::string& extra = "") {
@@ -51,7 +54,7 @@ TEST_F(HttpClientTest, RequestGoesOnTheWireExactlyWithTheClientsHeaders) {
     EXPECT_EQ(r.requests, 1);
     ASSERT_EQ(server.RawRequests().size(), 1u);
     EXPECT_EQ(server.RawRequests()[0],
-              ExpectedRequest(target, server.HostPort(), HttpClient::kInitialUserAgent));
+              ExpectedRequest(target, server.HostPort(), kIndyUserAgent));
 
     // Dot segments stay as written; HEAD carries the same headers.
     server.Route("/a/../b", Response::Text("x"));
@@ -62,9 +65,9 @@ TEST_F(HttpClientTest, RequestGoesOnTheWireExactlyWithTheClientsHeaders) {
     EXPECT_EQ(head.contentLength, 3);
     auto raw = server.RawRequests();
     ASSERT_EQ(raw.size(), 3u);
-    EXPECT_EQ(raw[1], ExpectedRequest("/a/../b", server.HostPort(), HttpClient::kInitialUserAgent));
+    EXPECT_EQ(raw[1], ExpectedRequest("/a/../b", server.HostPort(), kIndyUserAgent));
     EXPECT_EQ(raw[2], ExpectedRequest("/getplaylist.php", server.HostPort(),
-                                      HttpClient::kInitialUserAgent, "", "HEAD"));
+                                      kIndyUserAgent, "", "HEAD"));
 }
 
 TEST(HostHeader, PortOnlyWhenNotTheDefault) {
@@ -106,7 +109,7 @@ TEST_F(HttpClientTest, CookiesAreKeptAndSentBackAsTheLastHeader) {
     ASSERT_TRUE(client.Get(server.Url("/app/page")).ok());
     auto raw = server.RawRequests();
     ASSERT_EQ(raw.size(), 6u);
-    const std::string ua = HttpClient::kInitialUserAgent;
+    const std::string ua = kIndyUserAgent;
     const std::string host = server.HostPort();
     EXPECT_EQ(raw[0], ExpectedRequest("/other", host, ua));
     EXPECT_EQ(raw[1], ExpectedRequest("/login", host, ua));
@@ -216,7 +219,7 @@ TEST_F(HttpClientTest, RedirectChainsFollowedUpToFourteen) {
         // Every hop carries the same headers.
         for (const auto& req : server.Requests())
             EXPECT_EQ(req.raw, ExpectedRequest(req.target, server.HostPort(),
-                                               HttpClient::kInitialUserAgent))
+                                               kIndyUserAgent))
                 << c.name;
     }
 }
@@ -274,7 +277,7 @@ TEST_F(HttpClientTest, CookiesOfARedirectAreSentOnTheFollowedRequest) {
     ASSERT_TRUE(client.Get(server.Url("/start")).ok());
     auto raw = server.RawRequests();
     ASSERT_EQ(raw.size(), 2u);
-    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent, "hop=1"));
+    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), kIndyUserAgent, "hop=1"));
 }
 
 TEST_F(HttpClientTest, HttpGetTextSwitchesTheClientForGoodAndDecodesStrictly) {
@@ -310,7 +313,7 @@ TEST_F(HttpClientTest, HttpGetTextSwitchesTheClientForGoodAndDecodesStrictly) {
     EXPECT_TRUE(client.FollowRedirects());
     EXPECT_EQ(client.UserAgent(), "Mozilla/5.0");
     auto raw = server.RawRequests();
-    EXPECT_EQ(raw.front(), ExpectedRequest("/old", server.HostPort(), HttpClient::kInitialUserAgent));
+    EXPECT_EQ(raw.front(), ExpectedRequest("/old", server.HostPort(), kIndyUserAgent));
     EXPECT_EQ(raw.back(), ExpectedRequest("/text", server.HostPort(), "Mozilla/5.0"));
     // A plain request afterwards keeps the switched settings.
     ASSERT_TRUE(client.Get(server.Url("/old")).ok());
@@ -530,16 +533,16 @@ TEST_F(HttpClientTest, ExtraHeadersGoAfterUserAgentAndBeforeCookieOnEveryHop) {
     const std::string extra = "Range: bytes=4-\r\nX-Empty:\r\n";
     auto raw = server.RawRequests();
     ASSERT_EQ(raw.size(), 2u);
-    EXPECT_EQ(raw[0], ExpectedRequest("/start", server.HostPort(), HttpClient::kInitialUserAgent,
+    EXPECT_EQ(raw[0], ExpectedRequest("/start", server.HostPort(), kIndyUserAgent,
                                       "", "GET", extra));
-    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent,
+    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), kIndyUserAgent,
                                       "sid=1", "GET", extra));
 
     request.method = HttpRequest::Method::kHead;
     request.url = server.Url("/doc");
     ASSERT_TRUE(client.Send(request).ok());
     EXPECT_EQ(server.RawRequests().back(),
-              ExpectedRequest("/doc", server.HostPort(), HttpClient::kInitialUserAgent, "sid=1",
+              ExpectedRequest("/doc", server.HostPort(), kIndyUserAgent, "sid=1",
                               "HEAD", extra));
 }
 
