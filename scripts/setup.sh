@@ -9,7 +9,7 @@ packages=(
   libmpv-dev libcurl4-openssl-dev libsqlite3-dev libxml2-dev
   libgtest-dev libgmock-dev googletest
   libx11-dev libxfixes-dev
-  xvfb xauth x11-utils fonts-wqy-zenhei
+  xvfb xauth x11-utils fonts-wqy-zenhei iproute2
   ffmpeg curl ca-certificates
 )
 

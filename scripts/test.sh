@@ -6,20 +6,43 @@ scripts/setup.sh
 scripts/build.sh
 BUILD_DIR=${BUILD_DIR:-build}
 
-# Window tests need an X display: use a private virtual one unless asked not to.
-xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
-trap cleanup EXIT
-if [ -z "${ZORVAK_TEST_USE_DISPLAY:-}" ]; then
-  for n in $(seq 91 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    break
+# Every window-test process starts an Xvfb of its own (with
+# ZORVAK_TEST_SHARED_DISPLAY=1 they all use $DISPLAY instead). Make sure such a
+# display can be had before anything runs, and make a window test that still
+# gets none fail rather than skip: the run passes only when the window tests
+# ran.
+fail() {
+  echo "scripts/test.sh: $*" >&2
+  exit 1
+}
+answers() { ! command -v xdpyinfo >/dev/null || xdpyinfo -display "$1" >/dev/null 2>&1; }
+
+if [ "${ZORVAK_TEST_SHARED_DISPLAY:-}" = 1 ]; then
+  [ -n "${DISPLAY:-}" ] || fail "ZORVAK_TEST_SHARED_DISPLAY=1 but DISPLAY is not set"
+  answers "$DISPLAY" || fail "the X server $DISPLAY does not answer; the window tests need it"
+else
+  command -v Xvfb >/dev/null ||
+    fail "Xvfb is not on PATH; the window tests start one each (install xvfb: scripts/setup.sh)"
+  probe=$(mktemp -d)
+  xvfb_pid=""
+  trap '[ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$probe"' EXIT
+  Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$probe/number" >"$probe/log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$probe/number" ] || ! kill -0 "$xvfb_pid" 2>/dev/null && break
+    sleep 0.1
   done
+  number=$(head -n 1 "$probe/number")
+  if [ -z "$number" ] || ! answers ":$number"; then
+    tail -n 5 "$probe/log" >&2
+    fail "Xvfb does not start, so the window tests cannot get a display"
+  fi
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
 fi
 WIN_BUILD_DIR="${WIN_BUILD_DIR:-$BUILD_DIR-windows}" scripts/windows-check.sh
+export ZORVAK_REQUIRE_DISPLAY=1
+
 cd "$BUILD_DIR"
 ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 600

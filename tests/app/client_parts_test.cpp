@@ -21,21 +21,21 @@ TEST(RealPresenters, EscClosesThePictureOnScreenAndEndsTheLoop) {
     ClientRig rig;
     rig.realPresenters = true;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=0\n");
-    std::vector<Item> items;
+    std::vector<PlaylistItem> items;
     for (int i = 1; i <= 2; ++i) {
-        Item item;
+        PlaylistItem item;
         item.id = i;
-        item.order = i;
+        item.order_sx = i;
         item.f_filename = "p" + std::to_string(i) + ".png";
-        item.playTime = 30;
+        item.play_time = 30;
         items.push_back(item);
         QImage picture(64, 48, QImage::Format_RGB32);
         picture.fill(i == 1 ? Qt::red : Qt::blue);
         std::filesystem::create_directories(rig.folder.Path() + "data");
         ASSERT_TRUE(picture.save(QString::fromStdString(rig.folder.Path() + "data/" +
-                                                        item.f_filename)));
+                                                        item.f_filename.Text())));
     }
-    rig.ImportPlaylist(PlaylistDocument(items));
+    rig.ImportPlaylist(ClientPlaylist(items));
 
     // Esc once the first picture is on screen.
     int pictures = 0;
@@ -70,11 +70,11 @@ TEST(RealPresenters, EscInsideAWebPageReachesTheHook) {
     ClientRig rig;
     rig.realPresenters = true;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=0\n");
-    Item page;
+    PlaylistItem page;
     page.f_lx = "30";
     page.f_filename = "page.html";
-    page.playTime = 30;
-    rig.ImportPlaylist(PlaylistDocument({page}));
+    page.play_time = 30;
+    rig.ImportPlaylist(ClientPlaylist({page}));
     rig.CacheFile("page.html", "<html><body><input autofocus></body></html>");
 
     // Once the page window is up, the key goes straight to the widget that
@@ -107,9 +107,9 @@ TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=1\n");
-    Item item;
+    PlaylistItem item;
     item.playname = "新品";
-    const std::string document = PlaylistDocument({item});
+    const std::string document = ClientPlaylist({item});
     rig.server.Route("/getplaylist.php", Response::Text(document, "text/xml"));
     Client& c = rig.Start();
     auto* memo = rig.Child<QPlainTextEdit>("mmTmp");
@@ -140,7 +140,7 @@ TEST(Fetch, ADocumentWithCrLfLineEndsIsNotImportedAgainWhileUnchanged) {
     ClientRig rig;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=1\n");
     std::string document;
-    for (char c : PlaylistDocument({Item{}})) {
+    for (char c : ClientPlaylist({PlaylistItem{}})) {
         if (c == '\n') document += '\r';
         document += c;
     }

@@ -17,13 +17,6 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -45,74 +38,13 @@
 #include "playback/presenters/window_presenters.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
+#include "tests/support/display.h"
 #include "tests/support/fakes.h"
+#include "tests/support/playlist_items.h"
 #include "tests/support/temp_folder.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
-
-// Starts an Xvfb of this test process's own (1280 x 720) on the first free
-// display number and points DISPLAY at it, so that tests running in parallel
-// never cover one another's windows or take one another's tray. The server
-// ends with the process. False when it cannot be started.
-inline bool StartPrivateDisplay() {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    pid_t pid = ::fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::close(fds[0]);
-        int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-        }
-        std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x720x24",
-                 "-nolisten", "tcp", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    static pid_t server = 0;
-    server = pid;
-    std::atexit([] {
-        ::kill(server, SIGTERM);
-        ::waitpid(server, nullptr, 0);
-    });
-    std::string number;
-    char c;
-    pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (number.empty()) return false;
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
-}
-
-// The one application object of the test program; null without a display.
-// With $DISPLAY set (an X server is at hand) the tests run on a private Xvfb
-// unless ZORVAK_APP_TESTS_SHARED_DISPLAY=1 keeps them on $DISPLAY.
-inline QApplication* App() {
-    static QApplication* app = [] () -> QApplication* {
-        const char* display = std::getenv("DISPLAY");
-        if (!display || !*display) return nullptr;
-        if (!std::getenv("ZORVAK_APP_TESTS_SHARED_DISPLAY")) StartPrivateDisplay();
-        PrepareWebEngineEnvironment();
-        static int argc = 1;
-        static char name[] = "app_tests";
-        static char* argv[] = {name, nullptr};
-        auto* a = new QApplication(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-        return a;
-    }();
-    return app;
-}
-
-#define ZORVAK_NEEDS_DISPLAY()                                          \
-    do {                                                                \
-        if (::zorvak::test::App() == nullptr) GTEST_SKIP() << "no DISPLAY"; \
-    } while (0)
 
 // Serves the events waiting now, and those that come within ms.
 inline void ServeEvents(int ms = 0) {
@@ -286,48 +218,16 @@ private:
     std::map<int, std::function<void()>> actions_;
 };
 
-// One playlist item of the sample documents.
-struct Item {
-    int id = 1;
-    std::string playname = "item";
-    std::string f_lx = "10";
-    std::string listurl = "http://127.0.0.1:9/a.jpg";
-    std::string f_filename = "a.jpg";
-    int order = 1;
-    int playTime = 10;
-    int online = 0;
-    std::string start = "2020-01-01 00:00:00";
-    std::string end = "2030-12-31 23:59:59";
-};
-
-inline std::string PlaylistDocument(const std::vector<Item>& items) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>";
-    for (const Item& i : items) {
-        auto field = [&](const char* name, const std::string& value) {
-            xml += std::string("<") + name + ">" + value + "</" + name + ">";
-        };
-        xml += "<item>";
-        field("id", std::to_string(i.id));
-        field("f_enable", "1");
-        field("playname", i.playname);
-        field("hostname", "demo.zorvak.cn");
-        field("listurl", i.listurl);
-        field("f_filename", i.f_filename);
-        field("f_date", "2019-05-01 08:30:00");
-        field("remark", "r" + std::to_string(i.id));
-        field("f_flag", "1");
-        field("parid", "0");
-        field("f_lx", i.f_lx);
-        field("order_sx", std::to_string(i.order));
-        field("play_time", std::to_string(i.playTime));
-        field("online_play", std::to_string(i.online));
-        field("file_md5", "d41d8cd98f00b204e9800998ecf8427e");
-        field("f_startdate", i.start);
-        field("f_enddate", i.end);
-        field("update_time", "2019-05-01");
-        xml += "</item>";
+// The client tests' playlist: a UTF-8 document of items whose unset fields
+// take these values, then the document defaults.
+inline std::string ClientPlaylist(const std::vector<PlaylistItem>& items) {
+    std::string children;
+    for (PlaylistItem item : items) {
+        const std::string id = item.id.HasText() ? item.id.Text() : "1";
+        item.Fill({.listurl = "http://127.0.0.1:9/a.jpg", .playname = "item", .remark = "r" + id});
+        children += item.Xml();
     }
-    return xml + "</root>\n";
+    return Document(children, "UTF-8") + "\n";
 }
 
 // The client in a fresh application folder: an empty store, no settings file.

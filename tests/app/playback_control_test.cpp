@@ -8,15 +8,15 @@
 namespace zorvak::test {
 namespace {
 
-std::vector<Item> ThreeImages() {
-    std::vector<Item> items;
+std::vector<PlaylistItem> ThreeImages() {
+    std::vector<PlaylistItem> items;
     for (int i = 1; i <= 3; ++i) {
-        Item item;
+        PlaylistItem item;
         item.id = i;
-        item.order = i;
+        item.order_sx = i;
         item.playname = "img" + std::to_string(i);
         item.f_filename = "img" + std::to_string(i) + ".jpg";
-        item.listurl = "http://127.0.0.1:9/" + item.f_filename;
+        item.listurl = "http://127.0.0.1:9/" + item.f_filename.Text();
         items.push_back(item);
     }
     return items;
@@ -31,7 +31,7 @@ std::vector<std::string> Shown(const ModalRecordingPresenters& p) {
 struct PlayingRig : ClientRig {
     explicit PlayingRig(bool autoPlay) {
         WriteIni(std::string("[PLAYLIST]\nKEYWORD=a\nnoautorun=") + (autoPlay ? "0" : "1") + "\n");
-        ImportPlaylist(PlaylistDocument(ThreeImages()));
+        ImportPlaylist(ClientPlaylist(ThreeImages()));
         for (int i = 1; i <= 3; ++i) CacheFile("img" + std::to_string(i) + ".jpg");
     }
 };

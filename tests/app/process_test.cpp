@@ -31,10 +31,10 @@ TEST(ClientProcess, QuitsCleanlyOnSigtermDuringTheStartUpRun) {
     std::filesystem::copy_file(std::string(ZORVAK_RUNTIME_DIR) + "/zorvak-client",
                                app + "zorvak-client");
     rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=0\n");
-    Item item;
+    PlaylistItem item;
     item.f_filename = "red.png";
-    item.playTime = 60;
-    rig.ImportPlaylist(PlaylistDocument({item}));
+    item.play_time = 60;
+    rig.ImportPlaylist(ClientPlaylist({item}));
     QImage red(320, 240, QImage::Format_RGB32);
     red.fill(Qt::red);
     std::filesystem::create_directories(app + "data");

@@ -28,7 +28,7 @@ TEST(StartUp, FirstStartWithoutSettingsWritesTwoKeysTriesLoopPlayAndShowsTheWind
     EXPECT_FALSE(c.Flags().PlayActive);
     EXPECT_EQ(rig.journal.Count("Chrome hide"), 0);
     EXPECT_TRUE(rig.presenters->calls.empty());
-    // Step 13 minimised the application to the tray.
+    // With auto-play on, start-up minimised the application to the tray.
     EXPECT_FALSE(visibleAfterCreate);
     EXPECT_TRUE(w.MinimizedToTray());
 
@@ -54,7 +54,7 @@ TEST(StartUp, AutoPlayOffLeavesTheWindowAloneAndPlaysNothing) {
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=shop.example\nnoautorun=1\n");
-    rig.ImportPlaylist(PlaylistDocument({Item{}}));
+    rig.ImportPlaylist(ClientPlaylist({PlaylistItem{}}));
     rig.CacheFile("a.jpg");
     Client& c = rig.Start();
     TquenloMain& w = c.Window();
@@ -74,14 +74,15 @@ TEST(StartUp, BadRestartTimeShowsTheErrorAndStopsAtThatStep) {
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;
     rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nFixTime=25:99\nFixTimeRestart=1\nnoautorun=0\n");
-    rig.ImportPlaylist(PlaylistDocument({Item{}}));
+    rig.ImportPlaylist(ClientPlaylist({PlaylistItem{}}));
     rig.CacheFile("a.jpg");
     Client& c = rig.Start();
     TquenloMain& w = c.Window();
 
     ASSERT_EQ(rig.errors.size(), 1u);
     EXPECT_EQ(rig.errors[0], "'25:99' is not a valid time.");
-    // Steps up to 8 stay done; the rest did not run.
+    // What start-up did before loading the restart time stays done (timers,
+    // store); nothing after it ran.
     EXPECT_TRUE(c.timGetPlayList().IsActive());
     EXPECT_TRUE(c.timDogDoor().IsActive());
     EXPECT_TRUE(c.timAutoRestart().IsActive());

@@ -98,20 +98,20 @@ TEST(Window, LayoutCaptionsAndFont) {
 TEST(Window, TheGridShowsTheValidRowsInItsSixteenColumns) {
     ZORVAK_NEEDS_DISPLAY();
     QuietRig rig;
-    std::vector<Item> items;
+    std::vector<PlaylistItem> items;
     for (int i = 1; i <= 3; ++i) {
-        Item item;
+        PlaylistItem item;
         item.id = i;
-        item.order = 4 - i;  // play order is the reverse of the document order
+        item.order_sx = 4 - i;  // play order is the reverse of the document order
         item.playname = "名" + std::to_string(i);
         items.push_back(item);
     }
-    Item later;
+    PlaylistItem later;
     later.id = 4;
     later.playname = "later";
-    later.start = "2025-01-01 00:00:00";  // not valid yet
+    later.f_startdate = "2025-01-01 00:00:00";  // not valid yet
     items.push_back(later);
-    rig.ImportPlaylist(PlaylistDocument(items));
+    rig.ImportPlaylist(ClientPlaylist(items));
     Client& client = rig.Start();
     TquenloMain& w = client.Window();
     auto* grid = rig.Child<QTableView>("DBGrid2");

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 
 #include "platform/platform_linux.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak {
 namespace {
@@ -20,10 +20,6 @@ namespace fs = std::filesystem;
 class AutostartTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("zorvak-autostart-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
         fs::create_directories(root_ / "home");
         Save("HOME", savedHome_);
         Save("XDG_CONFIG_HOME", savedConfig_);
@@ -33,8 +29,6 @@ protected:
     void TearDown() override {
         Restore("HOME", savedHome_);
         Restore("XDG_CONFIG_HOME", savedConfig_);
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(root_);
     }
 
     static void Save(const char* name, std::optional<std::string>& slot) {
@@ -45,10 +39,7 @@ protected:
         if (slot) ::setenv(name, slot->c_str(), 1);
         else ::unsetenv(name);
     }
-    static std::string Read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    static std::string Read(const fs::path& path) { return test::ReadFile(path).value_or(""); }
     static int FileCount(const fs::path& dir) {
         std::error_code ec;
         int n = 0;
@@ -57,7 +48,8 @@ protected:
         return n;
     }
 
-    fs::path root_;
+    test::TempFolder folder_;
+    const fs::path root_ = folder_.path();
     std::optional<std::string> savedHome_, savedConfig_;
 };
 
@@ -103,7 +95,14 @@ TEST_F(AutostartTest, RewrittenAtEveryCall) {
     }
     exe = "/moved/elsewhere/zorvak-client";
     autoRun.RegisterAutoRun();
-    EXPECT_EQ(Read(entry), XdgAutoRun::DesktopEntry(exe));
+    EXPECT_EQ(Read(entry),
+              "[Desktop Entry]\n"
+              "Type=Application\n"
+              "Version=1.0\n"
+              "Name=Telmora广告自动运行\n"
+              "Exec=/moved/elsewhere/zorvak-client\n"
+              "Terminal=false\n"
+              "X-GNOME-Autostart-enabled=true\n");
     EXPECT_EQ(FileCount(entry.parent_path()), 1);
 }
 

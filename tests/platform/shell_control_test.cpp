@@ -11,6 +11,7 @@
 
 #include "platform/platform_linux.h"
 #include "platform/process_name.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak {
 namespace {
@@ -61,10 +62,9 @@ TEST(ProcShellControl, FindsTheOwnProcess) {
 // Starts a copy of sleep under a name of its own, so that nothing else on the
 // machine goes by it, and ends it (and only it) at the end.
 TEST(ProcShellControl, FindsAChildWhileItRuns) {
-    fs::path dir = fs::temp_directory_path() / ("zorvak-proc-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    test::TempFolder dir;
     std::string name = "zvk-sl-" + std::to_string(::getpid() % 10000000);
-    fs::path program = dir / name;
+    fs::path program = dir.path() / name;
     fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
 
     ProcShellControl shell;
@@ -93,12 +93,11 @@ TEST(ProcShellControl, FindsAChildWhileItRuns) {
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_FALSE(shell.IsProcessRunning(name));
-    fs::remove_all(dir);
 }
 
 TEST(ProcShellControl, ReadsAProcTree) {
-    fs::path root = fs::temp_directory_path() / ("zorvak-fakeproc-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+    test::TempFolder folder;
+    const fs::path root = folder.path();
     fs::create_directories(root / "17");
     fs::create_directories(root / "self");  // not a process number: skipped
     fs::create_directories(root / "23");    // gone half-way: nothing readable
@@ -112,9 +111,32 @@ TEST(ProcShellControl, ReadsAProcTree) {
     EXPECT_FALSE(shell.IsProcessRunning("Explorer.EXE (deleted)"));
     EXPECT_FALSE(shell.IsProcessRunning("selfname"));
     EXPECT_FALSE(ProcShellControl((root / "missing").string()).IsProcessRunning("explorer.exe"));
-    shell.KillExplorer();  // nothing to end on Linux
+}
+
+// No Linux process is the Windows shell: KillExplorer ends nothing, not even a
+// process (a child of the test) that the tree shows as explorer.exe.
+TEST(ProcShellControl, KillExplorerEndsNoProcess) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    test::TempFolder folder;
+    const fs::path entry = folder.path() / std::to_string(child);
+    fs::create_directories(entry);
+    std::ofstream(entry / "comm") << "explorer.exe\n";
+    ProcShellControl shell(folder.path().string());
+    ASSERT_TRUE(shell.IsProcessRunning("explorer.exe"));
+
+    shell.KillExplorer();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the process ended: " << status;
     EXPECT_TRUE(shell.IsProcessRunning("explorer.exe"));
-    fs::remove_all(root);
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
 }
 
 }  // namespace

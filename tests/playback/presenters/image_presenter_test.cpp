@@ -1,0 +1,249 @@
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QPainter>
+
+#include <stdexcept>
+
+#include "playback/presenters/full_screen_img.h"
+#include "presenter_test_env.h"
+
+namespace zorvak {
+namespace {
+
+using namespace zorvak::test;
+
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 255, 0);
+const QColor kBlue(0, 0, 255);
+const QColor kYellow(255, 255, 0);
+const QColor kMagenta(255, 0, 255);
+const QColor kBlack(0, 0, 0);
+
+// A 4:3 picture in four coloured quarters: red, green / blue, yellow.
+QImage Quarters(int width = 400, int height = 300) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.fillRect(0, 0, width / 2, height / 2, kRed);
+    p.fillRect(width / 2, 0, width - width / 2, height / 2, kGreen);
+    p.fillRect(0, height / 2, width / 2, height - height / 2, kBlue);
+    p.fillRect(width / 2, height / 2, width - width / 2, height - height / 2, kYellow);
+    return image;
+}
+
+// A 400 × 150 logo, larger than its 320 × 106 box: opaque magenta with a
+// transparent stripe at x 100..199.
+QImage Logo() {
+    QImage image(400, 150, QImage::Format_ARGB32);
+    image.fill(kMagenta);
+    QPainter p(&image);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(100, 0, 100, 150, Qt::transparent);
+    return image;
+}
+
+QByteArray Encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+bool WriteFile(const std::string& path, const QByteArray& bytes) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    const QImage picture = Quarters(64, 48);
+    struct Case {
+        const char* name;
+        const char* format;  // how the file is written
+        bool loads;
+    } cases[] = {
+        {"a.bmp", "bmp", true},   {"b.BMP", "bmp", true},    {"c.jpg", "jpeg", true},
+        {"d.JPEG", "jpeg", true}, {"e.Jpg", "jpeg", true},   {"f.png", "png", true},
+        {"g.PnG", "png", true},   {"h.ico", "ico", true},    {"i.gif", "png", false},
+        {"j.wmf", "bmp", false},  {"k.emf", "bmp", false},   {"l.jpg", "png", false},
+        {"m", "png", false},      {"n.png", nullptr, false},
+    };
+    TfrmFullScreenImg window(QString(), {});
+    for (const Case& c : cases) {
+        const std::string path = folder.File(c.name);
+        ASSERT_TRUE(WriteFile(path, c.format ? Encoded(picture, c.format) : QByteArray("not a picture")));
+        window.ClearPictures();
+        if (c.loads) {
+            EXPECT_NO_THROW(window.LoadPicture(QString::fromStdString(path))) << c.name;
+            EXPECT_TRUE(window.HasPicture()) << c.name;
+        } else {
+            EXPECT_THROW(window.LoadPicture(QString::fromStdString(path)), std::runtime_error)
+                << c.name;
+            EXPECT_FALSE(window.HasPicture()) << c.name;
+        }
+    }
+}
+
+TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), Encoded(Logo(), "png")));
+    ASSERT_TRUE(WriteFile(folder.File("quarters.png"), Encoded(Quarters(), "png")));
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    // The screen is 1280 × 720 (16:9); the picture is 4:3. The logo box spans
+    // x 952..1271 and y 602..707.
+    struct Probe {
+        int x, y;
+        QColor colour;
+        const char* what;
+    } probes[] = {
+        {4, 4, kRed, "top-left corner: no bars at the sides"},
+        {1275, 4, kGreen, "top-right corner"},
+        {4, 715, kBlue, "bottom-left corner"},
+        {630, 350, kRed, "just above-left of the centre"},
+        {650, 370, kYellow, "just below-right of the centre"},
+        {952 + 50, 650, kMagenta, "logo, opaque part"},
+        {952 + 150, 650, kYellow, "logo, transparent stripe shows the picture"},
+        {952 + 250, 650, kMagenta, "logo, opaque part right of the stripe"},
+        {1275, 650, kYellow, "logo clipped at the box's right side"},
+        {952 + 50, 711, kYellow, "logo clipped at the box's bottom"},
+        {948, 650, kYellow, "left of the box"},
+        {952 + 50, 598, kYellow, "above the box"},
+    };
+
+    bool painted = false;
+    QImage screen;
+    After(0, [&] {
+        painted = WaitForPixel(4, 4, kRed, 5000);
+        Spin(100);
+        screen = GrabScreen();
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
+
+    ASSERT_TRUE(painted);
+    ASSERT_EQ(screen.size(), QSize(1280, 720));
+    for (const Probe& p : probes) {
+        EXPECT_TRUE(Near(screen.pixelColor(p.x, p.y), p.colour))
+            << p.what << " at " << p.x << "," << p.y << ": " << Describe(screen.pixelColor(p.x, p.y));
+    }
+    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
+    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
+}
+
+TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("p.jpg"), Encoded(Quarters(), "jpeg")));
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    bool shown_with_caption = false;
+    int interval = -1;
+    After(200, [&] {
+        auto* window = presenters.frmFullScreenImg();
+        shown_with_caption = window != nullptr && window->isVisible() &&
+                             window->windowTitle() == QStringLiteral("全屏图片") &&
+                             window->isModal() &&
+                             (window->windowFlags() & Qt::WindowStaysOnTopHint) &&
+                             (window->windowFlags() & Qt::FramelessWindowHint) &&
+                             window->geometry() == QRect(0, 0, 1280, 720);
+        interval = window != nullptr ? window->DisplayTimerInterval() : -1;
+    });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    presenters.ShowImage(folder.File("p.jpg"), 1, MediaSource::kLocalFile);
+    const qint64 took = elapsed.elapsed();
+
+    EXPECT_TRUE(shown_with_caption);
+    EXPECT_EQ(interval, 1000);
+    EXPECT_GE(took, 950);
+    EXPECT_LT(took, 10000);
+    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
+    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
+}
+
+TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), Encoded(Logo(), "png")));
+    ASSERT_TRUE(WriteFile(folder.File("bad.gif"), Encoded(Quarters(), "png")));
+    ASSERT_TRUE(WriteFile(folder.File("good.png"), Encoded(Quarters(), "png")));
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    EXPECT_THROW(presenters.ShowImage(folder.File("bad.gif"), 0, MediaSource::kLocalFile), std::runtime_error);
+    TfrmFullScreenImg* kept = presenters.frmFullScreenImg();
+    ASSERT_NE(kept, nullptr);
+    EXPECT_FALSE(kept->isVisible());
+    EXPECT_TRUE(kept->HasLogo());
+
+    TfrmFullScreenImg* reused = nullptr;
+    bool logo_gone = false;
+    After(0, [&] {
+        reused = presenters.frmFullScreenImg();
+        logo_gone = WaitForPixel(952 + 50, 650, kYellow, 5000) && !reused->HasLogo();
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("good.png"), 0, MediaSource::kLocalFile);
+    EXPECT_EQ(reused, kept);
+    EXPECT_TRUE(logo_gone);
+    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
+}
+
+// Online pictures come through the fetch function and are always decoded as
+// JPEG; anything else shows nothing and the call returns at once (0 seconds
+// would otherwise keep it on screen until the guard timer closes it).
+TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    struct Case {
+        const char* what;
+        std::optional<std::string> body;
+        bool shown;
+    };
+    const QByteArray jpeg = Encoded(Quarters(), "jpeg");
+    const QByteArray png = Encoded(Quarters(), "png");
+    Case cases[] = {
+        {"a JPEG body", std::string(jpeg.constData(), size_t(jpeg.size())), true},
+        {"a PNG body", std::string(png.constData(), size_t(png.size())), false},
+        {"an empty body", std::string(), false},
+        {"a failed or busy request", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SwitchConnectivity online;
+        std::vector<std::string> asked;
+        WindowPresenters presenters(
+            online, appDir,
+            [&](const std::string& url) {
+                asked.push_back(url);
+                return c.body;
+            },
+            TestSettings());
+        bool guard_fired = false;
+        bool painted = false;
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            guard_fired = true;
+            painted = WaitForPixel(4, 4, kRed, 5000);
+            presenters.CloseAllPresenters();
+        });
+        guard.start(1500);
+        presenters.ShowImage("http://127.0.0.1:9/picture.png", 0, MediaSource::kOnline);
+        EXPECT_EQ(asked, std::vector<std::string>{"http://127.0.0.1:9/picture.png"}) << c.what;
+        EXPECT_EQ(guard_fired, c.shown) << c.what;
+        EXPECT_EQ(painted, c.shown) << c.what;
+        EXPECT_EQ(presenters.frmFullScreenImg(), nullptr) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace zorvak

@@ -1,0 +1,290 @@
+#include <QElapsedTimer>
+#include <QPainter>
+
+#include "playback/presenters/backdrop.h"
+#include "playback/presenters/full_screen_html.h"
+#include "playback/presenters/full_screen_img.h"
+#include "playback/presenters/full_screen_mp4.h"
+#include "presenter_test_env.h"
+
+namespace zorvak {
+namespace {
+
+using namespace zorvak::test;
+
+enum class Kind { Image, Video, Web };
+
+const char* ClassOf(Kind kind) {
+    switch (kind) {
+    case Kind::Image: return "TfrmFullScreenImg";
+    case Kind::Video: return "TfrmFullScreenMp4";
+    case Kind::Web: return "TfrmFullScreenHtml";
+    }
+    return "";
+}
+
+// One item of each kind in a test folder.
+class Items {
+public:
+    bool Make() {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        if (!picture.save(QString::fromStdString(folder.File("p.png")))) return false;
+        QFile page(QString::fromStdString(folder.File("page.html")));
+        if (!page.open(QIODevice::WriteOnly)) return false;
+        page.write("<html><body style='background:red'>page</body></html>");
+        page.close();
+        return MakeClip(folder.File("clip.mp4"), "red", 1.0);
+    }
+    std::string Location(Kind kind) const {
+        switch (kind) {
+        case Kind::Image: return folder.File("p.png");
+        case Kind::Video: return folder.File("clip.mp4");
+        case Kind::Web: return folder.File("page.html");
+        }
+        return {};
+    }
+    TempFolder folder;
+    FixedAppDirectory appDir{folder.Path()};
+};
+
+void Present(WindowPresenters& presenters, Kind kind, const std::string& location, int seconds,
+             MediaSource source) {
+    switch (kind) {
+    case Kind::Image: presenters.ShowImage(location, seconds, source); break;
+    case Kind::Video: presenters.PlayVideo(location, seconds, source); break;
+    case Kind::Web: presenters.ShowWebPage(location, seconds, source); break;
+    }
+}
+
+PresenterWindow* WindowOf(WindowPresenters& presenters, Kind kind) {
+    switch (kind) {
+    case Kind::Image: return presenters.frmFullScreenImg();
+    case Kind::Video: return presenters.frmFullScreenMp4();
+    case Kind::Web: return presenters.frmFullScreenHtml();
+    }
+    return nullptr;
+}
+
+// The widget a key typed now would reach: the page's focus proxy for a web
+// page, the player surface for a video, else the focused widget.
+QWidget* KeyReceiver(PresenterWindow* window, Kind kind) {
+    if (kind == Kind::Web) {
+        // The page's focus proxy exists once the page has its renderer.
+        QWebEngineView* view = static_cast<TfrmFullScreenHtml*>(window)->Browser();
+        WaitFor([&] { return view->focusProxy() != nullptr; }, 10000);
+        return view->focusProxy() != nullptr ? view->focusProxy() : view;
+    }
+    if (kind == Kind::Video) return static_cast<TfrmFullScreenMp4*>(window)->Player();
+    return KeyTarget(window);
+}
+
+class PresenterShutdown : public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        ZORVAK_NEEDS_DISPLAY();
+        if (!items_.Make()) GTEST_SKIP() << "cannot make the test items";
+    }
+    Items items_;
+    SwitchConnectivity online_;
+};
+
+// With 0 seconds the window stays: keys without text leave it; a character,
+// Esc or Enter close it. Each key goes to the widget that holds the keyboard
+// inside the window (the page, the player surface).
+TEST_P(PresenterShutdown, CharacterKeysCloseTheWindowOtherKeysDoNot) {
+    const Kind kind = GetParam();
+    struct Key {
+        int key;
+        const char* text;
+        bool closes;
+    } keys[] = {
+        {Qt::Key_A, "a", true},           {Qt::Key_Escape, "\x1b", true},
+        {Qt::Key_Return, "\r", true},     {Qt::Key_5, "5", true},
+    };
+    const Key quiet[] = {{Qt::Key_Left, "", false}, {Qt::Key_F5, "", false},
+                         {Qt::Key_Shift, "", false}, {Qt::Key_Down, "", false}};
+    WindowPresenters presenters(online_, items_.appDir, {}, TestSettings());
+    for (const Key& key : keys) {
+        bool open_after_quiet_keys = false;
+        bool guard_fired = false;
+        After(0, [&] {
+            PresenterWindow* window = WindowOf(presenters, kind);
+            WaitFor([&] { return window->isVisible(); }, 5000);
+            Spin(kind == Kind::Web ? 300 : 100);
+            for (const Key& k : quiet) {
+                SendKey(KeyReceiver(window, kind), k.key, QString::fromLatin1(k.text));
+            }
+            Spin(200);
+            open_after_quiet_keys = window->isVisible() && window->IsShownModally();
+            SendKey(KeyReceiver(window, kind), key.key, QString::fromLatin1(key.text));
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            guard_fired = true;
+            presenters.CloseAllPresenters();
+        });
+        guard.start(8000);
+        Present(presenters, kind, items_.Location(kind), 0, MediaSource::kLocalFile);
+        EXPECT_TRUE(open_after_quiet_keys) << ClassOf(kind) << " key " << key.key;
+        EXPECT_FALSE(guard_fired) << ClassOf(kind) << " key " << key.key;
+        EXPECT_EQ(WindowOf(presenters, kind), nullptr);
+        EXPECT_EQ(PresenterWindowsAlive(ClassOf(kind)), 0);
+    }
+}
+
+// A display time of 0 (or less) never ticks: the window is still up after
+// more than a second, and CloseAllPresenters from a timer ends the call.
+TEST_P(PresenterShutdown, ZeroSecondsNeverTicksAndCloseAllPresentersEndsTheItem) {
+    const Kind kind = GetParam();
+    WindowPresenters presenters(online_, items_.appDir, {}, TestSettings());
+    for (int seconds : {0, -5}) {
+        bool still_open = false;
+        int timer_interval = -1;
+        After(1300, [&] {
+            PresenterWindow* window = WindowOf(presenters, kind);
+            still_open = window != nullptr && window->isVisible() && window->IsShownModally();
+            timer_interval = window != nullptr ? window->DisplayTimerInterval() : -1;
+            presenters.CloseAllPresenters();
+        });
+        Present(presenters, kind, items_.Location(kind), seconds, MediaSource::kLocalFile);
+        EXPECT_TRUE(still_open) << ClassOf(kind) << " " << seconds;
+        EXPECT_EQ(timer_interval, 0) << ClassOf(kind) << " " << seconds;
+        EXPECT_EQ(WindowOf(presenters, kind), nullptr);
+    }
+}
+
+// A call nested in an earlier call of the same kind returns at once and
+// leaves the window on screen alone.
+TEST_P(PresenterShutdown, ANestedCallReturnsAtOnceAndLeavesTheWindowAlone) {
+    const Kind kind = GetParam();
+    WindowPresenters presenters(online_, items_.appDir, {}, TestSettings());
+    PresenterWindow* outer = nullptr;
+    PresenterWindow* after_nested = nullptr;
+    bool still_shown = false;
+    bool nested_returned = false;
+    After(0, [&] {
+        outer = WindowOf(presenters, kind);
+        WaitFor([&] { return outer->isVisible(); }, 5000);
+        Present(presenters, kind, items_.Location(kind), 0, MediaSource::kLocalFile);
+        nested_returned = true;
+        after_nested = WindowOf(presenters, kind);
+        still_shown = outer->isVisible() && outer->IsShownModally();
+        presenters.CloseAllPresenters();
+    });
+    Present(presenters, kind, items_.Location(kind), 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(nested_returned);
+    EXPECT_EQ(after_nested, outer);
+    EXPECT_TRUE(still_shown);
+    EXPECT_EQ(WindowOf(presenters, kind), nullptr);
+}
+
+// A missing local file and an online item while offline return at once,
+// creating no window (with 0 seconds, a window would stay until the guard).
+TEST_P(PresenterShutdown, AMissingFileOrNoConnectionReturnsAtOnce) {
+    const Kind kind = GetParam();
+    int fetches = 0;
+    WindowPresenters presenters(
+        online_, items_.appDir,
+        [&](const std::string&) {
+            ++fetches;
+            return std::optional<std::string>();
+        },
+        TestSettings());
+    bool guard_fired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        guard_fired = true;
+        presenters.CloseAllPresenters();
+    });
+    guard.start(5000);
+
+    Present(presenters, kind, items_.folder.File("missing"), 0, MediaSource::kLocalFile);
+    online_.online = false;
+    Present(presenters, kind, "http://127.0.0.1:9/item", 0, MediaSource::kOnline);
+
+    EXPECT_FALSE(guard_fired);
+    EXPECT_EQ(fetches, 0);
+    EXPECT_EQ(online_.calls, 1);
+    EXPECT_EQ(PresenterWindowsAlive(ClassOf(kind)), 0);
+    EXPECT_EQ(presenters.Player(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachPresenter, PresenterShutdown,
+                         ::testing::Values(Kind::Image, Kind::Video, Kind::Web),
+                         [](const ::testing::TestParamInfo<Kind>& param) {
+                             return std::string(ClassOf(param.param));
+                         });
+
+TEST(CloseAllPresenters, WithNothingOnScreenTouchesNothing) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("全屏图片"));  // the caption alone is not enough
+    other.show();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    presenters.CloseAllPresenters();
+    EXPECT_GE(elapsed.elapsed(), 10);
+    EXPECT_TRUE(other.isVisible());
+    EXPECT_EQ(presenters.Player(), nullptr);
+}
+
+// The backdrop covers the desktop from the start of a run on: between two
+// pictures the screen is black, not the desktop; a run nested in it leaves it
+// up; after the outermost run the desktop shows again.
+TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("a.png"))));
+    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("b.png"))));
+
+    QWidget desktop;  // stands for the desktop and the windows on it
+    desktop.setPalette(QPalette(Qt::green));
+    desktop.setAutoFillBackground(true);
+    desktop.setGeometry(0, 0, 1280, 720);
+    desktop.show();
+    ASSERT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
+
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    presenters.BeginRun();
+    bool first_shown = false;
+    After(0, [&] {
+        first_shown = WaitForPixel(640, 360, Qt::red, 5000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("a.png"), 0, MediaSource::kLocalFile);
+    const bool black_between = WaitForPixel(640, 360, Qt::black, 5000);
+    const bool backdrop_up = presenters.BackdropUp();
+    presenters.BeginRun();  // a run inside the run
+    presenters.EndRun();
+    const bool up_after_nested_run = presenters.BackdropUp();
+    bool second_shown = false;
+    After(0, [&] {
+        second_shown = WaitForPixel(640, 360, Qt::red, 5000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("b.png"), 0, MediaSource::kLocalFile);
+    presenters.EndRun();
+
+    EXPECT_TRUE(first_shown);
+    EXPECT_TRUE(black_between);
+    EXPECT_TRUE(backdrop_up);
+    EXPECT_TRUE(up_after_nested_run);
+    EXPECT_TRUE(second_shown);
+    EXPECT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
+    EXPECT_FALSE(presenters.BackdropUp());
+}
+
+}  // namespace
+}  // namespace zorvak

@@ -1,0 +1,149 @@
+#include <QElapsedTimer>
+#include <QLabel>
+
+#include "playback/presenters/full_screen_mp4.h"
+#include "presenter_test_env.h"
+
+namespace zorvak {
+namespace {
+
+using namespace zorvak::test;
+
+const QColor kRed(255, 0, 0);
+const QColor kBlack(0, 0, 0);
+
+class VideoPresenter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ZORVAK_NEEDS_DISPLAY();
+        if (!MakeClip(folder_.File("red.mp4"), "red", 1.0)) GTEST_SKIP() << "ffmpeg cannot make a clip";
+    }
+    TempFolder folder_;
+    FixedAppDirectory appDir_{folder_.Path()};
+    SwitchConnectivity online_;
+};
+
+// A 1-second red clip with a play time of 4 seconds: the frame is on screen
+// (the player keeps the 4:3 picture's aspect ratio, so the sides stay black),
+// the stopped clip stays on screen after its end, and the window is gone when
+// the time is over.
+TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
+    bool frame_shown = false;
+    bool side_black = false;
+    bool playing = false;
+    bool fullScreen = false;
+    bool still_there_after_end = false;
+    QRect label1, label2, player;
+    QString label1_text;
+    QElapsedTimer elapsed;
+    After(0, [&] {
+        frame_shown = WaitForPixel(640, 360, kRed, 3000);
+        side_black = Near(GrabScreen().pixelColor(20, 360), kBlack);
+        auto* window = presenters.frmFullScreenMp4();
+        playing = window->playState() == TfrmFullScreenMp4::kPlaying;
+        fullScreen = window->FullScreen();
+        label1 = window->Label1()->geometry();
+        label2 = window->Label2()->geometry();
+        label1_text = window->Label1()->text();
+        player = window->Player()->geometry();
+        // The clip ends by itself well before the play time is over.
+        const bool ended = WaitFor([&] {
+            return window->playState() != TfrmFullScreenMp4::kPlaying;
+        }, int(3700 - elapsed.elapsed()));
+        still_there_after_end = ended && window->isVisible() &&
+                                Near(GrabScreen().pixelColor(640, 360), kRed);
+    });
+    elapsed.start();
+    presenters.PlayVideo(folder_.File("red.mp4"), 4, MediaSource::kLocalFile);
+    const qint64 took = elapsed.elapsed();
+
+    EXPECT_TRUE(frame_shown);
+    EXPECT_TRUE(side_black);
+    EXPECT_TRUE(playing);
+    EXPECT_TRUE(fullScreen);
+    EXPECT_TRUE(still_there_after_end);
+    EXPECT_EQ(label1, QRect(1280 - 24 - 288, 720 - 51 - 62, 288, 62));
+    EXPECT_EQ(label2, QRect(1280 - 44 - 252, 720 - 9 - 48, 252, 48));
+    EXPECT_EQ(label1_text, QStringLiteral("Zorvak智能广告"));
+    EXPECT_EQ(player, QRect(0, 0, 1280, 720));
+    EXPECT_GE(took, 3950);
+    EXPECT_LT(took, 10000);
+    EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
+    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenMp4"), 0);
+    // The window is gone from the screen as well.
+    EXPECT_TRUE(WaitForPixel(640, 360, kBlack, 2000) ||
+                !Near(GrabScreen().pixelColor(640, 360), kRed));
+}
+
+// Media the player cannot open closes the window at once; with 0 seconds it
+// would otherwise stay until the guard timer closed it.
+TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
+    QFile bad(QString::fromStdString(folder_.File("bad.mp4")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(4096, 'x'));
+    bad.close();
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
+    bool guard_fired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        guard_fired = true;
+        presenters.CloseAllPresenters();
+    });
+    guard.start(8000);
+    presenters.PlayVideo(folder_.File("bad.mp4"), 0, MediaSource::kLocalFile);
+    EXPECT_FALSE(guard_fired);
+    EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
+
+    // The player goes on with the next item.
+    bool frame_shown = false;
+    After(0, [&] {
+        frame_shown = WaitForPixel(640, 360, kRed, 8000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.PlayVideo(folder_.File("red.mp4"), 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(frame_shown);
+}
+
+// CloseAllPresenters stops a playing video, then closes its window.
+TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
+    ASSERT_TRUE(MakeClip(folder_.File("long.mp4"), "red", 6.0));
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
+    bool was_playing = false;
+    bool stopped = false;
+    After(0, [&] {
+        was_playing = WaitFor([&] {
+            return presenters.frmFullScreenMp4()->playState() == TfrmFullScreenMp4::kPlaying;
+        }, 8000);
+        presenters.CloseAllPresenters();
+        stopped = presenters.frmFullScreenMp4()->playState() != TfrmFullScreenMp4::kPlaying;
+    });
+    presenters.PlayVideo(folder_.File("long.mp4"), 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(was_playing);
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
+}
+
+// Items back to back share the one player; each shows its own picture.
+TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClip) {
+    ASSERT_TRUE(MakeClip(folder_.File("blue.mp4"), "blue", 1.0));
+    WindowPresenters presenters(online_, appDir_, {}, TestSettings());
+    const struct {
+        const char* file;
+        QColor colour;
+    } items[] = {{"red.mp4", kRed}, {"blue.mp4", QColor(0, 0, 255)}, {"red.mp4", kRed}};
+    for (const auto& item : items) {
+        bool shown = false;
+        After(0, [&] {
+            shown = WaitForPixel(640, 360, item.colour, 8000);
+            presenters.CloseAllPresenters();
+        });
+        presenters.PlayVideo(folder_.File(item.file), 0, MediaSource::kLocalFile);
+        EXPECT_TRUE(shown) << item.file;
+    }
+    ASSERT_NE(presenters.Player(), nullptr);
+}
+
+}  // namespace
+}  // namespace zorvak

@@ -1,0 +1,299 @@
+// The playlist fetch and the refresh tick against a loopback server, a real
+// store in a temporary folder and the real settings file.
+
+#include "playlist/fetch.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "store_fixture.h"
+#include "tests/support/fakes.h"
+#include "tools/testserver/test_server.h"
+
+namespace zorvak::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kChinese = "\xE5\xB9\xBF\xE5\x91\x8A";  // 广告; GBK B9 E3 B8 E6
+
+std::string Doc(const std::string& name, const std::string& encoding = "gb2312") {
+    return Document(ItemXml({{"playname", name}}), encoding);
+}
+
+class FetchTest : public StoreTest {
+protected:
+    FetchTest() {
+        store_.ConnectDatabase();
+        server_.Route("/getplaylist.php", [this](const Request& r) {
+            lastHostname_ = r.QueryValue("hostname").value_or("<none>");
+            return answer_;
+        });
+    }
+
+    FetchResult Fetch() { return fetch_.Fetch(); }
+    std::string SettingsBytes() const { return ReadFile(folder_.File(Settings::kFileName)).value_or(""); }
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (const auto& row : Query(StorePath(), "SELECT playname FROM t_b_data ORDER BY ID"))
+            names.push_back(row[0]);
+        return names;
+    }
+    void Answer(const std::string& body) { answer_ = Response::Text(body); }
+
+    TestServer server_;
+    ScriptedPump pump_;
+    HttpClient client_{pump_};
+    Settings settings_{dir_};
+    SwitchConnectivity net_;
+    std::string keyword_ = "site1";
+    std::string memo_;
+    std::string lastHostname_;
+    Response answer_ = Response::Text("");
+    PlaylistFetch::Window window_{
+        [this] { return keyword_; },
+        [this] { return memo_; },
+        [this](const std::string& t) { memo_ = t; },
+    };
+    PlaylistFetch fetch_{net_, settings_, store_, client_, window_, server_.HostPort()};
+};
+
+TEST_F(FetchTest, ChangedDocumentReplacesTheMemoAndIsImported) {
+    const std::string doc = Doc("first " + kChinese);
+    Answer(doc);
+    EXPECT_EQ(client_.UserAgent(), "Mozilla/3.0 (compatible; Indy Library)");
+    FetchResult r = Fetch();
+    EXPECT_EQ(r.outcome, FetchOutcome::kImported) << DescribeFetch(r);
+    EXPECT_EQ(r.url, server_.Url("/getplaylist.php?hostname=site1"));
+    EXPECT_EQ(memo_, doc + "\n");  // the GBK text shown as Unicode
+    EXPECT_EQ(Names(), std::vector<std::string>{"first " + kChinese});
+    EXPECT_EQ(net_.calls, 2);
+    ASSERT_EQ(server_.RawRequests().size(), 1u);
+    EXPECT_EQ(server_.RawRequests()[0],
+              "GET /getplaylist.php?hostname=site1 HTTP/1.1\r\n"
+              "Content-Type: text/html\r\n"
+              "Host: " + server_.HostPort() + "\r\n"
+              "Accept: text/html, */*\r\n"
+              "User-Agent: Mozilla/5.0\r\n\r\n");
+    EXPECT_EQ(settings_.ReadSetting("PLAYLIST", "KEYWORD"), "site1");
+    // The client keeps the fetch's settings.
+    EXPECT_EQ(client_.UserAgent(), "Mozilla/5.0");
+    EXPECT_TRUE(client_.FollowRedirects());
+}
+
+TEST_F(FetchTest, UnchangedTextIsNotImportedAgainUntilItChanges) {
+    Answer(Doc("one"));
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    // Rows removed behind the fetch's back show whether it imports again.
+    Execute(StorePath(), "DELETE FROM t_b_data");
+
+    struct {
+        const char* what;
+        std::string body;
+        FetchOutcome outcome;
+    } cases[] = {
+        {"same text", Doc("one"), FetchOutcome::kUnchanged},
+        {"blanks and line breaks around", "\r\n\t " + Doc("one") + " \r\n\r\n", FetchOutcome::kUnchanged},
+        // DEL is above the trimmed range, and not well-formed after the root.
+        {"control characters around", std::string("\x01\x1f") + Doc("one") + "\x7f",
+         FetchOutcome::kImportFailed},
+        {"blank answer", " \r\n\t ", FetchOutcome::kBlankAnswer},
+        {"empty answer", "", FetchOutcome::kBlankAnswer},
+        {"not UTF-8", Doc("one\xFF"), FetchOutcome::kNotUtf8},
+        {"case differs inside", Doc("ONE"), FetchOutcome::kImported},
+        {"back to the first", Doc("one"), FetchOutcome::kImported},
+    };
+    std::string memoBefore;
+    for (const auto& c : cases) {
+        memoBefore = memo_;
+        Execute(StorePath(), "DELETE FROM t_b_data");
+        Answer(c.body);
+        FetchResult r = Fetch();
+        EXPECT_EQ(r.outcome, c.outcome) << c.what << ": " << DescribeFetch(r);
+        if (c.outcome == FetchOutcome::kImported || c.outcome == FetchOutcome::kImportFailed) {
+            EXPECT_EQ(memo_, c.body + "\n") << c.what;
+        } else {
+            EXPECT_EQ(memo_, memoBefore) << c.what;
+            EXPECT_TRUE(Names().empty()) << c.what;
+        }
+    }
+}
+
+TEST_F(FetchTest, TheFirstFetchAfterARestartImportsTheSameDocumentAgain) {
+    Answer(Doc("same"));
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    auto idsBefore = Query(StorePath(), "SELECT ID FROM t_b_data");
+    memo_.clear();  // a new run of the client starts with an empty memo
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    auto idsAfter = Query(StorePath(), "SELECT ID FROM t_b_data");
+    EXPECT_EQ(Names(), std::vector<std::string>{"same"});
+    EXPECT_NE(idsBefore, idsAfter);  // rows deleted and inserted anew
+}
+
+TEST_F(FetchTest, FailureTable) {
+    struct {
+        const char* what;
+        std::vector<bool> online;
+        bool storeOpen;
+        Response answer;
+        FetchOutcome outcome;
+        bool keywordSaved;
+        int requests;
+    } cases[] = {
+        {"offline", {false}, true, Response::Text(Doc("x")), FetchOutcome::kOffline, false, 0},
+        {"store closed", {true}, false, Response::Text(Doc("x")), FetchOutcome::kStoreClosed, true, 0},
+        {"offline after saving", {true, false}, true, Response::Text(Doc("x")),
+         FetchOutcome::kOfflineAfterSave, true, 0},
+        {"404", {true}, true, Response::Status(404, Doc("x")), FetchOutcome::kNoAnswer, true, 1},
+        {"500", {true}, true, Response::Status(500, Doc("x")), FetchOutcome::kNoAnswer, true, 1},
+        {"304", {true}, true, Response::Status(304), FetchOutcome::kNoAnswer, true, 1},
+        {"redirect loop", {true}, true, Response::Redirect(302, "/getplaylist.php?again"),
+         FetchOutcome::kNoAnswer, true, 15},
+        {"four-byte character", {true}, true, Response::Text(Doc("a\xF0\x9F\x98\x80")),
+         FetchOutcome::kImported, true, 1},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(folder_.File(Settings::kFileName));
+        Execute(StorePath(), "DELETE FROM t_b_data");
+        if (c.storeOpen) store_.ConnectDatabase(); else store_.CloseConnection();
+        memo_ = "previous";
+        server_.ClearRecords();
+        net_.answers = c.online;
+        net_.calls = 0;
+        answer_ = c.answer;
+        FetchResult r = Fetch();
+        EXPECT_EQ(r.outcome, c.outcome) << c.what << ": " << DescribeFetch(r);
+        EXPECT_EQ(settings_.ReadSetting("PLAYLIST", "KEYWORD"), c.keywordSaved ? "site1" : "0")
+            << c.what;
+        EXPECT_EQ(server_.TotalRequests(), c.requests) << c.what;
+        if (c.outcome == FetchOutcome::kImported) {
+            // The character above U+FFFF becomes one "?" in the ANSI text.
+            EXPECT_EQ(memo_, Doc("a?") + "\n") << c.what;
+            EXPECT_EQ(Names(), std::vector<std::string>{"a?"}) << c.what;
+        } else {
+            EXPECT_EQ(memo_, "previous") << c.what;
+            EXPECT_TRUE(Names().empty()) << c.what;
+        }
+    }
+}
+
+TEST_F(FetchTest, ARedirectToAnotherPathIsFollowed) {
+    server_.Route("/elsewhere/list.xml", Response::Text(Doc("moved")));
+    answer_ = Response::Redirect(302, "/elsewhere/list.xml");
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    EXPECT_EQ(Names(), std::vector<std::string>{"moved"});
+}
+
+TEST_F(FetchTest, AFailedImportStillReplacesTheMemo) {
+    Answer(Doc("good"));
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    const std::string broken = "<?xml version=\"1.0\" encoding=\"gb2312\"?><root><item><id>1</id>";
+    Answer(broken);
+    EXPECT_EQ(Fetch().outcome, FetchOutcome::kImportFailed);
+    EXPECT_EQ(memo_, broken + "\n");
+    EXPECT_EQ(Names(), std::vector<std::string>{"good"});  // the table as it was
+    EXPECT_EQ(Fetch().outcome, FetchOutcome::kUnchanged);
+}
+
+TEST_F(FetchTest, KeywordIsSavedAsTypedAndSentAsItsGbkBytes) {
+    Answer(Doc("x"));
+    struct {
+        const char* what;
+        std::string keyword;
+        std::string target;      // after "hostname="
+        std::string decoded;     // what the server decodes
+        std::string savedLine;   // the KEYWORD line of the settings file ("" = none)
+    } cases[] = {
+        {"plain", "site1", "site1", "site1", "KEYWORD=site1"},
+        {"trailing blank", "site1 ", "site1%20", "site1 ", "KEYWORD=site1 "},
+        {"leading blank", " site1", "%20site1", " site1", "KEYWORD= site1"},
+        {"empty", "", "", "", ""},
+        {"blank", "  ", "%20%20", "  ", ""},
+        {"tab", "a\tb", "a%09b", "a\tb", "KEYWORD=a\tb"},
+        {"chinese", kChinese, "\xB9\xE3\xB8\xE6", "\xB9\xE3\xB8\xE6", "KEYWORD=\xB9\xE3\xB8\xE6"},
+        {"hash", "a#b", "a%23b", "a#b", "KEYWORD=a#b"},
+        {"percent and plus as typed", "a%41+b", "a%41+b", "aA+b", "KEYWORD=a%41+b"},
+        {"ampersand as typed", "a&x=1", "a&x=1", "a", "KEYWORD=a&x=1"},
+        {"other printable characters", "<a|b>\"{}^`\\?/", "<a|b>\"{}^`\\?/", "<a|b>\"{}^`\\?/",
+         "KEYWORD=<a|b>\"{}^`\\?/"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(folder_.File(Settings::kFileName));
+        memo_.clear();
+        server_.ClearRecords();
+        keyword_ = c.keyword;
+        FetchResult r = Fetch();
+        EXPECT_EQ(r.outcome, FetchOutcome::kImported) << c.what << ": " << DescribeFetch(r);
+        auto reqs = server_.Requests();
+        ASSERT_EQ(reqs.size(), 1u) << c.what;
+        EXPECT_EQ(reqs[0].target, "/getplaylist.php?hostname=" + c.target) << c.what;
+        EXPECT_EQ(lastHostname_, c.decoded) << c.what;
+        std::string bytes = std::filesystem::exists(folder_.File(Settings::kFileName))
+                                ? SettingsBytes() : "";
+        if (c.savedLine.empty()) {
+            EXPECT_EQ(bytes.find("KEYWORD"), std::string::npos) << c.what;
+        } else {
+            EXPECT_NE(bytes.find(c.savedLine + "\r\n"), std::string::npos) << c.what << ": " << bytes;
+        }
+    }
+}
+
+TEST_F(FetchTest, TheTickDoesNothingOfflineAndFetchesOnline) {
+    Answer(Doc("ticked"));
+    net_.answers = {false};
+    fetch_.Refresh();
+    EXPECT_EQ(net_.calls, 1);
+    EXPECT_EQ(server_.TotalRequests(), 0);
+    EXPECT_FALSE(std::filesystem::exists(folder_.File(Settings::kFileName)));
+    EXPECT_EQ(memo_, "");
+
+    net_.answers = {true};
+    net_.calls = 0;
+    fetch_.Refresh();
+    EXPECT_EQ(net_.calls, 3);  // the tick's own test, then the fetch's two
+    EXPECT_EQ(Names(), std::vector<std::string>{"ticked"});
+
+    // Nothing escapes the tick.
+    window_.setMemoText = [](const std::string&) { throw std::runtime_error("memo gone"); };
+    PlaylistFetch throwing(net_, settings_, store_, client_, window_, server_.HostPort());
+    memo_.clear();
+    EXPECT_THROW(throwing.Fetch(), std::runtime_error);
+    EXPECT_NO_THROW(throwing.Refresh());
+}
+
+TEST_F(FetchTest, AFetchStartedWhileOneWaitsFailsAtOnce) {
+    Response slow = Response::Text(Doc("outer"));
+    slow.headerDelay = 300ms;
+    answer_ = slow;
+    FetchResult nested;
+    pump_.onNextPump = [&] {
+        keyword_ = "nested";
+        nested = fetch_.Fetch();
+    };
+    FetchResult outer = Fetch();
+    EXPECT_EQ(nested.outcome, FetchOutcome::kBusy);
+    EXPECT_EQ(outer.outcome, FetchOutcome::kImported) << DescribeFetch(outer);
+    EXPECT_EQ(server_.TotalRequests(), 1);
+    EXPECT_EQ(Names(), std::vector<std::string>{"outer"});
+    // The nested press got as far as saving its keyword.
+    EXPECT_EQ(settings_.ReadSetting("PLAYLIST", "KEYWORD"), "nested");
+}
+
+TEST(PlaylistServer, EnvironmentOverridesTheBuiltInAddress) {
+    unsetenv("ZORVAK_PLAYLIST_SERVER");
+    const std::string builtIn = PlaylistServerAddress();
+    EXPECT_FALSE(builtIn.empty());
+    setenv("ZORVAK_PLAYLIST_SERVER", "127.0.0.1:8080", 1);
+    EXPECT_EQ(PlaylistServerAddress(), "127.0.0.1:8080");
+    setenv("ZORVAK_PLAYLIST_SERVER", "  ", 1);
+    EXPECT_EQ(PlaylistServerAddress(), builtIn);
+    unsetenv("ZORVAK_PLAYLIST_SERVER");
+    EXPECT_EQ(PlaylistUrl("h:81", "k w"), "http://h:81/getplaylist.php?hostname=k%20w");
+    EXPECT_EQ(PlaylistUrl(builtIn, ""), "http://" + builtIn + "/getplaylist.php?hostname=");
+}
+
+}  // namespace
+}  // namespace zorvak::test

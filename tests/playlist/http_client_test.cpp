@@ -1,0 +1,691 @@
+#include "playlist/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_monotonic_clock.h"
+#include "tests/support/fakes.h"
+#include "tools/testserver/test_server.h"
+
+namespace zorvak {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Request;
+using test::ScriptedPump;
+using test::Response;
+using test::TestServer;
+
+// The agent a new client names (spelt out here, not taken from the client).
+const std::string kIndyUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+
+std::string ExpectedRequest(const std::string& target, const std::string& host,
+                            const std::string& userAgent, const std::string& cookie = "",
+                            const std::string& method = "GET", const std::string& extra = "") {
+    std::string s = method + " " + target + " HTTP/1.1\r\n"
+                    "Content-Type: text/html\r\n"
+                    "Host: " + host + "\r\n"
+                    "Accept: text/html, */*\r\n"
+                    "User-Agent: " + userAgent + "\r\n" + extra;
+    if (!cookie.empty()) s += "Cookie: " + cookie + "\r\n";
+    return s + "\r\n";
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    TestServer server;
+    ScriptedPump pump;
+    HttpClient client{pump};
+};
+
+TEST_F(HttpClientTest, RequestGoesOnTheWireExactlyWithTheClientsHeaders) {
+    server.Route("/getplaylist.php", Response::Text("doc"));
+    // GBK bytes, "%", "+" and "&" go out as given.
+    std::string target = "/getplaylist.php?hostname=\xD6\xD0\xCE\xC4%41+&x=1";
+    HttpResponse r = client.Get(server.Url(target));
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "doc");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.requests, 1);
+    ASSERT_EQ(server.RawRequests().size(), 1u);
+    EXPECT_EQ(server.RawRequests()[0],
+              ExpectedRequest(target, server.HostPort(), kIndyUserAgent));
+
+    // Dot segments stay as written; HEAD carries the same headers.
+    server.Route("/a/../b", Response::Text("x"));
+    EXPECT_TRUE(client.Get(server.Url("/a/../b")).ok());
+    HttpResponse head = client.Head(server.Url("/getplaylist.php"));
+    EXPECT_TRUE(head.ok());
+    EXPECT_EQ(head.body, "");
+    EXPECT_EQ(head.contentLength, 3);
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 3u);
+    EXPECT_EQ(raw[1], ExpectedRequest("/a/../b", server.HostPort(), kIndyUserAgent));
+    EXPECT_EQ(raw[2], ExpectedRequest("/getplaylist.php", server.HostPort(),
+                                      kIndyUserAgent, "", "HEAD"));
+}
+
+TEST(HostHeader, PortOnlyWhenNotTheDefault) {
+    struct {
+        const char* url;
+        std::optional<std::string> host;
+    } cases[] = {
+        {"http://playlist.example.cn/getplaylist.php?hostname=a", "playlist.example.cn"},
+        {"http://playlist.example.cn:80/x", "playlist.example.cn"},
+        {"http://playlist.example.cn:8080/x", "playlist.example.cn:8080"},
+        {"https://secure.example.cn/x", "secure.example.cn"},
+        {"https://secure.example.cn:80/x", "secure.example.cn:80"},
+        {"http://127.0.0.1:5000/", "127.0.0.1:5000"},
+        {"ftp://example.cn/x", std::nullopt},
+        {"http://bad host/x", std::nullopt},
+        {"no scheme", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(HostHeaderFor(c.url), c.host) << c.url;
+}
+
+TEST_F(HttpClientTest, CookiesAreKeptAndSentBackAsTheLastHeader) {
+    Response login = Response::Text("in");
+    login.headers.emplace_back("Set-Cookie", "sid=abc; Path=/");
+    login.headers.emplace_back("Set-Cookie", "deep=1; Path=/app; HttpOnly");
+    login.headers.emplace_back("Set-Cookie", "gone=1; Max-Age=0");
+    login.headers.emplace_back("Set-Cookie", "tls=1; Path=/; Secure");
+    server.Route("/login", login);
+    server.Route("/app/page", Response::Text("page"));
+    server.Route("/other", Response::Text("other"));
+    Response logout = Response::Text("out");
+    logout.headers.emplace_back("Set-Cookie", "sid=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT");
+    server.Route("/logout", logout);
+
+    ASSERT_TRUE(client.Get(server.Url("/other")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/login")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/app/page?x=1")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/other")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/logout")).ok());
+    ASSERT_TRUE(client.Get(server.Url("/app/page")).ok());
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 6u);
+    const std::string ua = kIndyUserAgent;
+    const std::string host = server.HostPort();
+    EXPECT_EQ(raw[0], ExpectedRequest("/other", host, ua));
+    EXPECT_EQ(raw[1], ExpectedRequest("/login", host, ua));
+    EXPECT_EQ(raw[2], ExpectedRequest("/app/page?x=1", host, ua, "deep=1; sid=abc"));
+    EXPECT_EQ(raw[3], ExpectedRequest("/other", host, ua, "sid=abc"));
+    EXPECT_EQ(raw[4], ExpectedRequest("/logout", host, ua, "sid=abc"));
+    EXPECT_EQ(raw[5], ExpectedRequest("/app/page", host, ua, "deep=1"));
+}
+
+TEST(CookieJar, HostAndPathMatching) {
+    CookieJar jar;
+    jar.Store("a=1", "www.example.cn", "/dir/page");            // host-only, path /dir
+    jar.Store("b=2; Domain=.example.cn; Path=/", "www.example.cn", "/");
+    jar.Store("c=3; Domain=other.cn", "www.example.cn", "/");   // foreign domain: refused
+    jar.Store("d=4; Domain=example.cn", "10.0.0.1", "/");       // address vs name: refused
+    jar.Store("novalue", "www.example.cn", "/");                // malformed: ignored
+    jar.Store("a=5", "www.example.cn", "/dir/other");           // replaces a=1, keeps its place
+    EXPECT_EQ(jar.Size(), 2u);
+    struct {
+        const char* host;
+        const char* path;
+        const char* header;
+    } cases[] = {
+        {"www.example.cn", "/dir/x", "a=5; b=2"},
+        {"www.example.cn", "/dir", "a=5; b=2"},
+        {"www.example.cn", "/directory", "b=2"},
+        {"WWW.Example.CN", "/", "b=2"},
+        {"img.example.cn", "/dir/x", "b=2"},
+        {"example.cn", "/", "b=2"},
+        {"badexample.cn", "/", ""},
+        {"other.cn", "/", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(jar.HeaderFor(c.host, c.path, false), c.header) << c.host << c.path;
+
+    auto now = std::chrono::system_clock::now();
+    jar.Store("t=1; Max-Age=60", "h.cn", "/", now);
+    EXPECT_EQ(jar.HeaderFor("h.cn", "/", false, now + 59s), "t=1");
+    EXPECT_EQ(jar.HeaderFor("h.cn", "/", false, now + 61s), "");
+}
+
+TEST(CookieJar, FarFutureExpiryKeepsTheCookie) {
+    // "Never expires" as servers write it: lifetimes past the end of the
+    // clock's range are kept, not wrapped into the past.
+    const char* cookies[] = {
+        "y=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT",
+        "m=1; Max-Age=9300000000",
+        "h=1; Max-Age=99999999999999999999",
+    };
+    auto now = std::chrono::system_clock::now();
+    for (const char* cookie : cookies) {
+        CookieJar jar;
+        jar.Store(cookie, "h.cn", "/", now);
+        EXPECT_EQ(jar.Size(), 1u) << cookie;
+        EXPECT_EQ(jar.HeaderFor("h.cn", "/", false, now + 24h * 365 * 100),
+                  std::string(cookie).substr(0, 3))
+            << cookie;
+    }
+}
+
+struct RedirectCase {
+    const char* name;
+    int hops;         // redirects before the document
+    int status;       // status of each redirect
+    bool relative;    // Location relative or absolute
+    bool ok;
+    int requests;
+};
+
+TEST_F(HttpClientTest, RedirectChainsFollowedUpToFourteen) {
+    const RedirectCase cases[] = {
+        {"one 302 relative", 1, 302, true, true, 2},
+        {"one 301 absolute", 1, 301, false, true, 2},
+        {"303", 1, 303, true, true, 2},
+        {"307", 1, 307, false, true, 2},
+        {"308", 1, 308, true, true, 2},
+        {"300", 1, 300, true, true, 2},
+        {"a 200 with Location", 1, 200, true, true, 2},
+        {"fourteen", 14, 302, true, true, 15},
+        {"fifteen", 15, 302, false, false, 15},
+    };
+    client.SetFollowRedirects(true);
+    for (const auto& c : cases) {
+        server.ClearRecords();
+        std::string prefix = "/" + std::to_string(c.status) + "-" + std::to_string(c.hops) +
+                             (c.relative ? "r" : "a");
+        for (int i = 0; i < c.hops; ++i) {
+            std::string next = prefix + "/hop" + std::to_string(i + 1);
+            if (i + 1 == c.hops) next = prefix + "/doc";
+            // Relative locations are given relative to the hop's own folder.
+            std::string location = c.relative ? next.substr(prefix.size() + 1) : server.Url(next);
+            Response r = Response::Redirect(c.status, location);
+            r.body = "redirect body";
+            server.Route(prefix + "/hop" + std::to_string(i), r);
+        }
+        server.Route(prefix + "/doc", Response::Text("document"));
+        HttpResponse r = client.Get(server.Url(prefix + "/hop0"));
+        EXPECT_EQ(r.ok(), c.ok) << c.name << ": " << r.error;
+        EXPECT_EQ(r.requests, c.requests) << c.name;
+        EXPECT_EQ(server.TotalRequests(), c.requests) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(r.body, "document") << c.name;
+            EXPECT_EQ(r.finalUrl, server.Url(prefix + "/doc")) << c.name;
+        } else {
+            EXPECT_EQ(r.failure, HttpFailure::kTooManyRedirects) << c.name;
+            EXPECT_EQ(r.body, "") << c.name;
+        }
+        // Every hop carries the same headers.
+        for (const auto& req : server.Requests())
+            EXPECT_EQ(req.raw, ExpectedRequest(req.target, server.HostPort(),
+                                               kIndyUserAgent))
+                << c.name;
+    }
+}
+
+TEST_F(HttpClientTest, StatusesOtherThan2xxFail) {
+    struct {
+        const char* name;
+        Response response;
+        bool follow;
+        HttpFailure failure;
+        std::string body;
+    } cases[] = {
+        {"200", Response::Text("ok"), false, HttpFailure::kNone, "ok"},
+        {"204", Response::Status(204), false, HttpFailure::kNone, ""},
+        {"206", Response::Status(206, "part"), false, HttpFailure::kNone, "part"},
+        {"304", Response::Status(304), true, HttpFailure::kStatus, ""},
+        {"304 with Location", Response::Redirect(304, "/doc"), true, HttpFailure::kStatus, ""},
+        {"404", Response::Status(404, "missing"), true, HttpFailure::kStatus, ""},
+        {"500", Response::Status(500, "error"), true, HttpFailure::kStatus, ""},
+        {"302 without Location", Response::Status(302, "x"), true, HttpFailure::kStatus, ""},
+        {"302, redirects off", Response::Redirect(302, "/doc"), false,
+         HttpFailure::kRedirectRefused, ""},
+        {"200 with Location, redirects off", Response::Redirect(200, "/doc"), false,
+         HttpFailure::kNone, ""},
+        {"404 with Location", Response::Redirect(404, "/doc"), true, HttpFailure::kNone, "document"},
+    };
+    server.Route("/doc", Response::Text("document"));
+    for (auto& c : cases) {
+        server.Route("/case", c.response);
+        client.SetFollowRedirects(c.follow);
+        HttpResponse r = client.Get(server.Url("/case"));
+        EXPECT_EQ(r.failure, c.failure) << c.name << ": " << r.error;
+        EXPECT_EQ(r.body, c.body) << c.name;
+    }
+}
+
+TEST_F(HttpClientTest, InterimContinueIsSkipped) {
+    Response r = Response::Text("after continue");
+    r.interimContinue = true;
+    r.headers.emplace_back("Set-Cookie", "k=v");
+    server.Route("/c", r);
+    HttpResponse got = client.Get(server.Url("/c"));
+    ASSERT_TRUE(got.ok()) << got.error;
+    EXPECT_EQ(got.body, "after continue");
+    EXPECT_EQ(got.status, 200);
+    EXPECT_EQ(client.Cookies().HeaderFor("127.0.0.1", "/", false), "k=v");
+}
+
+TEST_F(HttpClientTest, CookiesOfARedirectAreSentOnTheFollowedRequest) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("Set-Cookie", "hop=1");
+    server.Route("/start", hop);
+    server.Route("/doc", Response::Text("d"));
+    client.SetFollowRedirects(true);
+    ASSERT_TRUE(client.Get(server.Url("/start")).ok());
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), kIndyUserAgent, "hop=1"));
+}
+
+TEST_F(HttpClientTest, HttpGetTextSwitchesTheClientForGoodAndDecodesStrictly) {
+    struct {
+        const char* name;
+        std::string body;
+        std::string ansi;
+        bool notUtf8;
+    } cases[] = {
+        {"ascii", "<root/>\r\n", "<root/>\r\n", false},
+        {"chinese", "\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4", false},
+        {"above U+FFFF", "a\xF0\x9F\x98\x80" "b", "a?b", false},
+        {"not in GBK", "\xE2\x82\xAC\xE2\x98\x83", "\x80?", false},
+        {"bad continuation", "ab\xE4\x41\x41", "", true},
+        {"cut off", "ab\xE4\xB8", "", true},
+        {"stray byte", "\xFF", "", true},
+        {"empty", "", "", false},
+    };
+    // The Euro sign is 0x80 in code page 936.
+    server.Route("/old", Response::Text("before"));
+    ASSERT_TRUE(client.Get(server.Url("/old")).ok());
+    EXPECT_FALSE(client.FollowRedirects());
+
+    for (const auto& c : cases) {
+        server.Route("/start", Response::Redirect(302, "/text"));
+        server.Route("/text", Response::Text(c.body));
+        HttpText t = HttpGetTextDetailed(client, server.Url("/start"));
+        EXPECT_EQ(t.ansi, c.ansi) << c.name;
+        EXPECT_EQ(t.notUtf8, c.notUtf8) << c.name;
+        EXPECT_EQ(t.utf8, c.notUtf8 ? "" : c.body) << c.name;
+        EXPECT_EQ(HttpGetText(client, server.Url("/start")), c.ansi) << c.name;
+    }
+    EXPECT_TRUE(client.FollowRedirects());
+    EXPECT_EQ(client.UserAgent(), "Mozilla/5.0");
+    auto raw = server.RawRequests();
+    EXPECT_EQ(raw.front(), ExpectedRequest("/old", server.HostPort(), kIndyUserAgent));
+    EXPECT_EQ(raw.back(), ExpectedRequest("/text", server.HostPort(), "Mozilla/5.0"));
+    // A plain request afterwards keeps the switched settings.
+    ASSERT_TRUE(client.Get(server.Url("/old")).ok());
+    EXPECT_EQ(server.RawRequests().back(), ExpectedRequest("/old", server.HostPort(), "Mozilla/5.0"));
+}
+
+TEST_F(HttpClientTest, FailuresGiveEmptyText) {
+    client.SetConnectLimit(2s);
+    TestServer closed;
+    std::string refusedUrl = closed.Url("/x");
+    closed.Stop();
+    Response dropped = Response::Text(std::string(5000, 'a'));
+    dropped.dropAfter = 100;
+    server.Route("/drop", dropped);
+    server.Route("/404", Response::Status(404, "no"));
+    for (const std::string& url : {refusedUrl, server.Url("/drop"), server.Url("/404"),
+                                   server.Url("/with blank"), std::string("ftp://127.0.0.1/x")}) {
+        HttpText t = HttpGetTextDetailed(client, url);
+        EXPECT_EQ(t.ansi, "") << url;
+        EXPECT_NE(t.failure, HttpFailure::kNone) << url;
+        EXPECT_FALSE(t.error.empty()) << url;
+    }
+    EXPECT_EQ(client.Get(refusedUrl).failure, HttpFailure::kConnect);
+    EXPECT_EQ(client.Get(server.Url("/drop")).failure, HttpFailure::kTransfer);
+    EXPECT_EQ(client.Get(server.Url("/with blank")).failure, HttpFailure::kBadUrl);
+    EXPECT_EQ(client.Get("ftp://127.0.0.1/x").failure, HttpFailure::kBadUrl);
+    EXPECT_FALSE(client.IsBusy());
+}
+
+TEST_F(HttpClientTest, PumpRunsWhileWaitingAndASecondRequestFailsAtOnce) {
+    Response slow = Response::Text("slow answer");
+    slow.headerDelay = 700ms;
+    server.Route("/slow", slow);
+    server.Route("/quick", Response::Text("q"));
+    std::vector<HttpResponse> nested;
+    pump.onPump = [&](int) {
+        if (nested.empty()) {
+            EXPECT_TRUE(client.IsBusy());
+            nested.push_back(client.Get(server.Url("/quick")));
+            nested.push_back(client.Head(server.Url("/quick")));
+        }
+    };
+    HttpResponse r = client.Get(server.Url("/slow"));
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "slow answer");
+    ASSERT_EQ(nested.size(), 2u);
+    for (const auto& n : nested) EXPECT_EQ(n.failure, HttpFailure::kBusy);
+    EXPECT_EQ(server.RequestCount("/quick"), 0);
+    // The pump is called every kPumpInterval; the bound is loose on purpose.
+    EXPECT_GE(pump.count, 3);
+    EXPECT_LT(pump.longestGap, 1s);
+    EXPECT_FALSE(client.IsBusy());
+    pump.onPump = nullptr;
+    EXPECT_TRUE(client.Get(server.Url("/quick")).ok());
+}
+
+// The limits on a clock the test moves: every reading is 10 s after the one
+// before, so each round of waiting counts 10 s however fast the machine runs,
+// and the default-sized limits are reached after a few real rounds.
+TEST(HttpClientLimits, WaitingIsMeasuredOnTheInjectedClock) {
+    TestServer server;
+    Response before;
+    before.stall = Response::Stall::kBeforeHeaders;
+    Response after = Response::Text("never sent");
+    after.stall = Response::Stall::kAfterHeaders;
+    server.Route("/before", before);
+    server.Route("/after", after);
+    test::UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    struct {
+        const char* name;
+        std::string url;
+        std::chrono::milliseconds connect;
+        std::chrono::milliseconds stall;
+        HttpFailure failure;
+        const char* error;
+        int pumps;  // -1: not pinned (the rounds before the connection opens vary)
+    } cases[] = {
+        // Three rounds of 10 s reach 30 s; the pump runs between them.
+        {"connection never opens", unanswered.Url("/x"), 30s, 1h, HttpFailure::kConnect,
+         "no connection within 30000 ms", 2},
+        {"silent before the headers", server.Url("/before"), 1h, 60s, HttpFailure::kStalled,
+         "no data for 60000 ms", -1},
+        {"silent after the headers", server.Url("/after"), 1h, 60s, HttpFailure::kStalled,
+         "no data for 60000 ms", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPump pump;
+        test::FakeMonotonicClock clock(10s);
+        HttpClient client(pump, clock);
+        client.SetConnectLimit(c.connect);
+        client.SetStallLimit(c.stall);
+        const auto start = std::chrono::steady_clock::now();
+        HttpResponse r = client.Get(c.url);
+        EXPECT_EQ(r.failure, c.failure) << r.error;
+        EXPECT_EQ(r.error, c.error);
+        if (c.pumps >= 0) {
+            EXPECT_EQ(pump.count, c.pumps);
+        }
+        // A handful of rounds of at most kPumpInterval each, not a minute.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        EXPECT_FALSE(client.IsBusy());
+    }
+}
+
+TEST(HttpClientLimits, ARoundThatReceivesDataDoesNotCountAsWaiting) {
+    TestServer server;
+    Response trickle = Response::Text("0123456789");
+    trickle.chunkSize = 1;
+    trickle.chunkDelay = 5ms;
+    server.Route("/trickle", trickle);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock;
+    HttpClient client(pump, clock);
+    client.SetStallLimit(30s);
+    std::string received;
+    // Each piece takes "45 s" to arrive, longer than the limit, yet it is data.
+    HttpResponse r = client.Get(server.Url("/trickle"), [&](std::string_view piece) {
+        clock.Advance(45s);
+        received += piece;
+        return true;
+    });
+    EXPECT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(received, "0123456789");
+}
+
+TEST(HttpClientLimits, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
+    TestServer server;
+    Response late = Response::Text("late");
+    late.headerDelay = 250ms;  // several rounds of waiting, each followed by a pump
+    server.Route("/late", late);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock(1s);
+    HttpClient client(pump, clock);
+    client.SetConnectLimit(30s);
+    client.SetStallLimit(30s);
+    // A nested handler that keeps the pump for an hour.
+    pump.onPump = [&](int) { clock.Advance(1h); };
+    HttpResponse r = client.Get(server.Url("/late"));
+    EXPECT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "late");
+    EXPECT_GE(pump.count, 1);
+}
+
+TEST_F(HttpClientTest, ConnectLimitInRealTime) {
+    client.SetConnectLimit(300ms);
+    test::UnansweredListener unanswered;
+    ASSERT_TRUE(unanswered.Ready());
+    const auto start = std::chrono::steady_clock::now();
+    HttpResponse r = client.Get(unanswered.Url("/x"));
+    EXPECT_EQ(r.failure, HttpFailure::kConnect) << r.error;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_GT(pump.count, 0);
+}
+
+TEST_F(HttpClientTest, StallLimitInRealTime) {
+    client.SetStallLimit(300ms);
+    Response after = Response::Text("never sent");
+    after.stall = Response::Stall::kAfterHeaders;
+    Response trickle = Response::Text("0123456789");
+    trickle.chunkSize = 1;
+    trickle.chunkDelay = 80ms;  // 800 ms in all, never 300 ms without data
+    server.Route("/after", after);
+    server.Route("/trickle", trickle);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Get(server.Url("/after")).failure, HttpFailure::kStalled);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    HttpResponse slow = client.Get(server.Url("/trickle"));
+    EXPECT_TRUE(slow.ok()) << slow.error;
+    EXPECT_EQ(slow.body, "0123456789");
+}
+
+TEST_F(HttpClientTest, LargeBodiesStreamToASink) {
+    const std::uint64_t size = 20'000'000;
+    Response big;
+    big.generatedSize = size;
+    big.generator = [](std::uint64_t offset, char* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>((offset + i) % 251);
+        return true;
+    };
+    server.Route("/big", big);
+    std::uint64_t received = 0;
+    bool inOrder = true;
+    HttpResponse r = client.Get(server.Url("/big"), [&](std::string_view piece) {
+        for (char ch : piece)
+            inOrder = inOrder && static_cast<unsigned char>(ch) == (received++ % 251);
+        return true;
+    });
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(received, size);
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(r.contentLength, static_cast<std::int64_t>(size));
+
+    std::uint64_t taken = 0;
+    HttpResponse refused = client.Get(server.Url("/big"), [&](std::string_view piece) {
+        taken += piece.size();
+        return taken < 100'000;
+    });
+    EXPECT_EQ(refused.failure, HttpFailure::kAborted);
+    EXPECT_TRUE(client.Get(server.Url("/big"), [](std::string_view) { return true; }).ok());
+}
+
+TEST_F(HttpClientTest, ExtraHeadersGoAfterUserAgentAndBeforeCookieOnEveryHop) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("Set-Cookie", "sid=1");
+    server.Route("/start", hop);
+    server.Route("/doc", Response::Text("0123456789", "image/jpeg"));
+    client.SetFollowRedirects(true);
+    HttpRequest request;
+    request.url = server.Url("/start");
+    request.headers = {{"Range", "bytes=4-"}, {"X-Empty", ""}};
+    HttpResponse r = client.Send(request);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.body, "0123456789");  // the server serves no ranges here
+    const std::string extra = "Range: bytes=4-\r\nX-Empty:\r\n";
+    auto raw = server.RawRequests();
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0], ExpectedRequest("/start", server.HostPort(), kIndyUserAgent,
+                                      "", "GET", extra));
+    EXPECT_EQ(raw[1], ExpectedRequest("/doc", server.HostPort(), kIndyUserAgent,
+                                      "sid=1", "GET", extra));
+
+    request.method = HttpRequest::Method::kHead;
+    request.url = server.Url("/doc");
+    ASSERT_TRUE(client.Send(request).ok());
+    EXPECT_EQ(server.RawRequests().back(),
+              ExpectedRequest("/doc", server.HostPort(), kIndyUserAgent, "sid=1",
+                              "HEAD", extra));
+}
+
+TEST_F(HttpClientTest, ExtraHeadersThatCannotBeSentFailTheCallBeforeAnythingIsSent) {
+    server.Route("/doc", Response::Text("d"));
+    const HttpHeader refused[] = {
+        {"", "x"},
+        {"Bad Name", "x"},
+        {"Bad:Name", "x"},
+        {"Caf\xC3\xA9", "x"},
+        {"X-Split", "a\r\nInjected: 1"},
+        {"X-Line", "a\nb"},
+        {"X-Nul", std::string("a\0b", 3)},
+        {"host", "elsewhere"},
+        {"Content-Type", "text/plain"},
+        {"ACCEPT", "*/*"},
+        {"User-Agent", "other"},
+        {"Cookie", "a=1"},
+    };
+    for (const HttpHeader& header : refused) {
+        SCOPED_TRACE(header.name + ": " + header.value);
+        HttpRequest request;
+        request.url = server.Url("/doc");
+        request.headers = {{"Range", "bytes=0-"}, header};
+        HttpResponse r = client.Send(request);
+        EXPECT_EQ(r.failure, HttpFailure::kBadRequest);
+        EXPECT_EQ(r.requests, 0);
+        EXPECT_FALSE(client.IsBusy());
+    }
+    EXPECT_EQ(server.TotalRequests(), 0);
+}
+
+TEST_F(HttpClientTest, TheAnswerCallbackSeesTheFinalAnswerBeforeItsBody) {
+    Response hop = Response::Redirect(302, "/doc");
+    hop.headers.emplace_back("ETag", "\"hop\"");
+    server.Route("/start", hop);
+    Response doc = Response::Text("document");
+    doc.interimContinue = true;
+    doc.headers.emplace_back("ETag", "\"v1\"");
+    doc.headers.emplace_back("Last-Modified", "Tue, 01 Oct 2024 10:00:00 GMT");
+    server.Route("/doc", doc);
+    // A folded header line is joined to the one before.
+    server.Route("/folded", [](const Request&) {
+        Response r;
+        r.raw = "HTTP/1.1 200 OK\r\nX-Long: first\r\n  second\r\nContent-Length: 2\r\n"
+                "Connection: close\r\n\r\nok";
+        return r;
+    });
+    client.SetFollowRedirects(true);
+
+    struct {
+        const char* name;
+        std::string path;
+        HttpRequest::Method method;
+        std::vector<std::string> events;
+        std::string header;  // name of a header to read
+        std::optional<std::string> value;
+    } cases[] = {
+        {"GET after a redirect and a 100", "/start", HttpRequest::Method::kGet,
+         {"answer 200 /doc", "body"}, "etag", "\"v1\""},
+        {"HEAD", "/doc", HttpRequest::Method::kHead, {"answer 200 /doc"}, "Last-Modified",
+         "Tue, 01 Oct 2024 10:00:00 GMT"},
+        {"folded header", "/folded", HttpRequest::Method::kGet, {"answer 200 /folded", "body"},
+         "x-long", "first second"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> events;
+        std::optional<std::string> seen;
+        HttpRequest request;
+        request.url = server.Url(c.path);
+        request.method = c.method;
+        request.onAnswer = [&](const HttpAnswer& answer) {
+            events.push_back("answer " + std::to_string(answer.status) + " " +
+                             answer.url.substr(server.Url("").size()));
+            seen = answer.Header(c.header);
+            return true;
+        };
+        request.sink = [&](std::string_view) {
+            if (events.empty() || events.back() != "body") events.push_back("body");
+            return true;
+        };
+        HttpResponse r = client.Send(request);
+        ASSERT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(events, c.events);
+        EXPECT_EQ(seen, c.value);
+        EXPECT_EQ(r.Header(c.header), c.value);
+        EXPECT_EQ(r.finalUrl, server.Url(c.path == "/start" ? "/doc" : c.path));
+    }
+}
+
+TEST_F(HttpClientTest, TheAnswerCallbackMayRefuseTheAnswerAndIsNotAskedAboutFailures) {
+    Response doc = Response::Text("document");
+    doc.headers.emplace_back("Content-Range", "bytes 0-7/8");
+    server.Route("/doc", doc);
+    Response missing = Response::Status(404, "missing");
+    missing.headers.emplace_back("X-Reason", "gone");
+    server.Route("/missing", missing);
+    int answers = 0;
+    std::string body;
+    HttpRequest request;
+    request.onAnswer = [&](const HttpAnswer& answer) {
+        ++answers;
+        return answer.Header("Content-Range") != "bytes 0-7/8";
+    };
+    request.sink = [&](std::string_view piece) {
+        body += piece;
+        return true;
+    };
+
+    request.url = server.Url("/doc");
+    HttpResponse refused = client.Send(request);
+    EXPECT_EQ(refused.failure, HttpFailure::kAborted);
+    EXPECT_EQ(refused.status, 200);
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(body, "");
+
+    request.url = server.Url("/missing");
+    HttpResponse failed = client.Send(request);
+    EXPECT_EQ(failed.failure, HttpFailure::kStatus);
+    EXPECT_EQ(failed.status, 404);
+    EXPECT_EQ(failed.Header("X-Reason"), "gone");
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(body, "");
+
+    request.url = server.Url("/doc");
+    request.onAnswer = [](const HttpAnswer&) -> bool { throw std::runtime_error("judged"); };
+    EXPECT_THROW(client.Send(request), std::runtime_error);
+    EXPECT_EQ(body, "");
+    EXPECT_FALSE(client.IsBusy());
+    EXPECT_TRUE(client.Get(server.Url("/doc")).ok());
+}
+
+TEST_F(HttpClientTest, AnErrorInsideTheBodySinkReachesTheCallerAndLeavesTheClientUsable) {
+    server.Route("/doc", Response::Text("document"));
+    EXPECT_THROW(client.Get(server.Url("/doc"),
+                            [](std::string_view) -> bool { throw std::runtime_error("full"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(client.IsBusy());
+    HttpResponse next = client.Get(server.Url("/doc"));
+    EXPECT_TRUE(next.ok()) << next.error;
+    EXPECT_EQ(next.body, "document");
+}
+
+}  // namespace
+}  // namespace zorvak

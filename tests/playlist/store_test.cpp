@@ -1,0 +1,261 @@
+// The store through a real SQLite file: connection, atomic import, valid-now
+// selection.
+
+#include <gtest/gtest.h>
+
+#include "store_fixture.h"
+
+namespace zorvak::test {
+namespace {
+
+const LocalDateTime kNoon{2024, 1, 1, 12, 0, 0};
+
+TEST(StoreConnection, OnlyAnExistingStoreWithTheTableConnects) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;  // makes (or not) the file
+        bool connects;
+    };
+    const Case cases[] = {
+        {"store made from the schema", [](const std::string& p) { CreateEmptyStore(p); }, true},
+        {"no file", [](const std::string&) {}, false},
+        {"empty file", [](const std::string& p) { WriteFile(p, ""); }, false},
+        {"a text file", [](const std::string& p) { WriteFile(p, "Standard Jet DB\nnot sqlite"); },
+         false},
+        {"SQLite database without t_b_data",
+         [](const std::string& p) {
+             CreateEmptyStore(p);
+             Execute(p, "DROP TABLE t_b_data; CREATE TABLE other (x)");
+         },
+         false},
+        {"t_b_data lacking a column",
+         [](const std::string& p) {
+             CreateEmptyStore(p);
+             Execute(p, "ALTER TABLE t_b_data DROP COLUMN file_md5");
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        const std::string path = folder.File("tmpdb.mdb");
+        c.make(path);
+        const bool existed = std::filesystem::exists(path);
+        const std::optional<std::string> before = ReadFile(path);
+        FixedAppDirectory dir(folder.path().string());
+        SettableClock clock;
+        PlaylistStore store(dir, clock);
+        store.ConnectDatabase();
+        EXPECT_EQ(store.IsConnected(), c.connects) << c.what;
+        store.ConnectDatabase();  // reconnecting closes first
+        EXPECT_EQ(store.IsConnected(), c.connects) << c.what;
+        store.CloseConnection();
+        EXPECT_FALSE(store.IsConnected());
+        EXPECT_EQ(std::filesystem::exists(path), existed) << c.what << ": never created";
+        if (existed) {
+            EXPECT_EQ(ReadFile(path), before) << c.what << ": left as it was";
+        }
+    }
+}
+
+using StoreImport = StoreTest;
+
+TEST_F(StoreImport, RowsAsStored) {
+    Import(Document(
+        ItemXml({{"playname", "zero"}, {"f_enable", "0"}, {"remark", ""}, {"play_time", ""},
+                 {"order_sx", "2"}}) +
+        "<!-- between -->" +
+        ItemXml({{"playname", "skipped"}}, "item", "<ID>3</ID>") +
+        ItemXml({{"playname", "ten"}, {"order_sx", "10"}, {"f_startdate", "2019-05-01 00:00:00"},
+                 {"f_enddate", "2019/05/01"}, {"f_date", ""}})));
+    const auto rows = Query(
+        StorePath(),
+        "SELECT ID, playname, f_enable, typeof(f_enable), remark, typeof(remark), play_time, "
+        "order_sx, typeof(order_sx), playlist, f_date, f_startdate, f_enddate, update_time "
+        "FROM t_b_data ORDER BY ID");
+    const std::vector<std::vector<std::string>> expected = {
+        {"1", "zero", "0", "text", "", "text", "<null>", "2", "integer", "<null>",
+         "2019-05-01 08:30:00", "2020-01-01 00:00:00", "2030-12-31 23:59:59",
+         "2019-05-01 00:00:00"},
+        {"2", "ten", "1", "text", "remark", "text", "10", "10", "integer", "<null>", "<null>",
+         "2019-05-01 00:00:00", "2019-05-01 00:00:00", "2019-05-01 00:00:00"},
+    };
+    EXPECT_EQ(rows, expected);
+
+    // A second import replaces every row; IDs go on from where they were.
+    Import(Document(ItemXml({{"playname", "again"}})));
+    EXPECT_EQ(Query(StorePath(), "SELECT ID, playname FROM t_b_data"),
+              (std::vector<std::vector<std::string>>{{"3", "again"}}));
+}
+
+TEST_F(StoreImport, EveryFailureLeavesTheTableAsItWas) {
+    Import(Document(ItemXml({{"playname", "old1"}, {"order_sx", "1"}}) +
+                    ItemXml({{"playname", "old2"}, {"order_sx", "2"}})));
+    const auto before = TableDump(StorePath());
+    ASSERT_EQ(before.size(), 2u);
+
+    const std::string good = ItemXml({{"playname", "new"}});
+    const std::string utfDoc = Document(ItemXml({{"playname", "\xE5\xB9\xBF"}}), "UTF-8");
+    struct Case {
+        const char* what;
+        std::string document;
+    };
+    const Case cases[] = {
+        {"parse error", Document(good).substr(0, 80)},
+        {"document element playlist", "<playlist>" + good + "</playlist>"},
+        {"third item lacks file_md5",
+         Document(good + good + ItemXml({{"file_md5", std::nullopt}}) + good)},
+        {"field holding an element", Document(good + ItemXml({{"playname", "<b/>"}}))},
+        {"bad whole number", Document(good + ItemXml({{"play_time", "1.5"}}))},
+        {"bad date", Document(good + ItemXml({{"f_enddate", "2019-02-30"}}))},
+        {"UTF-8 declared with Chinese text, given only in GBK", ToGbk(utfDoc)},
+        {"not decodable as declared", Document(good + "\xFF\xFF", "UTF-8")},
+    };
+    for (const Case& c : cases) {
+        Import(c.document);
+        EXPECT_FALSE(imported_) << c.what;
+        EXPECT_EQ(TableDump(StorePath()), before) << c.what;
+    }
+
+    // The database refusing the second row mid-way: rolled back as well.
+    Execute(StorePath(),
+            "CREATE TRIGGER refuse BEFORE INSERT ON t_b_data WHEN NEW.playname = 'boom' "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    Import(Document(good + ItemXml({{"playname", "boom"}}) + good));
+    EXPECT_FALSE(imported_);
+    EXPECT_EQ(TableDump(StorePath()), before) << "database refusal";
+
+    // A well-formed document whose root holds no items empties the table.
+    Import(Document("<!-- nothing -->"));
+    EXPECT_TRUE(imported_);
+    EXPECT_TRUE(TableDump(StorePath()).empty());
+}
+
+TEST_F(StoreImport, ClosedConnectionImportsNothing) {
+    EXPECT_FALSE(store_.ImportPlaylist(Document(ItemXml())));
+    EXPECT_FALSE(store_.IsConnected());
+    EXPECT_TRUE(TableDump(StorePath()).empty());
+}
+
+TEST_F(StoreImport, ChineseTextOfBothDeclarations) {
+    const std::string chinese = "\xE5\xB9\xBF\xE5\x91\x8A\xE5\xA0\x83";  // 广告堃
+    for (const char* encoding : {"gb2312", "UTF-8"}) {
+        const std::string utf8 = Document(ItemXml({{"playname", chinese}, {"remark", chinese}}),
+                                          encoding);
+        Import(ToGbk(utf8), utf8);
+        EXPECT_EQ(Query(StorePath(), "SELECT playname, remark FROM t_b_data"),
+                  (std::vector<std::vector<std::string>>{{chinese, chinese}}))
+            << encoding;
+        EXPECT_EQ(ValidAt(kNoon), std::vector<std::string>{chinese}) << encoding;
+    }
+}
+
+using ValidNow = StoreTest;
+
+TEST_F(ValidNow, BoundsAreInclusiveAndMissingBoundsNeverValid) {
+    Import(Document(
+        ItemXml({{"playname", "window"}, {"f_startdate", "2019-05-01 00:00:00"},
+                 {"f_enddate", "2019-05-31 18:00:00"}}) +
+        ItemXml({{"playname", "endday"}, {"f_startdate", "2019/04/01"}, {"f_enddate", "2019/05/01"}}) +
+        ItemXml({{"playname", "nostart"}, {"f_startdate", ""}, {"f_enddate", "2030/01/01"}}) +
+        ItemXml({{"playname", "noend"}, {"f_startdate", "2000/01/01"}, {"f_enddate", ""}}) +
+        ItemXml({{"playname", "disabled"}, {"f_enable", "0"}, {"f_startdate", "2019/05/01"},
+                 {"f_enddate", "2019/05/02"}})));
+    struct Case {
+        LocalDateTime now;
+        std::vector<std::string> valid;
+    };
+    const Case cases[] = {
+        {{2019, 4, 30, 23, 59, 59}, {"endday"}},
+        {{2019, 5, 1, 0, 0, 0}, {"window", "endday", "disabled"}},
+        {{2019, 5, 1, 0, 0, 1}, {"window", "disabled"}},
+        {{2019, 5, 2, 0, 0, 0}, {"window", "disabled"}},
+        {{2019, 5, 2, 0, 0, 1}, {"window"}},
+        {{2019, 5, 31, 18, 0, 0}, {"window"}},
+        {{2019, 5, 31, 18, 0, 1}, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ValidAt(c.now), c.valid) << c.now.ToDisplayText();
+}
+
+TEST_F(ValidNow, PlayOrderIsNumericOrderSx) {
+    Import(Document(ItemXml({{"playname", "ten"}, {"order_sx", "10"}}) +
+                    ItemXml({{"playname", "two-a"}, {"order_sx", "2"}}) +
+                    ItemXml({{"playname", "none"}, {"order_sx", ""}}) +
+                    ItemXml({{"playname", "minus"}, {"order_sx", "-1"}}) +
+                    ItemXml({{"playname", "two-b"}, {"order_sx", "2"}})));
+    // Equal order_sx: both listed, next to each other (here in document order).
+    EXPECT_EQ(ValidAt(kNoon),
+              (std::vector<std::string>{"none", "minus", "two-a", "two-b", "ten"}));
+}
+
+TEST_F(ValidNow, SnapshotDoesNotChangeUnderAnImport) {
+    Import(Document(ItemXml({{"playname", "a"}}) + ItemXml({{"playname", "b"}})));
+    ValidNowQuery& q = store_.PlayList();
+    clock_.Set(kNoon);
+    q.Open();
+    q.First();
+    Import(Document(ItemXml({{"playname", "c"}})));
+    EXPECT_EQ(q.RecordCount(), 2);
+    EXPECT_EQ(q.FieldText("playname"), "a");
+    q.Next();
+    EXPECT_EQ(q.FieldText("playname"), "b");
+    q.Next();
+    EXPECT_TRUE(q.Eof());
+    EXPECT_EQ(ValidAt(kNoon), std::vector<std::string>{"c"});
+}
+
+TEST_F(ValidNow, FieldReaders) {
+    Import(Document(ItemXml({{"playname", "p"}, {"play_time", ""}, {"online_play", "1"},
+                             {"remark", ""}, {"f_lx", "20"}})));
+    ValidNowQuery& q = store_.PlayList();
+    clock_.Set(kNoon);
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    q.First();
+    EXPECT_EQ(q.FieldInteger("play_time"), 0);  // no value reads as 0
+    EXPECT_EQ(q.FieldInteger("online_play"), 1);
+    EXPECT_EQ(q.FieldInteger("order_sx"), 1);
+    EXPECT_EQ(q.FieldInteger("f_lx"), 20);  // a text holding a whole number
+    EXPECT_EQ(q.FieldText("remark"), "");
+    EXPECT_EQ(q.FieldText("playlist"), "");  // never written: null
+    EXPECT_EQ(q.FieldInteger("playlist"), 0);
+    EXPECT_EQ(q.FieldText("LISTURL"), "http://127.0.0.1/a.jpg");  // names without case
+    EXPECT_EQ(q.FieldText("f_startdate"), "2020/01/01 00:00:00");
+    EXPECT_EQ(q.FieldText("play_time"), "");
+    EXPECT_EQ(q.FieldText("online_play"), "1");
+    EXPECT_THROW(q.FieldInteger("f_startdate"), StoreError);
+    EXPECT_THROW(q.FieldInteger("playname"), StoreError);
+    EXPECT_THROW(q.FieldText("nope"), StoreError);
+    const auto& row = q.Rows().at(0);
+    EXPECT_TRUE(std::holds_alternative<std::int64_t>(row.values[0]));  // ID
+    EXPECT_TRUE(std::holds_alternative<LocalDateTime>(row.values[16]));
+    q.Next();
+    EXPECT_TRUE(q.Eof());
+    EXPECT_THROW(q.FieldText("playname"), StoreError);
+    q.Next();  // stays past the end
+    EXPECT_TRUE(q.Eof());
+    q.Close();
+    EXPECT_TRUE(q.Eof());
+    EXPECT_EQ(q.RecordCount(), 0);
+    EXPECT_THROW(q.First(), StoreError);
+    EXPECT_THROW(q.FieldText("playname"), StoreError);
+}
+
+TEST_F(ValidNow, OpenAndCloseTellTheListener) {
+    Import(Document(ItemXml()));
+    ValidNowQuery& q = store_.PlayList();
+    std::vector<std::pair<bool, int>> calls;
+    q.SetChangeListener([&] { calls.emplace_back(q.IsOpen(), q.RecordCount()); });
+    clock_.Set(kNoon);
+    q.Open();
+    q.Close();
+    q.Open();
+    store_.CloseConnection();  // closes the selection too
+    EXPECT_FALSE(q.IsOpen());
+    EXPECT_THROW(q.Open(), StoreError);  // no connection
+    EXPECT_FALSE(q.IsOpen());
+    EXPECT_EQ(calls, (std::vector<std::pair<bool, int>>{
+                         {true, 1}, {false, 0}, {true, 1}, {false, 0}, {false, 0}}));
+}
+
+}  // namespace
+}  // namespace zorvak::test

@@ -1,0 +1,213 @@
+#include "tests/support/display.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "playback/presenters/window_presenters.h"
+
+// Last: Xlib's macros (Bool, Status, None) clash with Qt's names.
+#include <X11/Xlib.h>
+
+namespace zorvak::test {
+namespace {
+
+bool EnvIsOne(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && std::string(value) == "1";
+}
+
+// The state of the program's display, set up once.
+struct DisplayState {
+    bool tried = false;
+    bool ready = false;
+    std::string reason;
+    pid_t server = 0;  // the private Xvfb, 0 when none runs
+    QApplication* app = nullptr;  // lives until the environment's TearDown
+    bool appTried = false;
+    bool appReady = false;
+};
+
+DisplayState& State() {
+    static DisplayState state;
+    return state;
+}
+
+void StopServer() {
+    DisplayState& s = State();
+    if (s.server > 0) {
+        ::kill(s.server, SIGTERM);
+        ::waitpid(s.server, nullptr, 0);
+        s.server = 0;
+    }
+}
+
+// Starts Xvfb on the first free display number; its number as ":N", or
+// std::nullopt with the reason set.
+std::optional<std::string> StartPrivateXvfb(std::string& reason) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        reason = std::string("pipe: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        reason = std::string("fork: ") + std::strerror(errno);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return std::nullopt;
+    }
+    if (pid == 0) {
+        // Never outlive the test process.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(1);
+        ::close(fds[0]);
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+        }
+        const std::string fd = std::to_string(fds[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x720x24",
+                 "-nolisten", "tcp", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    State().server = pid;
+    std::string number;
+    bool timedOut = true;
+    pollfd p{fds[0], POLLIN, 0};
+    while (::poll(&p, 1, 10000) > 0) {
+        char c = 0;
+        if (::read(fds[0], &c, 1) != 1 || c == '\n') {
+            timedOut = false;
+            break;
+        }
+        number += c;
+    }
+    ::close(fds[0]);
+    if (!number.empty()) return ":" + number;
+
+    // The pipe closed without a number: Xvfb ended (or could not be run).
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 200 && !timedOut && !ended; ++i) {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) ::usleep(10000);
+    }
+    if (ended) State().server = 0;
+    StopServer();
+    if (ended && WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        reason = "Xvfb cannot be run (is it installed and on PATH?)";
+    else if (ended)
+        reason = "Xvfb ended without reporting a display (status " + std::to_string(status) + ")";
+    else
+        reason = "Xvfb reported no display within 10 seconds";
+    return std::nullopt;
+}
+
+// Whether an X client can connect to $DISPLAY.
+bool ServerAnswers() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return false;
+    XCloseDisplay(display);
+    return true;
+}
+
+// After the last test: the application goes while its X server still runs
+// (its web engine's threads and helper processes with it), then the server.
+class DisplayEnvironment final : public ::testing::Environment {
+public:
+    void TearDown() override {
+        DisplayState& s = State();
+        if (s.app != nullptr) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            delete s.app;
+            s.app = nullptr;
+            s.appReady = false;
+        }
+        StopServer();
+        s.ready = false;
+        s.reason = "the display of the test program has ended";
+    }
+};
+
+const bool kEnvironmentAdded =
+    (::testing::AddGlobalTestEnvironment(new DisplayEnvironment), true);
+
+}  // namespace
+
+bool DisplayRequired() { return EnvIsOne("ZORVAK_REQUIRE_DISPLAY"); }
+
+std::string NoDisplayReason() { return State().reason; }
+
+bool HaveXServer() {
+    DisplayState& s = State();
+    if (s.tried) return s.ready;
+    s.tried = true;
+    if (EnvIsOne("ZORVAK_TEST_SHARED_DISPLAY")) {
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr || *display == '\0') {
+            s.reason = "ZORVAK_TEST_SHARED_DISPLAY=1 but DISPLAY is not set";
+            return false;
+        }
+    } else {
+        std::optional<std::string> own = StartPrivateXvfb(s.reason);
+        if (!own) return false;
+        ::setenv("DISPLAY", own->c_str(), 1);
+    }
+    if (!ServerAnswers()) {
+        s.reason = std::string("the X server ") + std::getenv("DISPLAY") + " does not answer";
+        StopServer();
+        return false;
+    }
+    s.ready = true;
+    return true;
+}
+
+QApplication* App() {
+    DisplayState& s = State();
+    if (s.appTried) return s.appReady ? s.app : nullptr;
+    s.appTried = true;
+    if (!HaveXServer()) return nullptr;
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // A runtime folder of the process's own, made before the application.
+    static QTemporaryDir runtimeDir;
+    ::setenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()).constData(), 1);
+    QFile::setPermissions(runtimeDir.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    PrepareWebEngineEnvironment();
+    // The program's own name, as its command line gave it.
+    static std::string name = program_invocation_short_name;
+    static int argc = 1;
+    static char* argv[] = {name.data(), nullptr};
+    s.app = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (QGuiApplication::primaryScreen() == nullptr) {
+        s.reason = "the application sees no screen on " + std::string(std::getenv("DISPLAY"));
+        return nullptr;
+    }
+    (void)kEnvironmentAdded;
+    s.appReady = true;
+    return s.app;
+}
+
+}  // namespace zorvak::test
