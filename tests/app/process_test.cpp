@@ -74,3 +74,80 @@ TEST(ClientProcess, QuitsCleanlyOnSigtermDuringTheStartUpRun) {
 
 }  // namespace
 }  // namespace zorvak::test
+
+namespace zorvak::test {
+namespace {
+
+// Quit while the start-up run downloads a large media file from a slow
+// server: the download is abandoned at once (what arrived stays in the
+// partial file) and the process ends within moments, instead of after the
+// whole file.
+TEST(ClientProcess, QuitsAtOnceInTheMiddleOfAMediaDownload) {
+    ZORVAK_NEEDS_DISPLAY();
+    if (!CreateConnectivity()->IsOnline())
+        GTEST_SKIP() << "the machine reports no Internet connection, so the client downloads nothing";
+    ClientRig rig;
+    const std::string app = rig.folder.Path();
+    std::filesystem::copy_file(std::string(ZORVAK_RUNTIME_DIR) + "/zorvak-client",
+                               app + "zorvak-client");
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=0\n");
+    // 60 MB at about 1.3 MB/s: some 45 seconds for the whole file.
+    Response slow;
+    slow.generatedSize = 60ull * 1000 * 1000;
+    slow.generator = [](std::uint64_t offset, char* out, std::size_t length) {
+        for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<char>((offset + i) % 251);
+        return true;
+    };
+    slow.chunkSize = 64 * 1024;
+    slow.chunkDelay = std::chrono::milliseconds(50);
+    rig.server.Route("/big.png", slow);
+    PlaylistItem item;
+    item.f_filename = "big.png";
+    item.listurl = rig.server.Url("/big.png");
+    rig.ImportPlaylist(ClientPlaylist({item}));
+    std::filesystem::create_directories(app + "config");
+
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::setenv("XDG_CONFIG_HOME", (app + "config").c_str(), 1);
+        ::setenv("ZORVAK_PLAYLIST_SERVER", rig.server.HostPort().c_str(), 1);
+        int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+        }
+        ::execl((app + "zorvak-client").c_str(), "zorvak-client", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // HEAD, then the GET that streams the body.
+    const bool downloading = rig.server.WaitForRequests(2, std::chrono::seconds(20));
+    ServeEvents(1000);
+    const auto quit = std::chrono::steady_clock::now();
+    ::kill(pid, SIGTERM);
+    int status = -1;
+    bool reaped = false;
+    const bool ended = ServeUntil(
+        [&] { return reaped || (reaped = ::waitpid(pid, &status, WNOHANG) == pid); }, 20000);
+    const auto took = std::chrono::steady_clock::now() - quit;
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(downloading) << "the download never started";
+    ASSERT_TRUE(ended) << "the client did not end";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+    RecordProperty("QuitMilliseconds", static_cast<int>(ms));
+    EXPECT_LT(ms, 2000) << "the client took " << ms << " ms to end";
+    // What arrived is kept for the next start; no file under the final name.
+    EXPECT_FALSE(std::filesystem::exists(app + "data/big.png"));
+    std::error_code ec;
+    const auto kept = std::filesystem::file_size(app + "data/big.png.tmp", ec);
+    EXPECT_FALSE(ec);
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, slow.generatedSize);
+}
+
+}  // namespace
+}  // namespace zorvak::test

@@ -71,9 +71,15 @@ public:
         Show("page", l, s, static_cast<int>(o));
     }
     void CloseAllPresenters() override { ++closes; }
+    // The cover of a run: how many runs have begun and ended, and how deep
+    // the runs are nested now.
+    void BeginRun() override { ++runsBegun; }
+    void EndRun() override { ++runsEnded; }
 
     std::vector<ShowCall> calls;
     int closes = 0;
+    int runsBegun = 0;
+    int runsEnded = 0;
 
 private:
     void Show(const char* kind, const std::string& location, int seconds, int online) {

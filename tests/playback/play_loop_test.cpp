@@ -174,7 +174,10 @@ TEST(PlayLoop, AnUnknownTypeShowsNothingButCountsAsPlayed) {
     EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
 }
 
-TEST(PlayLoop, RowsWithoutAddressOrUsableFileNameAreSkippedEvenWhenOnline) {
+// A row needs an address and a file name, online or not; a local row's name
+// must also name a file inside the cache. An online row's name never becomes
+// a path, so whatever it holds, the row is shown.
+TEST(PlayLoop, RowsWithoutAddressOrFileNameAndLocalRowsWithUnsafeNamesAreSkipped) {
     LoopRig rig;
     rig.Insert({.order_sx = 1, .listurl = "http://h/1", .f_filename = "", .online_play = "1"});
     rig.Insert({.order_sx = 2, .listurl = "", .f_filename = "b.jpg", .online_play = "1"});
@@ -184,12 +187,16 @@ TEST(PlayLoop, RowsWithoutAddressOrUsableFileNameAreSkippedEvenWhenOnline) {
     rig.Insert({.order_sx = 6, .f_filename = "C:x.jpg"});
     rig.Insert({.order_sx = 7, .f_filename = ".."});
     rig.Insert({.order_sx = 8, .listurl = "http://h/ok", .f_filename = "ok.jpg", .online_play = "1"});
+    rig.Insert({.order_sx = 9, .listurl = "http://h/sub", .f_filename = "sub/x.jpg", .online_play = "1"});
+    rig.Insert({.order_sx = 10, .f_lx = "30", .listurl = "http://h/page", .f_filename = "..",
+                .online_play = "1"});
 
     rig.loop->PlayOnce();
 
-    EXPECT_EQ(rig.presenters.calls, (Calls{Image("http://h/ok", 10, 1)}));
+    EXPECT_EQ(rig.presenters.calls, (Calls{Image("http://h/ok", 10, 1), Image("http://h/sub", 10, 1),
+                                           Page("http://h/page", 10, 1)}));
     EXPECT_TRUE(rig.downloads.empty());
-    EXPECT_EQ(rig.pump.count, 1);
+    EXPECT_EQ(rig.pump.count, 3);
     EXPECT_FALSE(std::filesystem::exists(rig.folder.Path() + "escape.jpg"));
 }
 
@@ -373,6 +380,69 @@ TEST(PlayLoop, AFailedReselectionAtAWrapEndsTheRunWithTheChromeHidden) {
     EXPECT_EQ(rig.presenters.calls.size(), 1u);
     EXPECT_EQ(rig.chrome.calls, std::vector<bool>{false});
     EXPECT_TRUE(rig.flags.PlayActive);
+    // The cover of the run goes all the same: nothing of ours stays on screen.
+    EXPECT_EQ(rig.presenters.runsBegun, 1);
+    EXPECT_EQ(rig.presenters.runsEnded, 1);
+}
+
+// The presenters' cover lasts exactly as long as a run: begun once the
+// desktop is hidden, ended however the run ends, and never for a run that
+// does not start.
+TEST(PlayLoop, TheCoverOfARunLastsAsLongAsTheRun) {
+    {
+        LoopRig rig;  // no rows: the run does not start
+        rig.loop->PlayInLoop();
+        EXPECT_EQ(rig.presenters.runsBegun, 0);
+        EXPECT_EQ(rig.presenters.runsEnded, 0);
+    }
+    {
+        LoopRig rig;
+        rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+        rig.Cache("a.jpg");
+        int begunDuringTheItem = -1;
+        int endedDuringTheItem = -1;
+        rig.presenters.At(0, [&] {
+            begunDuringTheItem = rig.presenters.runsBegun;
+            endedDuringTheItem = rig.presenters.runsEnded;
+            // A second run inside the first, as a play button pressed now.
+            rig.loop->PlayOnce();
+            rig.controller.StopOnEscape();
+        });
+        rig.loop->PlayInLoop();
+        EXPECT_EQ(begunDuringTheItem, 1);
+        EXPECT_EQ(endedDuringTheItem, 0);
+        EXPECT_EQ(rig.presenters.runsBegun, 2);
+        EXPECT_EQ(rig.presenters.runsEnded, 2);
+    }
+}
+
+// Once quit is asked for, the run on screen ends after its item, even when a
+// watchdog tick handled meanwhile sets the flags again, and nothing starts a
+// run afterwards.
+TEST(PlayLoop, AfterQuitNothingKeepsOrStartsARun) {
+    LoopRig rig;
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+    rig.Insert({.order_sx = 2, .f_filename = "b.jpg"});
+    rig.Cache("a.jpg");
+    rig.Cache("b.jpg");
+    rig.presenters.At(0, [&] {
+        rig.controller.Quit();
+        rig.controller.WatchdogTick();  // handled in the short gap after quit
+    });
+
+    rig.loop->PlayInLoop();
+
+    EXPECT_EQ(rig.presenters.calls.size(), 1u);
+    EXPECT_TRUE(rig.flags.Quitting);
+    EXPECT_FALSE(rig.flags.KeepPlaying);
+    // The buttons and the watchdog start nothing any more.
+    rig.flags.KeepPlaying = rig.flags.RepeatList = true;
+    rig.loop->PlayInLoop();
+    rig.loop->PlayOnce();
+    rig.flags.PlayActive = false;
+    rig.controller.WatchdogTick();
+    EXPECT_EQ(rig.presenters.calls.size(), 1u);
+    EXPECT_EQ(rig.minimised, 1);
 }
 
 TEST(PlayLoop, LoopPlayEndsTheShellOnlyWhenAskedAndRunning) {

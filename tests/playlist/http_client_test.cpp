@@ -689,3 +689,38 @@ TEST_F(HttpClientTest, AnErrorInsideTheBodySinkReachesTheCallerAndLeavesTheClien
 
 }  // namespace
 }  // namespace zorvak
+
+namespace zorvak {
+namespace {
+
+// A client told to give up (the process is ending) abandons the request under
+// way at its next turn of the pump, keeping nothing waiting on the network,
+// and sends nothing more until told otherwise.
+TEST_F(HttpClientTest, ARequestIsAbandonedOnceTheClientIsToldToGiveUp) {
+    Response slow = Response::Text(std::string(200000, 'x'));
+    slow.chunkSize = 1000;
+    slow.chunkDelay = 50ms;  // the whole body would take ten seconds
+    server.Route("/slow", slow);
+    bool giveUp = false;
+    client.SetAbandonWhen([&] { return giveUp; });
+    pump.onPump = [&](int n) {
+        if (n == 3) giveUp = true;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    HttpResponse r = client.Get(server.Url("/slow"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(r.failure, HttpFailure::kAbandoned);
+    EXPECT_EQ(pump.count, 3);
+    EXPECT_FALSE(client.IsBusy());
+
+    // While it holds, nothing goes out at all.
+    server.ClearRecords();
+    EXPECT_EQ(client.Get(server.Url("/slow")).failure, HttpFailure::kAbandoned);
+    EXPECT_EQ(server.TotalRequests(), 0);
+    giveUp = false;
+    server.Route("/small", Response::Text("ok"));
+    EXPECT_TRUE(client.Get(server.Url("/small")).ok());
+}
+
+}  // namespace
+}  // namespace zorvak

@@ -669,3 +669,46 @@ TEST(MediaDownload, ConnectLimitInRealTime) {
 
 }  // namespace
 }  // namespace zorvak::test
+
+namespace zorvak::test {
+namespace {
+
+// A download under way when the client is told to give up (the process is
+// ending) ends at once with an error; what arrived stays in the partial file
+// for the next call.
+TEST(MediaDownload, AnAbandonedDownloadEndsAtOnceAndKeepsWhatArrived) {
+    Rig rig;
+    const std::string body = Pattern(400000, 4);
+    Response slow = Response::Text(body);
+    slow.chunkSize = 10000;
+    slow.chunkDelay = 50ms;  // two seconds for the whole body
+    slow.ranges = true;
+    slow.headers.emplace_back("ETag", "\"s\"");
+    rig.server.Route("/m", slow);
+    bool giveUp = false;
+    rig.downloader.SetAbandonWhen([&] { return giveUp; });
+    rig.pump.onPump = [&](int n) {
+        if (n == 5) giveUp = true;  // a few pieces in
+    };
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(rig.Download("a.jpg"), DownloadError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    const std::string kept = ReadFile(rig.Partial("a.jpg")).value_or("");
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LT(kept.size(), body.size());
+    EXPECT_EQ(kept, body.substr(0, kept.size()));
+    EXPECT_FALSE(fs::exists(rig.CachePath("a.jpg")));
+
+    // The next call resumes it.
+    giveUp = false;
+    rig.pump.onPump = nullptr;
+    rig.server.ClearRecords();
+    EXPECT_TRUE(rig.Download("a.jpg"));
+    EXPECT_EQ(ReadFile(rig.CachePath("a.jpg")), body);
+    EXPECT_EQ(rig.server.Requests().at(1).Header("Range"),
+              "bytes=" + std::to_string(kept.size()) + "-");
+}
+
+}  // namespace
+}  // namespace zorvak::test
