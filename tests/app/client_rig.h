@@ -246,6 +246,8 @@ struct ClientRig {
     int terminations = 0;
     // The client's own full-screen presenter windows instead of the recorders.
     bool realPresenters = false;
+    // Whether the desktop has a tray to minimise into.
+    bool trayAvailable = true;
     TestServer server;
     std::unique_ptr<Client> client;
 
@@ -318,6 +320,7 @@ struct ClientRig {
         env.terminate = [this] { ++terminations; };
         env.playlistServer = server.HostPort();
         env.defaultKeyword = "demo.zorvak.cn";
+        env.trayAvailable = [this] { return trayAvailable; };
         return env;
     }
 

@@ -200,6 +200,68 @@ TEST(Close, TheCloseBoxMinimisesToTheTrayAndTheClientKeepsRunning) {
     EXPECT_FALSE(c.TerminateRequested());
 }
 
+// On a desktop with no tray there would be no way back from the tray: the
+// window is minimised normally and keeps its taskbar entry, whether the close
+// box or loop play minimises it.
+TEST(Close, WithoutATrayTheWindowIsMinimisedAndKeepsItsTaskbarEntry) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(false);
+    rig.trayAvailable = false;
+    Client& c = rig.Start();
+    TquenloMain& w = c.Window();
+    c.ShowMainWindow();
+    ASSERT_TRUE(ServeUntil([&] { return w.isVisible(); }));
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(ServeUntil([&] { return w.isMinimized(); }));
+    ServeEvents(20);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.MinimizedToTray());
+
+    c.ShowMainWindow();
+    ASSERT_TRUE(ServeUntil([&] { return !w.isMinimized(); }));
+    rig.presenters->At(0, [&] {
+        EXPECT_TRUE(w.isMinimized());
+        EXPECT_TRUE(w.isVisible());
+        rig.presenters->CloseAllPresenters();
+        c.Flags().KeepPlaying = false;
+    });
+    rig.Child<QPushButton>("btnReplayPlayList")->click();
+    EXPECT_EQ(rig.presenters->calls.size(), 1u);
+
+    // With a tray again, minimising hides the window.
+    rig.trayAvailable = true;
+    c.ShowMainWindow();
+    ASSERT_TRUE(ServeUntil([&] { return !w.isMinimized(); }));
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(ServeUntil([&] { return !w.isVisible(); }));
+    EXPECT_TRUE(w.MinimizedToTray());
+}
+
+// The daily restart comes while a picture is on screen and the OS refuses the
+// reboot (the recording power does nothing): the store comes back at once and
+// the run goes on with its next row, instead of failing on a closed store.
+TEST(DailyRestart, ARefusedRebootLeavesThePlayRunGoing) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(true);
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=a\nnoautorun=0\nFixTime=12:00:00\nFixTimeRestart=1\n");
+    Client& c = rig.Create();
+    rig.presenters->At(0, [&] {
+        // The restart second: the restart check's tick is served by this
+        // item's own loop and closes it.
+        c.timAutoRestart().PostTick();
+    });
+    rig.presenters->At(3, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
+    ASSERT_TRUE(c.Start());
+
+    EXPECT_EQ(rig.journal.Count("PowerAction 1"), 1);
+    EXPECT_EQ(Shown(*rig.presenters),
+              (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg", "img1.jpg"}));
+    EXPECT_TRUE(rig.errors.empty()) << rig.errors.front();
+    EXPECT_TRUE(c.Store().IsConnected());
+    // The run ended normally (by Esc): the desktop is shown again.
+    EXPECT_EQ(rig.journal.Count("Chrome show"), 1);
+}
+
 TEST(Quit, WithNothingPlayingShowsTheDesktopAndEndsTheProcess) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
