@@ -9,8 +9,9 @@ packages=(
   libmpv-dev libcurl4-openssl-dev libsqlite3-dev libxml2-dev
   libgtest-dev libgmock-dev googletest
   libx11-dev libxfixes-dev
-  xvfb xauth x11-utils fonts-wqy-zenhei iproute2
+  xvfb xauth x11-utils fonts-wqy-zenhei iproute2 openbox matchbox-window-manager
   ffmpeg curl ca-certificates
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QPalette>
 #include <QScreen>
+#include <QWindow>
 
 #include <climits>
 #include <stdexcept>
@@ -66,6 +67,13 @@ void PresenterWindow::ShowModal() {
     // Without a window manager the full-screen state alone does not resize the
     // window, so it gets the screen's geometry as well.
     CoverScreen();
+    winId();
+    if (QWindow* window = windowHandle()) {
+        QWindow* below = shownAbove_ != nullptr && shownAbove_->isVisible()
+                             ? shownAbove_->windowHandle()
+                             : nullptr;
+        window->setTransientParent(below);
+    }
     showFullScreen();
     raise();
     activateWindow();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -38,6 +39,13 @@ public:
     // this flag already, so this only makes sure of it.
     void SetStayOnTop();
 
+    // The window the next ShowModal() stacks this one above, when that window
+    // is on screen: this one becomes its transient, which window managers keep
+    // above it (two windows both asked to stay on top are otherwise stacked as
+    // the manager pleases, and a manager that does not give the new window
+    // the focus may leave it beneath). Null: none.
+    void SetShownAbove(QWidget* below) { shownAbove_ = below; }
+
     // Shows the window over the whole screen, blocks input to the application's
     // other windows and runs a nested event loop until the window is closed;
     // then hides it. Throws std::logic_error when the window is already on
@@ -69,6 +77,7 @@ private:
     void CoverScreen();
 
     QString className_;
+    QPointer<QWidget> shownAbove_;
     QEventLoop* modalLoop_ = nullptr;
     bool closing_ = false;
     bool closeRequested_ = false;

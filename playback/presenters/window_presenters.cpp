@@ -116,6 +116,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             }
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
+            frmFullScreenImg_->SetShownAbove(backdrop_.get());
             frmFullScreenImg_->ShowModal();
         } catch (...) {
             if (frmFullScreenImg_ != nullptr) frmFullScreenImg_->ClearPictures();
@@ -127,6 +128,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
         try {
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
+            frmFullScreenImg_->SetShownAbove(backdrop_.get());
             frmFullScreenImg_->ShowModal();
         } catch (...) {
         }
@@ -156,6 +158,7 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
 
     try {
         frmFullScreenMp4_->SetStayOnTop();
+        frmFullScreenMp4_->SetShownAbove(backdrop_.get());
         frmFullScreenMp4_->ArmDisplayTimer(seconds);
         if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
             frmFullScreenMp4_->Stop();
@@ -191,6 +194,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
 
     try {
         frmFullScreenHtml_->SetStayOnTop();
+        frmFullScreenHtml_->SetShownAbove(backdrop_.get());
         frmFullScreenHtml_->ArmDisplayTimer(seconds);
         frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
                                                                        : QUrl::fromUserInput(text));

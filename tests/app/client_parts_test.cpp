@@ -1,4 +1,5 @@
 #include <QImage>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -160,6 +161,70 @@ TEST(Fetch, ADocumentWithCrLfLineEndsIsNotImportedAgainWhileUnchanged) {
     c.Store().PlayList().Open();
     ASSERT_EQ(c.Store().PlayList().RecordCount(), 1);
     EXPECT_EQ(c.Store().PlayList().FieldText("ID"), firstId);
+}
+
+}  // namespace
+}  // namespace zorvak::test
+
+namespace zorvak::test {
+namespace {
+
+bool NearRed(const QColor& c) { return c.red() > 200 && c.green() < 60 && c.blue() < 60; }
+
+QColor ScreenPixel(const QPoint& at) {
+    QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage();
+    return shot.isNull() ? QColor() : shot.pixelColor(0, 0);
+}
+
+// Under a window manager that keeps windows asked to stay on top above the
+// others, a message box shown during a run (here the standard error box, over
+// a picture on screen and the run's backdrop) opens above them, where it can
+// be seen and answered; a box beneath them would hold the run for good.
+TEST(MessageBoxes, OpenAboveThePresenterUnderAWindowManager) {
+    ZORVAK_NEEDS_DISPLAY();
+    WindowManager manager("openbox");
+    ASSERT_TRUE(manager.Running()) << "openbox did not take the screen";
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    QImage red(320, 240, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(QString::fromStdString(folder.File("red.png"))));
+    SwitchConnectivity online;
+    PresenterSettings settings;
+    settings.player.audioOutput = "null";
+    WindowPresenters presenters(online, appDir, {}, settings);
+    const QPoint middle = QGuiApplication::primaryScreen()->geometry().center();
+
+    bool pictureSeen = false;
+    bool boxSeen = false;
+    QTimer::singleShot(0, qApp, [&] {
+        pictureSeen = ServeUntil([&] { return NearRed(ScreenPixel(middle)); }, 10000);
+        // Runs inside the box's own loop, once it is up.
+        QTimer::singleShot(0, qApp, [&] {
+            QWidget* box = nullptr;
+            ServeUntil([&] { return (box = QApplication::activeModalWidget()) != nullptr &&
+                                    qobject_cast<QMessageBox*>(box) != nullptr && box->isVisible(); },
+                       5000);
+            if (box == nullptr) return;
+            const QPoint centre = box->frameGeometry().center();
+            boxSeen = ServeUntil(
+                [&] {
+                    const QColor c = ScreenPixel(centre);
+                    return c.isValid() && !NearRed(c) && c != Qt::black;
+                },
+                5000);
+            if (auto* messageBox = qobject_cast<QMessageBox*>(box)) messageBox->done(0);
+        });
+        ShowStandardErrorBox("The picture could not be fetched");
+        presenters.CloseAllPresenters();
+    });
+    presenters.BeginRun();
+    presenters.ShowImage(folder.File("red.png"), 0, MediaSource::kLocalFile);
+    presenters.EndRun();
+
+    EXPECT_TRUE(pictureSeen) << "the picture never showed; the middle of the screen is "
+                             << ScreenPixel(middle).name().toStdString();
+    EXPECT_TRUE(boxSeen) << "the box opened beneath the picture";
 }
 
 }  // namespace

@@ -210,4 +210,78 @@ QApplication* App() {
     return s.app;
 }
 
+namespace {
+
+// Whether some client (a window manager) redirects the root window's map and
+// configure requests.
+bool RootIsRedirected(Display* display) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, DefaultRootWindow(display), &attributes) == 0) return false;
+    return (attributes.all_event_masks & SubstructureRedirectMask) != 0;
+}
+
+}  // namespace
+
+WindowManager::WindowManager(const std::string& program) {
+    if (!HaveXServer()) return;
+    const pid_t pid = ::fork();
+    if (pid < 0) return;
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test process
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+        }
+        ::execlp(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    pid_ = pid;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return;
+    // A manager redirects the root's map requests early in its start and
+    // manages windows once its event loop runs (a request that comes while it
+    // still starts may be dropped): a probe window mapped, and mapped again
+    // every half second, gets its WM_STATE once the manager really runs.
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    Window probe = 0;
+    for (int i = 0; i < 200 && !running_; ++i) {
+        if (probe == 0 && RootIsRedirected(display)) {
+            probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 8, 8, 0, 0, 0);
+            XMapWindow(display, probe);
+            XFlush(display);
+        }
+        if (probe != 0) {
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            XGetWindowProperty(display, probe, wmState, 0, 2, False, AnyPropertyType, &type,
+                               &format, &items, &after, &data);
+            if (data != nullptr) XFree(data);
+            running_ = type != 0;
+        }
+        if (!running_) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            ::usleep(50 * 1000);
+            // A manager still starting may drop a map request: ask again.
+            if (probe != 0 && i % 10 == 9) {
+                XMapWindow(display, probe);
+                XFlush(display);
+            }
+        }
+    }
+    if (probe != 0) XDestroyWindow(display, probe);
+    XCloseDisplay(display);
+}
+
+WindowManager::~WindowManager() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+}
+
 }  // namespace zorvak::test

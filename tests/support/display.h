@@ -36,6 +36,26 @@ std::string NoDisplayReason();
 // Whether ZORVAK_REQUIRE_DISPLAY=1 turns a missing display into a failure.
 bool DisplayRequired();
 
+// A window manager from the system (openbox, matchbox-window-manager, ...)
+// managing the program's display for the lifetime of the object: started on
+// $DISPLAY and waited for until it manages windows (a probe window mapped
+// once it owns the WM_S0 selection has been given its WM_STATE), then ended,
+// with its process, when the object goes.
+class WindowManager {
+public:
+    explicit WindowManager(const std::string& program);
+    ~WindowManager();
+    WindowManager(const WindowManager&) = delete;
+    WindowManager& operator=(const WindowManager&) = delete;
+
+    // False when it could not be started or did not take the screen in time.
+    bool Running() const { return running_; }
+
+private:
+    int pid_ = -1;
+    bool running_ = false;
+};
+
 }  // namespace zorvak::test
 
 #define ZORVAK_DISPLAY_OR_STOP_(available)                                                  \
