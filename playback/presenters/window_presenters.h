@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 
 #include <functional>
@@ -80,6 +81,10 @@ public:
 private:
     PlayerCore& EnsurePlayer();
     QWebEngineProfile* EnsureProfile();
+    // After an item's window is gone: the heap's free pages go back to the
+    // system, at most once per kHeapReleaseIntervalMs.
+    void ItemEnded();
+    static constexpr qint64 kHeapReleaseIntervalMs = 60'000;
 
     Connectivity& connectivity_;
     const AppDirectory& appDirectory_;
@@ -99,6 +104,7 @@ private:
     std::unique_ptr<Backdrop> backdrop_;
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
+    QElapsedTimer heapReleased_;  // since the last ReleaseFreeHeapMemory
 };
 
 // Call before the QApplication is created: prepares QtWebEngine (shared OpenGL
