@@ -84,6 +84,11 @@ bool RunsAsSuperuser();
 // render node or an NVIDIA device on Linux; assumed on Windows).
 bool HasVideoDecodeDevice();
 
+// True when the machine has a GPU that renders (a DRM render node or an NVIDIA
+// device on Linux; assumed on Windows). Without one, OpenGL on Linux is Mesa's
+// software rasteriser.
+bool HasGpuDevice();
+
 // The process heap of a process that runs for months. TuneHeapForLongRuns,
 // called first thing in main (before any thread exists), limits the heap to
 // kHeapArenas arenas, so that the space freed by the many threads of the video

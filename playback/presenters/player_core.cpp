@@ -31,7 +31,12 @@ bool PlatformEmbedsByWindowId() {
 // nothing.
 std::string DefaultVideoOutput() {
     const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("xcb")) return "gpu,x11";
+    if (platform == QLatin1String("xcb")) {
+        // Without a GPU, OpenGL is only a software rasteriser, which the GPU
+        // output refuses; probing it would load the rasteriser (and LLVM, tens
+        // of MB) into the process for nothing.
+        return HasGpuDevice() ? "gpu,x11" : "x11";
+    }
     if (platform == QLatin1String("windows")) return "gpu,direct3d";
     return "null";
 }

@@ -1,6 +1,8 @@
 #include "playback/presenters/window_presenters.h"
 
 #include <QApplication>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QByteArray>
 #include <QFileInfo>
 #include <QThread>
@@ -45,6 +47,16 @@ bool TopLevelWindowExists(const char* className, const QString& caption) {
         if (name == QLatin1String(className) && widget->windowTitle() == caption) return true;
     }
     return false;
+}
+
+// Adds a flag to the web engine's command line, after any the environment
+// already gives.
+void AppendChromiumFlag(const char* flag) {
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
+    if (flags.split(' ').contains(QByteArray(flag))) return;
+    if (!flags.isEmpty()) flags += ' ';
+    flags += flag;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
 }
 
 }  // namespace
@@ -266,7 +278,22 @@ void WindowPresenters::EndRun() {
 
 void PrepareWebEngineEnvironment() {
     if (RunsAsSuperuser()) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (HasGpuDevice()) {
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        return;
+    }
+    // Without a GPU, OpenGL is Mesa's software rasteriser: the web engine's
+    // shared OpenGL context, its GPU thread and the view's scene graph would
+    // run it inside the client (LLVM, its shader caches and threads: some
+    // 60 MB) only to move pixels drawn in software anyway. Chromium's software
+    // compositor and Qt Quick's software renderer draw the same pages, and
+    // with X11's OpenGL integration off nothing loads the rasteriser at all
+    // (the video player draws with plain X11 then, see PlayerCore).
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    AppendChromiumFlag("--disable-gpu");
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    }
 }
 
 }  // namespace zorvak

@@ -107,9 +107,12 @@ private:
     QElapsedTimer heapReleased_;  // since the last ReleaseFreeHeapMemory
 };
 
-// Call before the QApplication is created: prepares QtWebEngine (shared OpenGL
-// contexts) and, only when the process runs as root, turns off its sandbox
-// (QTWEBENGINE_DISABLE_SANDBOX=1), which cannot run as root.
+// Call before the QApplication is created: prepares QtWebEngine and, only when
+// the process runs as root, turns off its sandbox (QTWEBENGINE_DISABLE_SANDBOX=1),
+// which cannot run as root. With a GPU (HasGpuDevice): shared OpenGL contexts.
+// Without one: no OpenGL in the process at all (Qt Quick's software renderer,
+// Chromium's --disable-gpu, QT_XCB_GL_INTEGRATION=none unless the environment
+// names one), so Mesa's software rasteriser is never loaded.
 void PrepareWebEngineEnvironment();
 
 }  // namespace zorvak
