@@ -6,9 +6,12 @@
 #include "app/client.h"
 #include "app/client_environment.h"
 #include "core/product_texts.h"
+#include "platform/platform.h"
 #include "playback/presenters/window_presenters.h"
 
 int main(int argc, char** argv) {
+    // Before any thread exists: the heap settings shape every arena.
+    zorvak::TuneHeapForLongRuns();
     try {
         zorvak::PrepareWebEngineEnvironment();
         QApplication app(argc, argv);

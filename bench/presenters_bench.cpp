@@ -275,6 +275,9 @@ int main(int argc, char** argv) {
         std::printf("presenters-bench needs an X display (run it under Xvfb)\n");
         return 0;
     }
+    // The client's own heap settings and web engine set-up, so the figures
+    // are the client's.
+    zorvak::TuneHeapForLongRuns();
     zorvak::PrepareWebEngineEnvironment();
     QApplication app(argc, argv);
     const int items = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;

@@ -22,4 +22,8 @@ bool HasVideoDecodeDevice() {
            std::filesystem::exists("/dev/nvidia0", ec);
 }
 
+bool HasGpuDevice() {
+    return HasVideoDecodeDevice();
+}
+
 }  // namespace zorvak

@@ -18,4 +18,7 @@ bool RunsAsSuperuser() { return false; }
 // player falls back to software decoding where it does not work.
 bool HasVideoDecodeDevice() { return true; }
 
+// Every Windows machine the client runs on has a display driver that renders.
+bool HasGpuDevice() { return true; }
+
 }  // namespace zorvak

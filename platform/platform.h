@@ -84,6 +84,22 @@ bool RunsAsSuperuser();
 // render node or an NVIDIA device on Linux; assumed on Windows).
 bool HasVideoDecodeDevice();
 
+// True when the machine has a GPU that renders (a DRM render node or an NVIDIA
+// device on Linux; assumed on Windows). Without one, OpenGL on Linux is Mesa's
+// software rasteriser.
+bool HasGpuDevice();
+
+// The process heap of a process that runs for months. TuneHeapForLongRuns,
+// called first thing in main (before any thread exists), limits the heap to
+// kHeapArenas arenas, so that the space freed by the many threads of the video
+// player and the web engine is not spread over an arena per thread (Linux;
+// settings given in the environment win; nothing on Windows).
+// ReleaseFreeHeapMemory gives the free pages inside the heap back to the
+// system (malloc_trim; _heapmin on Windows).
+inline constexpr int kHeapArenas = 2;
+void TuneHeapForLongRuns();
+void ReleaseFreeHeapMemory();
+
 // The real implementations for the OS the client was built for.
 std::unique_ptr<Connectivity> CreateConnectivity();
 std::unique_ptr<AutoRun> CreateAutoRun();

@@ -31,7 +31,12 @@ bool PlatformEmbedsByWindowId() {
 // nothing.
 std::string DefaultVideoOutput() {
     const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("xcb")) return "gpu,x11";
+    if (platform == QLatin1String("xcb")) {
+        // Without a GPU, OpenGL is only a software rasteriser, which the GPU
+        // output refuses; probing it would load the rasteriser (and LLVM, tens
+        // of MB) into the process for nothing.
+        return HasGpuDevice() ? "gpu,x11" : "x11";
+    }
     if (platform == QLatin1String("windows")) return "gpu,direct3d";
     return "null";
 }
@@ -61,6 +66,11 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     option("load-scripts", "no");
     option("ytdl", "no");
     option("osc", "no");
+    // No built-in scripts either: each runs a Lua interpreter on a thread of
+    // its own for the player's whole life, for overlays nobody calls up here.
+    option("load-stats-overlay", "no");
+    option("load-osd-console", "no");
+    option("load-auto-profiles", "no");
     option("input-default-bindings", "no");
     option("input-vo-keyboard", "no");  // keys go to the window, not to mpv
     option("input-cursor", "no");
@@ -70,6 +80,11 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     option("volume", "50");
     option("mute", "no");
     option("keepaspect", "yes");
+    // An online clip is read ahead into memory; mpv's defaults (150 MiB ahead,
+    // 50 MiB kept behind for seeking back) would let one clip hold 200 MiB.
+    // 32 MiB is half a minute of a clip at 8 Mbit/s, and nothing here seeks back.
+    option("demuxer-max-bytes", "32MiB");
+    option("demuxer-max-back-bytes", "0");
     // Hardware decoding where a video device exists; probing the decoders
     // without one costs time at every item.
     option("hwdec", HasVideoDecodeDevice() ? "auto-safe" : "no");

@@ -1,6 +1,8 @@
 #include "playback/presenters/window_presenters.h"
 
 #include <QApplication>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QByteArray>
 #include <QFileInfo>
 #include <QThread>
@@ -47,7 +49,27 @@ bool TopLevelWindowExists(const char* className, const QString& caption) {
     return false;
 }
 
+// Adds a flag to the web engine's command line, after any the environment
+// already gives.
+void AppendChromiumFlag(const char* flag) {
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
+    if (flags.split(' ').contains(QByteArray(flag))) return;
+    if (!flags.isEmpty()) flags += ' ';
+    flags += flag;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+}
+
 }  // namespace
+
+void WindowPresenters::ItemEnded() {
+    // Pages given back are faulted in again by the next items (about 30 ms
+    // more for a picture, 90 ms for a clip on a small machine), so the heap is
+    // trimmed at most once a minute: often enough that free space never piles
+    // up, rarely enough that items keep their speed.
+    if (heapReleased_.isValid() && !heapReleased_.hasExpired(kHeapReleaseIntervalMs)) return;
+    ReleaseFreeHeapMemory();
+    heapReleased_.start();
+}
 
 WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirectory& appDirectory,
                                    PictureFetch fetch, PresenterSettings settings)
@@ -135,6 +157,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
     }
     delete frmFullScreenImg_.data();
     frmFullScreenImg_ = nullptr;
+    ItemEnded();
 }
 
 void WindowPresenters::PlayVideo(const std::string& location, int seconds, MediaSource source) {
@@ -178,6 +201,7 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
     }
     delete frmFullScreenMp4_.data();
     frmFullScreenMp4_ = nullptr;
+    ItemEnded();
 }
 
 void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
@@ -203,6 +227,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     }
     delete frmFullScreenHtml_.data();
     frmFullScreenHtml_ = nullptr;
+    ItemEnded();
 }
 
 void WindowPresenters::CloseAllPresenters() {
@@ -257,7 +282,22 @@ void WindowPresenters::EndRun() {
 
 void PrepareWebEngineEnvironment() {
     if (RunsAsSuperuser()) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (HasGpuDevice()) {
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        return;
+    }
+    // Without a GPU, OpenGL is Mesa's software rasteriser: the web engine's
+    // shared OpenGL context, its GPU thread and the view's scene graph would
+    // run it inside the client (LLVM, its shader caches and threads: some
+    // 60 MB) only to move pixels drawn in software anyway. Chromium's software
+    // compositor and Qt Quick's software renderer draw the same pages, and
+    // with X11's OpenGL integration off nothing loads the rasteriser at all
+    // (the video player draws with plain X11 then, see PlayerCore).
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    AppendChromiumFlag("--disable-gpu");
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    }
 }
 
 }  // namespace zorvak

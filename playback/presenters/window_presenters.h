@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 
 #include <functional>
@@ -80,6 +81,10 @@ public:
 private:
     PlayerCore& EnsurePlayer();
     QWebEngineProfile* EnsureProfile();
+    // After an item's window is gone: the heap's free pages go back to the
+    // system, at most once per kHeapReleaseIntervalMs.
+    void ItemEnded();
+    static constexpr qint64 kHeapReleaseIntervalMs = 60'000;
 
     Connectivity& connectivity_;
     const AppDirectory& appDirectory_;
@@ -99,11 +104,15 @@ private:
     std::unique_ptr<Backdrop> backdrop_;
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
+    QElapsedTimer heapReleased_;  // since the last ReleaseFreeHeapMemory
 };
 
-// Call before the QApplication is created: prepares QtWebEngine (shared OpenGL
-// contexts) and, only when the process runs as root, turns off its sandbox
-// (QTWEBENGINE_DISABLE_SANDBOX=1), which cannot run as root.
+// Call before the QApplication is created: prepares QtWebEngine and, only when
+// the process runs as root, turns off its sandbox (QTWEBENGINE_DISABLE_SANDBOX=1),
+// which cannot run as root. With a GPU (HasGpuDevice): shared OpenGL contexts.
+// Without one: no OpenGL in the process at all (Qt Quick's software renderer,
+// Chromium's --disable-gpu, QT_XCB_GL_INTEGRATION=none unless the environment
+// names one), so Mesa's software rasteriser is never loaded.
 void PrepareWebEngineEnvironment();
 
 }  // namespace zorvak

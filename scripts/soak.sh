@@ -1,0 +1,311 @@
+#!/usr/bin/env bash
+# Soak run: the real zorvak-client plays a loopback playlist of pictures, a
+# local web page and a video, 1 s each, without end, for a given number of
+# minutes; every few minutes the served playlist changes, so the client's
+# 60-second refresh imports a new one. Every 15 s one line tells the memory of
+# the client and of the web engine's helper processes, its open descriptors
+# and threads; at the end a summary says whether the long-run goals are met.
+#
+#   scripts/soak.sh [MINUTES]          # default 15
+#
+# Settings (environment):
+#   BUILD_DIR=build            where zorvak-client, zorvak-ctl, zorvak-testserver are
+#   SOAK_ITEMS=picture,page,video   which kinds of item the playlist holds
+#                              (picture = two pictures, a JPEG and a PNG)
+#   SOAK_CHANGE_MINUTES=3      minutes between two playlist changes (0: never)
+#   SOAK_INTERVAL=15           seconds between two samples
+#   SOAK_DIR=...               working folder (default: a new /tmp/zorvak-soak.XXXXXX);
+#                              samples.tsv, summary.txt and logs/ stay there
+#   SOAK_LIMIT_MB=350          goal for client plus helpers
+#   SOAK_GROWTH_MB_PER_HOUR=5  goal for the growth after minute 5
+# The client inherits the rest of the environment (e.g. ZORVAK_MPV_LOG,
+# MALLOC_ARENA_MAX, QTWEBENGINE_CHROMIUM_FLAGS for experiments).
+#
+# Columns: minute, client RSS, helpers' RSS (every process below the client:
+# the QtWebEngineProcess helpers) and their count, client plus helpers (RSS and
+# PSS, where PSS shares the pages the helpers have in common instead of
+# counting them once per process), the Xvfb server's RSS, the client's open
+# descriptors and threads. Memory in MB (MiB).
+#
+# Everything stays on this machine: a private Xvfb (1280x720x24), a server on
+# 127.0.0.1, a fresh application folder, HOME and XDG folders inside the
+# working folder. All that the script started is stopped at the end and on
+# Ctrl-C.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+MINUTES=${1:-${SOAK_MINUTES:-15}}
+ITEMS=${SOAK_ITEMS:-picture,page,video}
+CHANGE_MINUTES=${SOAK_CHANGE_MINUTES:-3}
+INTERVAL=${SOAK_INTERVAL:-15}
+LIMIT_MB=${SOAK_LIMIT_MB:-350}
+GROWTH_MB=${SOAK_GROWTH_MB_PER_HOUR:-5}
+BUILD_DIR=${BUILD_DIR:-build}
+DURATION=$(awk -v m="$MINUTES" 'BEGIN { d = int(m * 60); print (d > 0 ? d : 0) }')
+((DURATION > 0)) || { echo "soak: MINUTES must be a positive number" >&2; exit 1; }
+case $BUILD_DIR in /*) BIN=$BUILD_DIR/bin ;; *) BIN=$ROOT/$BUILD_DIR/bin ;; esac
+for f in zorvak-client zorvak-ctl zorvak-testserver tmpdb.mdb; do
+  [ -e "$BIN/$f" ] || { echo "soak: $BIN/$f is missing; build first" >&2; exit 1; }
+done
+for tool in Xvfb ffmpeg; do
+  command -v "$tool" >/dev/null || { echo "soak: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
+done
+
+WORK=${SOAK_DIR:-$(mktemp -d /tmp/zorvak-soak.XXXXXX)}
+mkdir -p "$WORK"
+WORK=$(cd "$WORK" && pwd)
+MEDIA=$WORK/server
+APP=$WORK/app
+LOGS=$WORK/logs
+SAMPLES=$WORK/samples.tsv
+rm -rf "$MEDIA" "$APP" "$WORK/home"
+mkdir -p "$MEDIA" "$APP/data" "$LOGS" "$WORK/home/.config" "$WORK/home/.cache" "$WORK/runtime"
+chmod 700 "$WORK/runtime"
+
+pids=()       # what this script started, stopped in reverse order
+CLIENT=""
+stop_client() {
+  [ -n "$CLIENT" ] || return 0
+  if kill -0 "$CLIENT" 2>/dev/null; then
+    # Quit as the tray menu does: the item on screen ends, the client exits.
+    kill -TERM "$CLIENT" 2>/dev/null || true
+    for _ in $(seq 150); do kill -0 "$CLIENT" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$CLIENT" 2>/dev/null; then
+      echo "soak: the client did not quit within 15 s; ending it" >&2
+      local helpers
+      helpers=$(descendants "$CLIENT")
+      kill -KILL "$CLIENT" 2>/dev/null || true
+      # Its helpers end with it; any left over were started by it, so by us.
+      for h in $helpers; do kill -KILL "$h" 2>/dev/null || true; done
+    fi
+  fi
+  wait "$CLIENT" 2>/dev/null || true
+  CLIENT=""
+}
+cleanup() {
+  stop_client
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  pids=()
+}
+trap cleanup EXIT
+trap 'echo "soak: interrupted" >&2; exit 130' INT TERM HUP
+
+# ---- /proc readings ------------------------------------------------------------
+descendants() {  # every process below $1, depth first
+  local p c
+  for p in $(cat /proc/"$1"/task/*/children 2>/dev/null); do
+    echo "$p"
+    for c in $(descendants "$p"); do echo "$c"; done
+  done
+}
+status_kb() {  # $1 pid, $2 field of /proc/PID/status (VmRSS, Threads); 0 when gone
+  local text
+  text=$(cat /proc/"$1"/status 2>/dev/null) || { echo 0; return; }
+  awk -v key="$2:" '$1 == key { print $2; found = 1 } END { if (!found) print 0 }' <<< "$text"
+}
+pss_kb() {
+  local text
+  text=$(cat /proc/"$1"/smaps_rollup 2>/dev/null) || { echo 0; return; }
+  awk '$1 == "Pss:" { print $2; found = 1 } END { if (!found) print 0 }' <<< "$text"
+}
+
+# ---- media -----------------------------------------------------------------------
+FONT=/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc
+ff() { ffmpeg -hide_banner -loglevel error -y "$@"; }
+label() {
+  if [ -e "$FONT" ]; then
+    echo "drawtext=fontfile=$FONT:text='$1':fontsize=72:fontcolor=white:borderw=3:x=(w-text_w)/2:y=(h-text_h)/2"
+  else
+    echo "null"
+  fi
+}
+echo "soak: making media in $MEDIA"
+ff -f lavfi -i "testsrc2=size=1280x720:rate=1" -frames:v 1 -vf "$(label 'picture 1')" "$MEDIA/picture1.jpg"
+ff -f lavfi -i "smptehdbars=size=1280x720:rate=1" -frames:v 1 -vf "$(label 'picture 2')" "$MEDIA/picture2.png"
+ff -f lavfi -i "testsrc=size=1280x720:rate=25:duration=10" -f lavfi -i "sine=frequency=440:duration=10" \
+   -vf "$(label 'video')" -c:v libx264 -pix_fmt yuv420p -preset veryfast -c:a aac -shortest "$MEDIA/video.mp4"
+ff -f lavfi -i "color=c=0xFF8800:size=300x100" -frames:v 1 "$APP/logo.png"
+cat > "$MEDIA/page.html" <<'HTML'
+<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>soak</title>
+<style>
+  body { background: linear-gradient(135deg, #1d3f9e, #c01fb0); color: white;
+         font-family: sans-serif; display: flex; height: 100vh;
+         align-items: center; justify-content: center; flex-direction: column; }
+  h1 { font-size: 80px; margin: 0; } p { font-size: 36px; }
+</style></head>
+<body><h1>web page</h1><p id="clock"></p>
+<script>setInterval(function () {
+  document.getElementById('clock').textContent = new Date().toLocaleTimeString();
+}, 250);</script>
+</body></html>
+HTML
+
+# ---- server and playlist ---------------------------------------------------------
+"$BIN/zorvak-testserver" --port 0 "$MEDIA" > "$LOGS/server.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q "listening on" "$LOGS/server.log" && break; sleep 0.05; done
+SERVER=$(sed -n 's|.*listening on http://||p' "$LOGS/server.log" | head -1)
+[ -n "$SERVER" ] || { echo "soak: the server did not start" >&2; exit 1; }
+URL=http://$SERVER
+
+rows=()  # "f_lx file" for every item, in playlist order
+IFS=, read -ra kinds <<< "$ITEMS"
+for kind in "${kinds[@]}"; do
+  case $kind in
+    picture) rows+=("10 picture1.jpg" "10 picture2.png") ;;
+    page) rows+=("30 page.html") ;;
+    video) rows+=("20 video.mp4") ;;
+    *) echo "soak: unknown item kind '$kind' (picture, page, video)" >&2; exit 1 ;;
+  esac
+done
+# Generation N of the playlist: even generations in the order above, odd ones
+# reversed; the generation is in every remark, so each change is a new document.
+write_playlist() {
+  local gen=$1 n=${#rows[@]} i j order
+  {
+    echo '<?xml version="1.0" encoding="UTF-8"?>'
+    echo '<root>'
+    for ((i = 0; i < n; i++)); do
+      if ((gen % 2 == 0)); then j=$i; else j=$((n - 1 - i)); fi
+      read -r lx file <<< "${rows[j]}"
+      order=$((i + 1))
+      cat <<XML
+  <item><id>$((j + 1))</id><f_enable>1</f_enable><playname>$file</playname><hostname>soak</hostname>
+    <listurl>$URL/$file</listurl><f_filename>$file</f_filename><f_date>2024-01-01 00:00:00</f_date>
+    <remark>soak generation $gen</remark><f_flag>1</f_flag><parid>0</parid><f_lx>$lx</f_lx><order_sx>$order</order_sx>
+    <play_time>1</play_time><online_play>0</online_play><file_md5></file_md5>
+    <f_startdate>2000-01-01 00:00:00</f_startdate><f_enddate>2099-12-31 23:59:59</f_enddate><update_time>2024-01-01</update_time></item>
+XML
+    done
+    echo '</root>'
+  } > "$MEDIA/playlist.xml.tmp"
+  mv "$MEDIA/playlist.xml.tmp" "$MEDIA/playlist.xml"
+}
+write_playlist 0
+
+# ---- application folder ----------------------------------------------------------
+cp "$BIN/zorvak-client" "$BIN/zorvak-ctl" "$BIN/tmpdb.mdb" "$APP/"
+printf '[PLAYLIST]\r\nKEYWORD=soak\r\nnoautorun=0\r\n' > "$APP/dIrovede.ini"
+"$APP/zorvak-ctl" fetch --appdir "$APP" --server "$SERVER" --assume-online > "$LOGS/fetch.log"
+for row in "${rows[@]}"; do
+  read -r _ file <<< "$row"
+  "$APP/zorvak-ctl" download --appdir "$APP" --assume-online "$file" "$URL/$file" >> "$LOGS/fetch.log"
+done
+if ! awk 'NR > 1 && ($2 == "00000000") { found = 1 } END { exit !found }' /proc/net/route; then
+  echo "soak: warning: no default route, so the client counts itself offline and" \
+       "imports no changed playlist" >&2
+fi
+
+# ---- display ---------------------------------------------------------------------
+exec 5> "$WORK/display"
+Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp > "$LOGS/xvfb.log" 2>&1 &
+XVFB=$!
+pids+=($XVFB)
+exec 5>&-
+for _ in $(seq 200); do [ -s "$WORK/display" ] && break; sleep 0.05; done
+[ -s "$WORK/display" ] || { echo "soak: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -1 "$WORK/display")
+
+# ---- run ---------------------------------------------------------------------------
+echo "soak: $MINUTES min on $DISPLAY, items $ITEMS (1 s each), playlist change every" \
+     "$CHANGE_MINUTES min, a line every $INTERVAL s; folder $WORK"
+echo "soak: load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+(
+  cd "$APP"
+  HOME=$WORK/home XDG_CONFIG_HOME=$WORK/home/.config XDG_CACHE_HOME=$WORK/home/.cache \
+  XDG_RUNTIME_DIR=$WORK/runtime ZORVAK_PLAYLIST_SERVER=$SERVER exec ./zorvak-client
+) > "$LOGS/client.log" 2>&1 &
+CLIENT=$!
+START=$(date +%s)
+
+printf 'minute\tclient\thelpers\tn\ttotal\tpss\txvfb\tfds\tthreads\n' > "$SAMPLES"
+printf '%7s %8s %8s %3s %8s %8s %7s %5s %7s\n' \
+  minute client_MB helpers_MB n total_MB pss_MB xvfb_MB fds threads
+generation=0
+k=0
+status=0
+while :; do
+  k=$((k + 1))
+  due=$((START + k * INTERVAL))
+  ((due > START + DURATION)) && break
+  while (( $(date +%s) < due )); do
+    if [ "$CHANGE_MINUTES" -gt 0 ]; then
+      next_change=$((START + (generation + 1) * CHANGE_MINUTES * 60))
+      if (( $(date +%s) >= next_change )); then
+        generation=$((generation + 1))
+        write_playlist "$generation"
+      fi
+    fi
+    sleep 1
+  done
+  if ! kill -0 "$CLIENT" 2>/dev/null; then
+    echo "soak: the client ended by itself (see $LOGS/client.log)" >&2
+    status=1
+    break
+  fi
+  elapsed=$(( $(date +%s) - START ))
+  client_kb=$(status_kb "$CLIENT" VmRSS)
+  pss=$(pss_kb "$CLIENT")
+  helpers_kb=0
+  n=0
+  for h in $(descendants "$CLIENT"); do
+    helpers_kb=$((helpers_kb + $(status_kb "$h" VmRSS)))
+    pss=$((pss + $(pss_kb "$h")))
+    n=$((n + 1))
+  done
+  fds=$(ls /proc/"$CLIENT"/fd 2>/dev/null | wc -l)
+  threads=$(status_kb "$CLIENT" Threads)
+  xvfb_kb=$(status_kb "$XVFB" VmRSS)
+  line=$(awk -v t="$elapsed" -v c="$client_kb" -v h="$helpers_kb" -v n="$n" -v p="$pss" \
+             -v x="$xvfb_kb" -v f="$fds" -v th="$threads" 'BEGIN {
+    printf "%.2f\t%.1f\t%.1f\t%d\t%.1f\t%.1f\t%.1f\t%d\t%d", t / 60, c / 1024, h / 1024, n,
+           (c + h) / 1024, p / 1024, x / 1024, f, th }')
+  echo "$line" >> "$SAMPLES"
+  awk -F'\t' '{ printf "%7s %8s %8s %3s %8s %8s %7s %5s %7s\n", $1, $2, $3, $4, $5, $6, $7, $8, $9 }' \
+    <<< "$line"
+done
+stop_client
+echo "soak: load average at end: $(cut -d' ' -f1-3 /proc/loadavg); $generation playlist changes"
+
+# ---- summary ---------------------------------------------------------------------
+# Growth per hour: least-squares slope of the samples from minute 5 on.
+# Descriptors and threads are flat when the highest value in the second half
+# of the samples after minute 5 does not exceed the highest in the first half.
+awk -F'\t' -v limit="$LIMIT_MB" -v growth="$GROWTH_MB" '
+  NR == 1 { next }
+  { m[++n] = $1; c[n] = $2; t[n] = $5; p[n] = $6; f[n] = $8; th[n] = $9
+    if ($5 > maxt) { maxt = $5; maxat = $1 } }
+  function slope(v, from,   i, k, sx, sy, sxx, sxy, d) {
+    for (i = from; i <= n; i++) { k++; sx += m[i]; sy += v[i]; sxx += m[i] * m[i]; sxy += m[i] * v[i] }
+    d = k * sxx - sx * sx
+    return d > 0 ? (k * sxy - sx * sy) / d * 60 : 0
+  }
+  function halfmax(v, from, to,   i, x) { x = -1; for (i = from; i <= to; i++) if (v[i] > x) x = v[i]; return x }
+  function yesno(b) { return b ? "met" : "NOT met" }
+  END {
+    if (n == 0) { print "soak: no samples"; exit 1 }
+    five = 0
+    for (i = 1; i <= n; i++) if (m[i] >= 5 && !five) five = i
+    printf "\nsummary (MB; client + helpers as RSS, and PSS)\n"
+    printf "  %-28s client %6.1f  total %6.1f  pss %6.1f  fds %4d  threads %3d\n", "start (minute " m[1] ")", c[1], t[1], p[1], f[1], th[1]
+    if (five) printf "  %-28s client %6.1f  total %6.1f  pss %6.1f  fds %4d  threads %3d\n", "after 5 min (minute " m[five] ")", c[five], t[five], p[five], f[five], th[five]
+    printf "  %-28s client %6.1f  total %6.1f  pss %6.1f  fds %4d  threads %3d\n", "end (minute " m[n] ")", c[n], t[n], p[n], f[n], th[n]
+    printf "  max total %.1f MB at minute %s\n", maxt, maxat
+    if (!five || n - five < 4) { print "  too short for the growth goals (needs samples well past minute 5)"; exit 0 }
+    gc = slope(c, five); gt = slope(t, five); gp = slope(p, five)
+    mid = int((five + n) / 2)
+    printf "  growth after minute 5: client %+.1f MB/h, total %+.1f MB/h, pss %+.1f MB/h\n", gc, gt, gp
+    printf "  descriptors after minute 5: first half max %d, second half max %d\n", halfmax(f, five, mid), halfmax(f, mid + 1, n)
+    printf "  threads after minute 5: first half max %d, second half max %d\n", halfmax(th, five, mid), halfmax(th, mid + 1, n)
+    printf "goals\n"
+    printf "  growth after minute 5 under %s MB/h (total): %s\n", growth, yesno(gt < growth)
+    printf "  descriptors flat: %s\n", yesno(halfmax(f, mid + 1, n) <= halfmax(f, five, mid))
+    printf "  threads flat: %s\n", yesno(halfmax(th, mid + 1, n) <= halfmax(th, five, mid))
+    printf "  client + helpers under %s MB (max total): %s\n", limit, yesno(maxt < limit)
+  }' "$SAMPLES" | tee "$WORK/summary.txt"
+echo "soak: samples in $SAMPLES, logs in $LOGS"
+exit $status
