@@ -44,5 +44,12 @@ fi
 WIN_BUILD_DIR="${WIN_BUILD_DIR:-$BUILD_DIR-windows}" scripts/windows-check.sh
 export ZORVAK_REQUIRE_DISPLAY=1
 
-cd "$BUILD_DIR"
-ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 600
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 600)
+
+# The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
+# (a build folder of its own), then each fuzz target for 30 s from its corpus.
+# ZORVAK_QUICK=1 leaves both out, for a quick local run.
+if [ "${ZORVAK_QUICK:-}" != 1 ]; then
+  scripts/sanitizer-check.sh
+  scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+fi
