@@ -17,7 +17,7 @@ cmake -S . -B "$SAN_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FL
   -DZORVAK_SANITIZE=ON -DZORVAK_BUILD_BENCH=OFF >/dev/null
 cmake --build "$SAN_BUILD_DIR" -j "${JOBS:-$(nproc)}"
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0:$(tr '\n' ':' <tests/sanitizers/asan.options)"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0:$(grep -v -e '^#' -e '^$' tests/sanitizers/asan.options | tr '\n' ':')"
 export LSAN_OPTIONS="suppressions=$here/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/tests/sanitizers/ubsan.supp"
 cd "$SAN_BUILD_DIR"
