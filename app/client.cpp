@@ -14,10 +14,12 @@
 #include "app/tick_timer.h"
 #include "core/product_texts.h"
 #include "playback/play_loop.h"
+#include "playback/play_recorder.h"
 #include "playback/presenters/window_presenters.h"
 #include "playlist/fetch.h"
 #include "playlist/http_client.h"
 #include "playlist/media_download.h"
+#include "playlist/play_log.h"
 #include "playlist/store.h"
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
@@ -74,6 +76,11 @@ Client::Client(ClientEnvironment environment)
     downloader_ = std::make_unique<MediaDownloader>(*env_.appDirectory, *env_.connectivity,
                                                     *pump_, env_.showMessage);
     downloader_->SetAbandonWhen([this] { return flags_.Quitting; });
+    // Proof of play and the fetch history, beside the store; the client goes
+    // on without them when the file cannot be written.
+    playLog_ = std::make_unique<PlayLog>(*env_.appDirectory, *env_.clock);
+    playLog_->Open();
+    playRecorder_ = std::make_unique<PlayRecorder>(*playLog_);
 
     // The window comes before the logic that reads its controls.
     window_ = std::make_unique<TquenloMain>(env_.defaultKeyword, env_.trayAvailable);
@@ -86,13 +93,14 @@ Client::Client(ClientEnvironment environment)
         [this](const std::string& fileName, const std::string& url) {
             return downloader_->DownloadMediaFile(fileName, url);
         },
-        [this] { window_->MinimizeApplication(); }});
+        [this] { window_->MinimizeApplication(); }, playRecorder_.get()});
     fetch_ = std::make_unique<PlaylistFetch>(
         *env_.connectivity, settings_, *store_, *idp1_,
         PlaylistFetch::Window{[this] { return window_->KeywordText(); },
                               [this] { return window_->MemoText(); },
                               [this](const std::string& text) { window_->SetMemoText(text); }},
         env_.playlistServer);
+    fetch_->SetListener([this](const FetchResult& result) { playLog_->RecordFetch(result); });
     autoRunControl_ = std::make_unique<AutoRunControl>(
         *env_.autoRun, WriterOf(settings_), [this] { return window_->AutoRunTicked(); });
     restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{

@@ -16,7 +16,9 @@ class AutoRunControl;
 class EscapeHook;
 class HttpClient;
 class MediaDownloader;
+class PlayLog;
 class PlayLoop;
+class PlayRecorder;
 class PlaylistFetch;
 class PlaylistStore;
 class RestartControl;
@@ -89,6 +91,8 @@ private:
     std::unique_ptr<PlaylistStore> store_;
     std::unique_ptr<DatabaseConnection> database_;
     std::unique_ptr<MediaDownloader> downloader_;
+    std::unique_ptr<PlayLog> playLog_;
+    std::unique_ptr<PlayRecorder> playRecorder_;
     std::unique_ptr<TquenloMain> window_;
     std::unique_ptr<PlayLoop> playLoop_;
     std::unique_ptr<PlaylistFetch> fetch_;

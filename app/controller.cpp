@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/log.h"
 #include "core/product_texts.h"
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
@@ -21,13 +22,16 @@ void AppController::RunGuarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& e) {
+        LogWarning(LogCategory::kApp, std::string("error shown in the error box: ") + e.what());
         if (p_.errorBox) p_.errorBox(StandardErrorText(e.what()));
     } catch (...) {
+        LogWarning(LogCategory::kApp, "error shown in the error box: Unknown error");
         if (p_.errorBox) p_.errorBox(StandardErrorText("Unknown error"));
     }
 }
 
 void AppController::Start() {
+    LogInfo(LogCategory::kApp, "start-up");
     RunGuarded([this] {
         const Settings& s = p_.settings;
         // Start with the session at every start, whatever the auto-play choice.
@@ -53,6 +57,10 @@ void AppController::Start() {
         p_.timers.StartRestartCheck();
         p_.window.SetAutoRunTicked(ReadAutoPlayOn(read));
         if (p_.window.AutoRunTicked()) p_.window.MinimizeApplication();
+        LogInfo(LogCategory::kApp,
+                "start-up: keyword \"" + p_.window.KeywordText() + "\", store " +
+                    (p_.database.IsConnected() ? "open" : "closed") + ", auto-play " +
+                    (ReadAutoPlayOn(read) ? "on" : "off"));
         // Read again: the auto-play choice as stored now. Returns when the run
         // ends.
         if (ReadAutoPlayOn(read)) p_.loopPlay();
@@ -68,6 +76,7 @@ void AppController::StopOnEscape() {
         p_.flags.KeepPlaying = false;
         p_.flags.RepeatList = false;
     } catch (...) {
+        LogWarning(LogCategory::kApp, "stopping on Esc failed: " + CurrentExceptionText());
     }
 }
 
@@ -93,6 +102,7 @@ bool AppController::RefuseClose() {
 void AppController::Quit() {
     // A run under way stops after the item on screen, so the frame that
     // started it returns and the process can end; nothing starts a run again.
+    LogInfo(LogCategory::kApp, "quit");
     p_.flags.Quitting = true;
     p_.flags.KeepPlaying = false;
     p_.flags.RepeatList = false;
@@ -101,6 +111,7 @@ void AppController::Quit() {
         p_.presenters.CloseAllPresenters();
         if (p_.terminate) p_.terminate();
     } catch (...) {
+        LogWarning(LogCategory::kApp, "quitting failed: " + CurrentExceptionText());
     }
 }
 
@@ -110,6 +121,8 @@ void AppController::WatchdogTick() {
         try {
             p_.database.ConnectDatabase();
         } catch (...) {
+            LogWarning(LogCategory::kApp,
+                       "watchdog: reopening the store failed: " + CurrentExceptionText());
             return;
         }
     }
@@ -118,6 +131,8 @@ void AppController::WatchdogTick() {
         try {
             p_.loopPlay();
         } catch (...) {
+            LogWarning(LogCategory::kApp, "watchdog: the play run ended with an error: " +
+                                              CurrentExceptionText());
         }
     }
     p_.flags.KeepPlaying = true;

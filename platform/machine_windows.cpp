@@ -14,6 +14,8 @@ LocalDateTime SystemClock::Now() const {
 // The web engine's sandbox question does not arise on Windows.
 bool RunsAsSuperuser() { return false; }
 
+long ProcessRunningFrom(const std::string&, const std::string&) { return 0; }
+
 // Every Windows display driver offers video decoding (DXVA or D3D11VA); the
 // player falls back to software decoding where it does not work.
 bool HasVideoDecodeDevice() { return true; }

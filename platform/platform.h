@@ -80,6 +80,12 @@ public:
 // True when the process runs as the superuser (root); never on Windows.
 bool RunsAsSuperuser();
 
+// The id of a process whose executable is the file `name` in `folder` (the
+// client running from that application folder), 0 when there is none.
+// Linux: each process's /proc/PID/exe against the folder's canonical path;
+// Windows: not looked up, always 0.
+long ProcessRunningFrom(const std::string& folder, const std::string& name);
+
 // True when the machine has a device that decodes video in hardware (a DRM
 // render node or an NVIDIA device on Linux; assumed on Windows).
 bool HasVideoDecodeDevice();

@@ -10,6 +10,7 @@
 #include <QtGlobal>
 #include <cstdlib>
 
+#include "core/log.h"
 #include "platform/platform_linux.h"
 
 namespace zorvak {
@@ -108,7 +109,7 @@ public:
     SystemPower()
         : bus_(CreateSystemLogindBus()),
           power_(*bus_, SessionId(), static_cast<std::uint32_t>(::getpid()),
-                 [](const std::string& why) { qWarning("zorvak: %s", why.c_str()); }) {}
+                 [](const std::string& why) { LogWarning(LogCategory::kPower, why); }) {}
     void PowerAction(PowerMode mode) override { power_.PowerAction(mode); }
 
 private:

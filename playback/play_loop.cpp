@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/log.h"
 #include "playlist/media_download.h"
 
 namespace zorvak {
@@ -67,6 +68,7 @@ void PlayLoop::RunPlaylist() {
         try {
             ProcessRow();
         } catch (...) {
+            LogWarning(LogCategory::kPlay, "row skipped after an error: " + CurrentExceptionText());
             // The recovery itself is not guarded: an error here ends the run
             // and goes to the caller, with the chrome still hidden.
             list.Next();
@@ -83,6 +85,69 @@ void PlayLoop::Wrap(bool finalPump) {
     list.Open();
     list.First();
     if (finalPump) d_.pump.Pump();
+}
+
+const char* ItemEndCauseName(ItemEndCause cause) {
+    switch (cause) {
+        case ItemEndCause::kUnknown: return "unknown";
+        case ItemEndCause::kTimeUp: return "time up";
+        case ItemEndCause::kKey: return "key";
+        case ItemEndCause::kEscape: return "esc";
+        case ItemEndCause::kStop: return "stop";
+        case ItemEndCause::kError: return "error";
+        case ItemEndCause::kNotShown: return "not shown";
+    }
+    return "unknown";
+}
+
+const char* ItemKindName(ItemKind kind) {
+    switch (kind) {
+        case ItemKind::kImage: return "picture";
+        case ItemKind::kVideo: return "video";
+        case ItemKind::kWebPage: return "web page";
+    }
+    return "";
+}
+
+void PlayLoop::Present(ItemKind kind, const std::string& location, int seconds,
+                       MediaSource source) {
+    if (LogEnabled(LogCategory::kPlay, LogLevel::kDebug)) {
+        LogDebug(LogCategory::kPlay, std::string("showing ") + ItemKindName(kind) + " " + location +
+                                         " for " + std::to_string(seconds) + " s" +
+                                         (source == MediaSource::kOnline ? " (online)" : ""));
+    }
+    PlayedItem item;
+    if (d_.observer != nullptr) {
+        // The row on screen, read now: a nested handler may move the cursor.
+        ValidNowQuery& list = d_.store.PlayList();
+        item.rowId = list.FieldInteger("ID");
+        item.playname = list.FieldText("playname");
+        item.fileName = list.FieldText("f_filename");
+        item.type = list.FieldText("f_lx");
+        item.kind = kind;
+        item.source = source;
+        item.location = location;
+        item.started = d_.store.clock().Now();
+    }
+    try {
+        switch (kind) {
+            case ItemKind::kImage: d_.presenters.ShowImage(location, seconds, source); break;
+            case ItemKind::kVideo: d_.presenters.PlayVideo(location, seconds, source); break;
+            case ItemKind::kWebPage: d_.presenters.ShowWebPage(location, seconds, source); break;
+        }
+    } catch (...) {
+        if (d_.observer != nullptr) {
+            item.end = {ItemEndCause::kError, CurrentExceptionText()};
+            item.ended = d_.store.clock().Now();
+            d_.observer->ItemPlayed(item);
+        }
+        throw;
+    }
+    if (d_.observer != nullptr) {
+        item.end = d_.presenters.LastItemEnd();
+        item.ended = d_.store.clock().Now();
+        d_.observer->ItemPlayed(item);
+    }
 }
 
 void PlayLoop::ProcessRow() {
@@ -129,33 +194,33 @@ void PlayLoop::ProcessRow() {
         if (list.FieldText("f_lx") == kTypeVideo) {
             if (list.FieldInteger("online_play") == 0) {
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.PlayVideo(cachePath, seconds, MediaSource::kLocalFile);
+                Present(ItemKind::kVideo, cachePath, seconds, MediaSource::kLocalFile);
             } else {
                 std::string location = list.FieldText("listurl");
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.PlayVideo(location, seconds, MediaSource::kOnline);
+                Present(ItemKind::kVideo, location, seconds, MediaSource::kOnline);
             }
         }
         if (list.FieldText("f_lx") == kTypeImage) {
             if (list.FieldInteger("online_play") == 0) {
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowImage(cachePath, seconds, MediaSource::kLocalFile);
+                Present(ItemKind::kImage, cachePath, seconds, MediaSource::kLocalFile);
             } else {
                 std::string location = list.FieldText("listurl");
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowImage(location, seconds, MediaSource::kOnline);
+                Present(ItemKind::kImage, location, seconds, MediaSource::kOnline);
             }
         }
         if (list.FieldText("f_lx") == kTypeWebPage) {
             if (list.FieldInteger("online_play") != 0) {
                 std::string location = list.FieldText("listurl");
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowWebPage(location, seconds, MediaSource::kOnline);
+                Present(ItemKind::kWebPage, location, seconds, MediaSource::kOnline);
             } else {
                 // A local page is shown from its cache file, like pictures
                 // and videos.
                 int seconds = list.FieldInteger("play_time");
-                d_.presenters.ShowWebPage(cachePath, seconds, MediaSource::kLocalFile);
+                Present(ItemKind::kWebPage, cachePath, seconds, MediaSource::kLocalFile);
             }
         }
     }

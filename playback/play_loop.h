@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "core/app_directory.h"
+#include "core/clock.h"
 #include "core/event_pump.h"
 #include "core/play_flags.h"
 #include "core/settings.h"
@@ -27,6 +29,34 @@ namespace zorvak {
 // without serving events, so the loop never finds the table in the middle of
 // being rewritten: an import either happened before the loop reads a row or
 // happens entirely inside one of the loop's pumps.
+// The three kinds of item (f_lx 10, 20, 30).
+enum class ItemKind { kImage, kVideo, kWebPage };
+// "picture", "video", "web page".
+const char* ItemKindName(ItemKind kind);
+
+// One item handed to a presenter, as the loop reports it when the call
+// returns (or throws). Times from the store's clock.
+struct PlayedItem {
+    LocalDateTime started;
+    LocalDateTime ended;
+    std::int64_t rowId = 0;  // ID of the row
+    std::string playname;
+    std::string fileName;    // f_filename
+    std::string type;        // f_lx
+    ItemKind kind = ItemKind::kImage;
+    MediaSource source = MediaSource::kLocalFile;
+    std::string location;    // the cache path or the URL shown
+    ItemEnd end;             // an error leaving the presenter: kError with its text
+};
+
+// Told of every item the loop hands to a presenter (proof of play). Runs on
+// the GUI thread right after the presenter returns, so it must be quick.
+class PlayObserver {
+public:
+    virtual ~PlayObserver() = default;
+    virtual void ItemPlayed(const PlayedItem& item) noexcept = 0;
+};
+
 class PlayLoop {
 public:
     // DownloadMediaFile(fileName, url): see MediaDownloader.
@@ -45,6 +75,8 @@ public:
         DownloadFn download;
         // Minimises the application (the control window goes to the tray).
         std::function<void()> minimise;
+        // Told of each item shown; may be null.
+        PlayObserver* observer = nullptr;
     };
 
     explicit PlayLoop(Deps deps);
@@ -67,6 +99,8 @@ public:
 
 private:
     void ProcessRow();
+    // One item to its presenter (modal).
+    void Present(ItemKind kind, const std::string& location, int seconds, MediaSource source);
     // After the last row in loop play: the selection made afresh, back to the
     // first row.
     void Wrap(bool finalPump);

@@ -11,6 +11,23 @@ enum class MediaSource : int {
     kOnline = 1,     // location is a URL, shown from the network
 };
 
+// How the last item a presenter was asked to show ended.
+enum class ItemEndCause : int {
+    kUnknown,   // the presenter does not say
+    kTimeUp,    // its display time ran out
+    kKey,       // a key with text other than Esc
+    kEscape,    // the Esc key
+    kStop,      // closed by CloseAllPresenters (Esc hook, stop button, quit, restart)
+    kError,     // it could not be shown or ended with an error; detail says which
+    kNotShown,  // the call returned at once (no file, offline, presenter busy)
+};
+struct ItemEnd {
+    ItemEndCause cause = ItemEndCause::kUnknown;
+    std::string detail;  // kError, kNotShown: why
+};
+// "time up", "key", "esc", "stop", "error", "not shown", "unknown".
+const char* ItemEndCauseName(ItemEndCause cause);
+
 // The three full-screen presenters, as the play loop sees them.
 //
 // Each call shows one item full screen in a modal window and returns when
@@ -37,6 +54,10 @@ public:
     // ends, also when it ends with an error. Never throw.
     virtual void BeginRun() {}
     virtual void EndRun() {}
+
+    // How the last call of ShowImage, PlayVideo or ShowWebPage ended, read
+    // right after it returned. Never throws.
+    virtual ItemEnd LastItemEnd() const { return {}; }
 };
 
 }  // namespace zorvak

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "core/log.h"
 #include "core/text_encoding.h"
 
 namespace zorvak {
@@ -64,6 +65,30 @@ PlaylistFetch::PlaylistFetch(Connectivity& connectivity, const Settings& setting
       server_(std::move(server)) {}
 
 FetchResult PlaylistFetch::Fetch() {
+    const LogStopwatch stopwatch;
+    FetchResult result = FetchOnce();
+    result.ms = stopwatch.ElapsedMs();
+    const bool failed = result.outcome == FetchOutcome::kNoAnswer ||
+                        result.outcome == FetchOutcome::kNotUtf8 ||
+                        result.outcome == FetchOutcome::kImportFailed ||
+                        result.outcome == FetchOutcome::kBusy;
+    std::string line = "fetch " + std::string(failed ? "failed" : "done") + ": " +
+                       DescribeFetch(result) + ", " + std::to_string(result.bytes) + " bytes, " +
+                       std::to_string(result.ms) + " ms";
+    if (!result.url.empty()) line += " (" + result.url + ")";
+    Log(LogCategory::kFetch, failed ? LogLevel::kWarning : LogLevel::kInfo, line);
+    if (listener_) {
+        try {
+            listener_(result);
+        } catch (...) {
+            LogWarning(LogCategory::kFetch,
+                       "recording the fetch failed: " + CurrentExceptionText());
+        }
+    }
+    return result;
+}
+
+FetchResult PlaylistFetch::FetchOnce() {
     FetchResult result;
     if (!connectivity_.IsOnline()) {
         result.outcome = FetchOutcome::kOffline;
@@ -92,6 +117,7 @@ FetchResult PlaylistFetch::Fetch() {
         result.detail = text.error;
         return result;
     }
+    result.bytes = text.utf8.size();
     if (text.notUtf8) {
         result.outcome = FetchOutcome::kNotUtf8;
         return result;
@@ -112,6 +138,10 @@ FetchResult PlaylistFetch::Fetch() {
     if (window_.setMemoText) window_.setMemoText(shown + "\n");
     result.outcome = store_.ImportPlaylist(text.ansi, text.utf8) ? FetchOutcome::kImported
                                                                  : FetchOutcome::kImportFailed;
+    const PlaylistStore::ImportReport& import = store_.LastImport();
+    result.rows = import.rows;
+    result.importMs = import.ms;
+    result.importError = import.error;
     return result;
 }
 
@@ -121,6 +151,7 @@ void PlaylistFetch::Refresh() {
         Fetch();
     } catch (...) {
         // A failed refresh is tried again at the next tick.
+        LogWarning(LogCategory::kFetch, "refresh failed: " + CurrentExceptionText());
     }
 }
 

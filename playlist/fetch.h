@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,11 @@ struct FetchResult {
     FetchOutcome outcome = FetchOutcome::kOffline;
     std::string url;     // the URL requested ("" when none was)
     std::string detail;  // what the HTTP client said for kNoAnswer/kBusy
+    std::size_t bytes = 0;     // the answer's body as received (0 when none)
+    std::int64_t ms = 0;       // the whole fetch, import included
+    std::size_t rows = 0;      // kImported: the rows the table now holds
+    std::int64_t importMs = 0; // kImported, kImportFailed: the import's time
+    std::string importError;   // kImportFailed: why the store refused it
 };
 
 // One line saying how a fetch ended ("offline", "no answer: HTTP 404", ...).
@@ -77,7 +83,14 @@ public:
     //  8. the memo replaced by the answer;
     //  9. ImportPlaylist(answer).
     // Trimming removes leading and trailing characters of code 32 or lower.
+    // Each fetch writes one line to the log (zorvak.fetch, info): its
+    // outcome, bytes and milliseconds; then tells the listener, if any.
     FetchResult Fetch();
+
+    // Called with the result of every fetch (the button's and the refresh's).
+    void SetListener(std::function<void(const FetchResult&)> listener) {
+        listener_ = std::move(listener);
+    }
 
     // The periodic refresh: nothing when offline, otherwise the fetch; nothing
     // that escapes the fetch goes further.
@@ -92,6 +105,9 @@ private:
     HttpClient& client_;
     Window window_;
     std::string server_;
+    std::function<void(const FetchResult&)> listener_;
+
+    FetchResult FetchOnce();
 };
 
 }  // namespace zorvak

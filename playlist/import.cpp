@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/log.h"
 #include "playlist/playlist_document.h"
 #include "playlist/store.h"
 
@@ -369,10 +370,39 @@ int Bind(sqlite3_stmt* stmt, int param, const StoredValue& value, std::string& d
 }  // namespace
 
 bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text) noexcept {
-    if (db_ == nullptr) return false;
+    const LogStopwatch stopwatch;
+    ImportReport report;
+    report.ok = ImportRows(ansiText, utf8Text, report);
+    report.ms = stopwatch.ElapsedMs();
+    if (report.ok) {
+        LogInfo(LogCategory::kImport, "imported " + std::to_string(report.rows) + " rows in " +
+                                          std::to_string(report.ms) + " ms");
+    } else {
+        report.rows = 0;
+        LogWarning(LogCategory::kImport, "import refused after " + std::to_string(report.ms) +
+                                             " ms, table unchanged: " + report.error);
+    }
+    lastImport_ = report;
+    return report.ok;
+}
+
+bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8Text,
+                               ImportReport& report) noexcept {
+    if (db_ == nullptr) {
+        report.error = "the store is not open";
+        return false;
+    }
     try {
         PlaylistDocument document = ReadPlaylistDocument(ansiText, utf8Text);
-        if (document.outcome != PlaylistDocument::Outcome::kItems) return false;
+        if (document.outcome == PlaylistDocument::Outcome::kNoRoot) {
+            report.error = "no root element";
+            return false;
+        }
+        if (document.outcome != PlaylistDocument::Outcome::kItems) {
+            report.error = document.error.empty() ? "not a playlist document" : document.error;
+            return false;
+        }
+        report.rows = document.items.size();
 
         // Every old row goes and every new row comes in one transaction: any
         // failure rolls the table back to what it was.
@@ -395,10 +425,14 @@ bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view u
             sqlite3_reset(insert);
         }
         sqlite3_finalize(insert);
+        if (!ok) report.error = std::string("the database refused the rows: ") + sqlite3_errmsg(db_);
         ok = ok && Exec(db_, "COMMIT");
+        if (!ok && report.error.empty())
+            report.error = std::string("the database refused the commit: ") + sqlite3_errmsg(db_);
         if (!ok && !sqlite3_get_autocommit(db_)) Exec(db_, "ROLLBACK");
         return ok;
     } catch (...) {
+        report.error = CurrentExceptionText();
         if (db_ && !sqlite3_get_autocommit(db_)) Exec(db_, "ROLLBACK");
         return false;
     }

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/log.h"
 #include "core/product_texts.h"
 #include "platform/exclusive_file.h"
 #include "platform/file_name.h"
@@ -190,9 +191,36 @@ MediaDownloader::MediaDownloader(const AppDirectory& dir, Connectivity& connecti
       clock_(clock) {}
 
 bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::string& url) {
+    const LogStopwatch stopwatch;
+    DownloadProgress progress;
+    try {
+        const bool answer = Download(fileName, url, progress);
+        const std::string line = "download " + progress.outcome + ": " + fileName + ", " +
+                                 std::to_string(progress.received) + " bytes, " +
+                                 std::to_string(stopwatch.ElapsedMs()) + " ms (" + url + ")";
+        // Nothing was asked of the server: a line for those who look closely.
+        Log(LogCategory::kDownload, answer ? LogLevel::kInfo : LogLevel::kDebug, line);
+        return answer;
+    } catch (...) {
+        LogWarning(LogCategory::kDownload,
+                   "download failed: " + fileName + ", " + std::to_string(progress.received) + " bytes, " +
+                       std::to_string(stopwatch.ElapsedMs()) + " ms (" + url +
+                       "): " + CurrentExceptionText());
+        throw;
+    }
+}
+
+bool MediaDownloader::Download(const std::string& fileName, const std::string& url,
+                               DownloadProgress& progress) {
     // The name comes from the server: it must name a file inside the cache.
-    if (!IsAcceptableCacheName(fileName)) return false;
-    if (!connectivity_.IsOnline()) return false;
+    if (!IsAcceptableCacheName(fileName)) {
+        progress.outcome = "refused (the name would leave the cache)";
+        return false;
+    }
+    if (!connectivity_.IsOnline()) {
+        progress.outcome = "skipped (offline)";
+        return false;
+    }
 
     std::string folder = MediaCacheFolder(dir_);
     std::error_code ec;
@@ -203,7 +231,10 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
                                 (ec ? ": " + ec.message() : std::string()));
     }
     std::string cachePath = folder + fileName;
-    if (CacheFileExists(cachePath)) return false;
+    if (CacheFileExists(cachePath)) {
+        progress.outcome = "skipped (already in the cache)";
+        return false;
+    }
 
     HttpClient client(pump_, clock_);
     client.SetAbandonWhen(abandon_);
@@ -216,7 +247,10 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
     const std::string address = head.finalUrl;
     const std::int64_t target = head.contentLength.value_or(-1);  // -1: none announced
 
-    if (CacheFileExists(cachePath)) return true;
+    if (CacheFileExists(cachePath)) {
+        progress.outcome = "done (the file appeared meanwhile)";
+        return true;
+    }
 
     std::string partialPath = cachePath + ".tmp";
     std::unique_ptr<PartialFile> file;
@@ -227,6 +261,7 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
             std::string text = texts::kOpenPartialFailedFormat;
             text.replace(text.find("%s"), 2, partialPath);
             if (showMessage_) showMessage_(text);
+            progress.outcome = "abandoned (the partial file is in use)";
             return true;
         }
     } else {
@@ -294,6 +329,7 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
                 return false;
             }
             count += piece.size();
+            progress.received += piece.size();
             return true;
         };
         HttpResponse r = client.Send(get);
@@ -328,6 +364,8 @@ bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::
     // call finds it whole and renames it.
     fs::rename(partialPath, cachePath, ec);
     if (!ec) validatorFile.Remove();
+    if (ec) progress.outcome = "done, not renamed (" + ec.message() + ")";
+    else if (!fetch) progress.outcome = "done (completed earlier, renamed)";
     return true;
 }
 

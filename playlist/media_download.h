@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -79,6 +80,9 @@ public:
     // refetched whole, as is one longer than the announced length. A short body, an empty body or a
     // dropped connection keeps what arrived in the partial file for the next
     // call. At most one HEAD and one GET per call, each with its redirects.
+    // Each call writes one line to the log (zorvak.download): the bytes
+    // received, the time and how it ended (info; debug when nothing was
+    // asked of the server; warning with the error).
     bool DownloadMediaFile(const std::string& fileName, const std::string& url);
 
     void SetLimits(HttpLimits limits) { limits_ = limits; }
@@ -88,6 +92,13 @@ public:
     void SetAbandonWhen(std::function<bool()> abandon) { abandon_ = std::move(abandon); }
 
 private:
+    // Of one call, for its log line (calls may nest through the pump).
+    struct DownloadProgress {
+        std::uint64_t received = 0;
+        std::string outcome = "done";
+    };
+    bool Download(const std::string& fileName, const std::string& url, DownloadProgress& progress);
+
     const AppDirectory& dir_;
     Connectivity& connectivity_;
     EventPump& pump_;

@@ -121,17 +121,32 @@ public:
     // from it. All or nothing: on any failure the table is left as it was.
     // Never throws. True when the table now holds the document's items. Serves
     // no events: nothing else of the client runs while the table is rewritten.
+    // Each import writes one line to the log (zorvak.import): its rows and
+    // time, or why it was refused.
     bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+
+    // How the last import went (rows 0 when refused).
+    struct ImportReport {
+        bool ok = false;
+        std::size_t rows = 0;
+        std::int64_t ms = 0;
+        std::string error;
+    };
+    const ImportReport& LastImport() const { return lastImport_; }
 
     ValidNowQuery& PlayList() { return playList_; }
     const Clock& clock() const { return clock_; }
     sqlite3* handle() const { return db_; }
 
 private:
+    bool ImportRows(std::string_view ansiText, std::string_view utf8Text,
+                    ImportReport& report) noexcept;
+
     const AppDirectory& dir_;
     const Clock& clock_;
     sqlite3* db_ = nullptr;
     ValidNowQuery playList_{*this};
+    ImportReport lastImport_;
 };
 
 }  // namespace zorvak

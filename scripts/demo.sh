@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The client's main job on this machine: it installs what is needed, builds,
-# makes sample media and a sample playlist, serves them from a loopback
-# server, runs zorvak-client against it in a fresh application folder and
-# saves a screenshot every few seconds. It stops by itself after DEMO_SECONDS
+# The client's main job on this machine: it installs what is needed, builds
+# the programs it runs, makes sample media and a sample playlist, serves them
+# from a loopback server, runs zorvak-client against it in a fresh application
+# folder and saves a screenshot every few seconds. It stops by itself after DEMO_SECONDS
 # (one pass through the list), quitting the client as its tray menu does.
 #
 #   scripts/demo.sh                 # on $DISPLAY, or on a private Xvfb without one
@@ -24,9 +24,11 @@ DEMO_SECONDS=${DEMO_SECONDS:-60}
 DEMO_SHOT_SECONDS=${DEMO_SHOT_SECONDS:-3}
 BUILD_DIR=${BUILD_DIR:-build}
 
+# Only what the demo runs: the client, zorvak-ctl, the loopback server and the
+# empty store beside them (no tests, no benchmarks).
 if [ -z "${DEMO_SKIP_SETUP:-}" ]; then
   scripts/setup.sh
-  scripts/build.sh
+  BUILD_TARGETS="zorvak-client zorvak-ctl zorvak-testserver zorvak_store_file" scripts/build.sh
 fi
 BIN=$ROOT/$BUILD_DIR/bin
 for f in zorvak-client zorvak-ctl zorvak-testserver tmpdb.mdb; do

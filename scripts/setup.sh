@@ -4,9 +4,10 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git dpkg-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libqt6webenginecore6-bin
   libmpv-dev libcurl4-openssl-dev libsqlite3-dev libxml2-dev
+  libwmf-dev libemf2svg-dev qt6-svg-dev
   libgtest-dev libgmock-dev googletest
   libx11-dev libxfixes-dev
   xvfb xauth x11-utils fonts-wqy-zenhei iproute2 openbox matchbox-window-manager

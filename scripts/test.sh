@@ -42,6 +42,7 @@ else
   xvfb_pid=""
 fi
 WIN_BUILD_DIR="${WIN_BUILD_DIR:-$BUILD_DIR-windows}" scripts/windows-check.sh
+BUILD_DIR=$BUILD_DIR scripts/package-test.sh
 export ZORVAK_REQUIRE_DISPLAY=1
 
 (cd "$BUILD_DIR" && ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 600)

@@ -1,5 +1,6 @@
 #include "system/restart_control.h"
 
+#include "core/log.h"
 #include "core/settings.h"
 
 namespace zorvak {
@@ -26,9 +27,13 @@ void RestartControl::Tick() {
             p_.closeAllPresenters();
             p_.pump.Pump();
         } catch (...) {
+            LogWarning(LogCategory::kPower,
+                       "daily restart: closing the presenters failed: " + CurrentExceptionText());
         }
+        LogInfo(LogCategory::kPower, "daily restart: asking for a reboot");
         p_.power.PowerAction(PowerMode::kReboot);
     } catch (...) {
+        LogWarning(LogCategory::kPower, "daily restart failed: " + CurrentExceptionText());
         reopen();
         return;
     }

@@ -10,5 +10,11 @@ namespace zorvak::ctl {
 int RunFetch(const std::vector<std::string>& args);
 int RunValid(const std::vector<std::string>& args);
 int RunDownload(const std::vector<std::string>& args);
+int RunPlays(const std::vector<std::string>& args);
+int RunStatus(const std::vector<std::string>& args);
+
+// Tab, line break and backslash written as \t, \n and \\ (a carriage return
+// as \r), so that every row stays one line of tab-separated fields.
+std::string Escaped(const std::string& text);
 
 }  // namespace zorvak::ctl

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "playlist/fetch.h"
 #include "playlist/http_client.h"
+#include "playlist/play_log.h"
 #include "playlist/store.h"
 
 namespace zorvak::ctl {
@@ -80,6 +81,11 @@ int RunFetch(const std::vector<std::string>& args) {
     window.memoText = [] { return std::string(); };
     window.setMemoText = [](const std::string&) {};
     PlaylistFetch fetch(*connectivity, settings, store, client, window, server);
+    // Recorded in the log database as the client's own fetches are, so that
+    // zorvak-ctl status shows it as the last fetch.
+    PlayLog log(*dir, clock);
+    log.Open();
+    fetch.SetListener([&log](const FetchResult& done) { log.RecordFetch(done); });
 
     FetchResult result = fetch.Fetch();
     if (result.outcome == FetchOutcome::kImported) {

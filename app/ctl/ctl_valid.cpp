@@ -11,10 +11,6 @@
 
 namespace zorvak::ctl {
 
-namespace {
-
-// Tab, line break and backslash written as \t, \n and \\ (a carriage return
-// as \r), so that every row stays one line of tab-separated fields.
 std::string Escaped(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -29,6 +25,8 @@ std::string Escaped(const std::string& text) {
     }
     return out;
 }
+
+namespace {
 
 int BadUsage(const char* why) {
     std::fprintf(stderr, "zorvak-ctl valid: %s\n", why);

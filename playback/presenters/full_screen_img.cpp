@@ -1,25 +1,38 @@
 #include "playback/presenters/full_screen_img.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QPainter>
+#include <QScreen>
 
 #include <stdexcept>
 
 #include "core/product_texts.h"
+#include "playback/presenters/metafile.h"
 
 namespace zorvak {
 namespace {
 
 // The decoder for a file extension, or nullptr when the extension names no
-// supported picture type. Metafiles (wmf, emf) have no decoder here.
+// supported picture type. Metafiles (wmf, emf) are drawn by metafile.h.
 const char* DecoderFor(const QString& path) {
     const QString extension = QFileInfo(path).suffix().toLower();
     if (extension == "bmp") return "bmp";
     if (extension == "ico") return "ico";
     if (extension == "jpg" || extension == "jpeg") return "jpeg";
     if (extension == "png") return "png";
+    if (extension == "wmf") return "wmf";
+    if (extension == "emf") return "emf";
     return nullptr;
+}
+
+// A metafile has no size of its own worth keeping: it is drawn at the size it
+// is shown at, the screen's.
+QSize MetafileSize(const QWidget& window) {
+    if (window.isVisible() && !window.size().isEmpty()) return window.size();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) return screen->size();
+    return QSize(1280, 720);
 }
 
 QImage ReadStrictly(const QString& path, const char* format) {
@@ -54,7 +67,10 @@ void TfrmFullScreenImg::LoadPicture(const QString& path) {
         throw std::runtime_error("Unknown picture file extension (." +
                                  QFileInfo(path).suffix().toStdString() + ")");
     }
-    imgShow = ReadStrictly(path, format);
+    const std::string type = format;
+    if (type == "wmf") imgShow = RenderWmfFile(path, MetafileSize(*this));
+    else if (type == "emf") imgShow = RenderEmfFile(path, MetafileSize(*this));
+    else imgShow = ReadStrictly(path, format);
     scaled_ = QPixmap();
     update();
 }

@@ -33,8 +33,9 @@ public:
                       const std::function<void(const std::string&)>& report);
 
     // Loads a local picture by the type its extension names, compared without
-    // regard to case: bmp, ico, jpg, jpeg, png. Any other extension, or content
-    // the named decoder cannot read, throws std::runtime_error.
+    // regard to case: bmp, ico, jpg, jpeg, png, and the Windows metafiles wmf
+    // and emf, drawn at the screen's size (metafile.h). Any other extension, or
+    // content the named decoder cannot read, throws std::runtime_error.
     void LoadPicture(const QString& path);
     // Decodes data as JPEG, whatever it holds. False when it cannot.
     bool LoadJpeg(const QByteArray& bytes);

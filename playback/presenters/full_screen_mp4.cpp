@@ -100,12 +100,14 @@ void TfrmFullScreenMp4::PlayerStateChanged() {
 }
 
 void TfrmFullScreenMp4::PlayerMediaError() {
+    NoteEndCause(ItemEndCause::kError, "the video player could not play the file");
     CloseWindow();
 }
 
 // FormKeyPress, and wmMp4KeyPress for the keys that reach the player surface.
 void TfrmFullScreenMp4::FormKeyPress(QKeyEvent* event) {
     if (event->text().isEmpty()) return;
+    NoteEndCause(event->key() == Qt::Key_Escape ? ItemEndCause::kEscape : ItemEndCause::kKey);
     StopIfPlaying();
     CloseWindow();
 }

@@ -31,7 +31,10 @@ PresenterWindow::PresenterWindow(const char* className, const QString& caption)
     setAutoFillBackground(true);
 
     timShowTime.setTimerType(Qt::PreciseTimer);
-    connect(&timShowTime, &QTimer::timeout, this, [this] { CloseWindow(); });
+    connect(&timShowTime, &QTimer::timeout, this, [this] {
+        NoteEndCause(ItemEndCause::kTimeUp);
+        CloseWindow();
+    });
 
     qApp->installEventFilter(this);
 }
@@ -82,6 +85,8 @@ void PresenterWindow::ShowModal() {
     QEventLoop loop;
     modalLoop_ = &loop;
     closeRequested_ = false;
+    endCause_ = ItemEndCause::kUnknown;
+    endDetail_.clear();
     loop.exec(QEventLoop::DialogExec);
     modalLoop_ = nullptr;
 
@@ -101,10 +106,20 @@ bool PresenterWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void PresenterWindow::FormKeyPress(QKeyEvent* event) {
-    if (!event->text().isEmpty()) CloseWindow();
+    if (event->text().isEmpty()) return;
+    NoteEndCause(event->key() == Qt::Key_Escape ? ItemEndCause::kEscape : ItemEndCause::kKey);
+    CloseWindow();
+}
+
+void PresenterWindow::NoteEndCause(ItemEndCause cause, std::string detail) {
+    if (modalLoop_ == nullptr || closeRequested_ || endCause_ != ItemEndCause::kUnknown) return;
+    endCause_ = cause;
+    endDetail_ = std::move(detail);
 }
 
 void PresenterWindow::CloseWindow() {
+    // A close nobody gave a cause for comes from code: CloseAllPresenters.
+    NoteEndCause(ItemEndCause::kStop);
     if (closing_) return;
     closing_ = true;
     FormClose();

@@ -3,6 +3,9 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <string>
+
+#include "playback/presenters.h"
 
 class QEventLoop;
 class QKeyEvent;
@@ -60,6 +63,13 @@ public:
     // not shown runs FormClose and changes nothing else.
     void CloseWindow();
 
+    // How the last ShowModal() ended: the first cause given while it ran
+    // (the display timer, a key, an error); a close by code alone is kStop.
+    ItemEndCause EndCause() const { return endCause_; }
+    const std::string& EndDetail() const { return endDetail_; }
+    // Gives the cause of the close about to come, unless one was given.
+    void NoteEndCause(ItemEndCause cause, std::string detail = {});
+
 protected:
     // A key press seen through the key preview. By default a key that produces a
     // character closes the window; keys without text (arrows, function keys,
@@ -81,6 +91,8 @@ private:
     QEventLoop* modalLoop_ = nullptr;
     bool closing_ = false;
     bool closeRequested_ = false;
+    ItemEndCause endCause_ = ItemEndCause::kUnknown;
+    std::string endDetail_;
 };
 
 }  // namespace zorvak

@@ -12,6 +12,7 @@
 
 #include <stdexcept>
 
+#include "core/log.h"
 #include "core/product_texts.h"
 #include "playback/presenters/backdrop.h"
 
@@ -60,6 +61,27 @@ void AppendChromiumFlag(const char* flag) {
 }
 
 }  // namespace
+
+bool WindowPresenters::Showable(MediaSource source, bool fileExists, bool busy) {
+    if (source == MediaSource::kLocalFile && !fileExists) {
+        lastEnd_ = {ItemEndCause::kNotShown, "no such file"};
+        return false;
+    }
+    if (source == MediaSource::kOnline && !connectivity_.IsOnline()) {
+        lastEnd_ = {ItemEndCause::kNotShown, "offline"};
+        return false;
+    }
+    if (busy) {
+        lastEnd_ = {ItemEndCause::kNotShown, "the presenter is showing another item"};
+        return false;
+    }
+    lastEnd_ = {ItemEndCause::kUnknown, {}};
+    return true;
+}
+
+void WindowPresenters::EndedBy(const PresenterWindow& window) {
+    lastEnd_ = {window.EndCause(), window.EndDetail()};
+}
 
 void WindowPresenters::ItemEnded() {
     // Pages given back are faulted in again by the next items (about 30 ms
@@ -115,9 +137,7 @@ QWebEngineProfile* WindowPresenters::EnsureProfile() {
 
 void WindowPresenters::ShowImage(const std::string& location, int seconds, MediaSource source) {
     const QString path = QString::fromStdString(location);
-    if (source == MediaSource::kLocalFile && !FileExists(path)) return;
-    if (source == MediaSource::kOnline && !connectivity_.IsOnline()) return;
-    if (imageBusy_) return;
+    if (!Showable(source, FileExists(path), imageBusy_)) return;
 
     if (frmFullScreenImg_ != nullptr) {
         frmFullScreenImg_->ClearPictures();
@@ -140,19 +160,24 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
             frmFullScreenImg_->ShowModal();
+            EndedBy(*frmFullScreenImg_);
         } catch (...) {
+            lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
             if (frmFullScreenImg_ != nullptr) frmFullScreenImg_->ClearPictures();
         }
     } else if (source == MediaSource::kLocalFile && FileExists(path)) {
         // Unguarded: a picture that cannot be loaded leaves the call as an error
         // and the window stays in the slot.
+        lastEnd_ = {ItemEndCause::kError, "the picture could not be loaded"};
         frmFullScreenImg_->LoadPicture(path);
         try {
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
             frmFullScreenImg_->ShowModal();
+            EndedBy(*frmFullScreenImg_);
         } catch (...) {
+            lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
         }
     }
     delete frmFullScreenImg_.data();
@@ -161,9 +186,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
 }
 
 void WindowPresenters::PlayVideo(const std::string& location, int seconds, MediaSource source) {
-    if (source == MediaSource::kLocalFile && !FileExists(QString::fromStdString(location))) return;
-    if (source == MediaSource::kOnline && !connectivity_.IsOnline()) return;
-    if (videoBusy_) return;
+    if (!Showable(source, FileExists(QString::fromStdString(location)), videoBusy_)) return;
 
     if (frmFullScreenMp4_ != nullptr) {
         try {
@@ -191,7 +214,9 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
             frmFullScreenMp4_->Play();
         }
         frmFullScreenMp4_->ShowModal();
+        EndedBy(*frmFullScreenMp4_);
     } catch (...) {
+        lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
     }
     // Unguarded: a stop that fails leaves the call as an error and the window
     // stays in the slot.
@@ -207,9 +232,7 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
 void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
                                    MediaSource source) {
     const QString text = QString::fromStdString(location);
-    if (source == MediaSource::kLocalFile && !FileExists(text)) return;
-    if (source == MediaSource::kOnline && !connectivity_.IsOnline()) return;
-    if (webBusy_) return;
+    if (!Showable(source, FileExists(text), webBusy_)) return;
 
     if (frmFullScreenHtml_ == nullptr) {
         frmFullScreenHtml_ = new TfrmFullScreenHtml(EnsureProfile());
@@ -223,7 +246,9 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
         frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
                                                                        : QUrl::fromUserInput(text));
         frmFullScreenHtml_->ShowModal();
+        EndedBy(*frmFullScreenHtml_);
     } catch (...) {
+        lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
     }
     delete frmFullScreenHtml_.data();
     frmFullScreenHtml_ = nullptr;

@@ -19,6 +19,7 @@ class QWebEngineProfile;
 namespace zorvak {
 
 class Backdrop;
+class PresenterWindow;
 class TfrmFullScreenImg;
 class TfrmFullScreenMp4;
 class TfrmFullScreenHtml;
@@ -67,6 +68,7 @@ public:
     // The black backdrop under the presenters, for as long as a run lasts.
     void BeginRun() override;
     void EndRun() override;
+    ItemEnd LastItemEnd() const override { return lastEnd_; }
 
     // The slots (empty while no window of the kind exists).
     TfrmFullScreenImg* frmFullScreenImg() const;
@@ -79,11 +81,15 @@ public:
     bool BackdropUp() const;
 
 private:
+    ItemEnd lastEnd_;
     PlayerCore& EnsurePlayer();
     QWebEngineProfile* EnsureProfile();
     // After an item's window is gone: the heap's free pages go back to the
     // system, at most once per kHeapReleaseIntervalMs.
     void ItemEnded();
+    // Whether a call can show its item; otherwise why not, in lastEnd_.
+    bool Showable(MediaSource source, bool fileExists, bool busy);
+    void EndedBy(const PresenterWindow& window);
     static constexpr qint64 kHeapReleaseIntervalMs = 60'000;
 
     Connectivity& connectivity_;

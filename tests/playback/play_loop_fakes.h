@@ -60,6 +60,9 @@ class RecordingPresenters final : public Presenters {
 public:
     void At(int call, std::function<void()> action) { actions_[call] = std::move(action); }
     void ThrowAt(int call) { throwAt_[call] = true; }
+    // How call n says it ended (LastItemEnd); time up when not given.
+    void EndAt(int call, ItemEnd end) { ends_[call] = std::move(end); }
+    ItemEnd LastItemEnd() const override { return lastEnd_; }
 
     void ShowImage(const std::string& l, int s, MediaSource o) override {
         Show("image", l, s, static_cast<int>(o));
@@ -86,6 +89,8 @@ private:
         int index = static_cast<int>(calls.size());
         calls.push_back({kind, location, seconds, online,
                          online == 0 && std::filesystem::exists(location)});
+        auto end = ends_.find(index);
+        lastEnd_ = end != ends_.end() ? end->second : ItemEnd{ItemEndCause::kTimeUp, {}};
         auto it = actions_.find(index);
         if (it != actions_.end()) {
             auto action = std::move(it->second);
@@ -97,6 +102,8 @@ private:
 
     std::map<int, std::function<void()>> actions_;
     std::map<int, bool> throwAt_;
+    std::map<int, ItemEnd> ends_;
+    ItemEnd lastEnd_;
 };
 
 class RecordingChrome final : public DesktopChrome {
@@ -203,13 +210,18 @@ struct LoopRig {
         EXPECT_EQ(error, "");
         store.ConnectDatabase();
         EXPECT_TRUE(store.IsConnected());
+        MakeLoop(nullptr);
+    }
+
+    // The loop again, telling observer of every item.
+    void MakeLoop(PlayObserver* observer) {
         loop = std::make_unique<PlayLoop>(PlayLoop::Deps{
             flags, store, presenters, chrome, shell, connectivity, pump, settings, dir,
             [this](const std::string& name, const std::string& url) {
                 downloads.emplace_back(name, url);
                 return download(name, url);
             },
-            [this] { ++minimised; }});
+            [this] { ++minimised; }, observer});
     }
 
     void Exec(const std::string& sql) {

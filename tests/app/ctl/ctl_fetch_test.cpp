@@ -9,6 +9,7 @@
 #include "core/app_directory.h"
 #include "core/settings.h"
 #include "playlist/mkstore/store_schema.h"
+#include "playlist/play_log.h"
 #include "tests/support/playlist_items.h"
 #include "tests/support/program_run.h"
 #include "tests/support/store_file.h"
@@ -76,6 +77,16 @@ TEST(CtlFetch, ImportsOrSaysWhyNot) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         ProgramRun run = RunProgram("zorvak-ctl", Fetch(args), c.env);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.err;
+        // Every fetch made is kept in the log database, as the client's are.
+        const PlayLogReading log = ReadPlayLog(app.File(PlayLog::kFileName), std::nullopt);
+        const bool fetched = c.exitCode != 2 && !c.keyword.empty();
+        EXPECT_EQ(log.lastFetch.has_value(), fetched) << c.what << ": " << log.error;
+        if (fetched && log.lastFetch) {
+            // The outcome is what the command said.
+            const std::string said =
+                c.exitCode == 0 ? "imported" : c.errStart.substr(std::string("zorvak-ctl fetch: ").size());
+            EXPECT_EQ(log.lastFetch->outcome.substr(0, said.size()), said) << c.what;
+        }
         if (c.exitCode == 0) {
             EXPECT_EQ(run.err, "") << c.what;
             EXPECT_EQ(Query(app.File("tmpdb.mdb"), "SELECT playname FROM t_b_data"),

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/app_directory.h"
+#include "core/clock.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zorvak {
+
+struct FetchResult;
+
+// One item shown (proof of play). Times are the machine's local time.
+struct PlayRecord {
+    LocalDateTime started;
+    LocalDateTime ended;
+    std::int64_t rowId = 0;    // t_b_data.ID
+    std::string playname;
+    std::string fileName;      // f_filename
+    std::string type;          // f_lx: "10" picture, "20" video, "30" web page
+    std::string endedBy;       // "time up", "key", "esc", "stop", "error", "not shown"
+    std::string error;         // what went wrong, for "error" and "not shown"
+};
+
+// One playlist fetch or import as the log database keeps it.
+struct SyncRecord {
+    std::string at;       // "YYYY-MM-DD HH:MM:SS"
+    std::string kind;     // "fetch" or "import"
+    bool ok = false;
+    std::string outcome;  // fetch: DescribeFetch's text; import: "imported" or "refused"
+    std::int64_t bytes = 0;
+    std::int64_t rows = 0;
+    std::int64_t ms = 0;
+    std::string detail;
+};
+
+// The client's log database, playlog.db beside the store: every item shown,
+// and every fetch and import. Its own SQLite file in WAL mode, so a reader
+// (zorvak-ctl) never blocks the client and a record costs one prepared insert
+// without a sync to disk. Kept to the last 90 days: older records are removed
+// when the file is opened and once a day after.
+//
+// The client goes on when the file cannot be opened or written: each such
+// failure is written to the log once (zorvak.play) and the records are lost.
+class PlayLog {
+public:
+    static constexpr const char* kFileName = "playlog.db";
+    static constexpr int kKeepDays = 90;
+
+    PlayLog(const AppDirectory& dir, const Clock& clock);
+    ~PlayLog();
+    PlayLog(const PlayLog&) = delete;
+    PlayLog& operator=(const PlayLog&) = delete;
+
+    // Opens (creating when needed) playlog.db; false when it cannot be used.
+    bool Open() noexcept;
+    bool IsOpen() const { return db_ != nullptr; }
+    void Close() noexcept;
+
+    void RecordPlay(const PlayRecord& record) noexcept;
+    // The fetch, and its import when one was tried.
+    void RecordFetch(const FetchResult& result) noexcept;
+
+    // Removes records older than kKeepDays before now.
+    void Trim() noexcept;
+
+private:
+    bool Prepare() noexcept;
+    void Report(const std::string& what) noexcept;
+    void InsertSync(const SyncRecord& record) noexcept;
+    void TrimWhenDue(const LocalDateTime& now) noexcept;
+
+    const AppDirectory& dir_;
+    const Clock& clock_;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insertPlay_ = nullptr;
+    sqlite3_stmt* insertSync_ = nullptr;
+    bool reported_ = false;
+    std::string trimmedOn_;  // "YYYY-MM-DD" of the last trim
+};
+
+// Reading the file (zorvak-ctl): read-only, never creating it.
+struct PlayLogReading {
+    bool ok = false;
+    std::string error;  // when !ok
+    std::vector<std::pair<std::int64_t, PlayRecord>> plays;  // (record id, record)
+    std::optional<SyncRecord> lastFetch;
+    std::optional<SyncRecord> lastImport;
+};
+// The plays that started at or after since (all when nullopt), oldest first,
+// and the last fetch and import.
+PlayLogReading ReadPlayLog(const std::string& path, std::optional<LocalDateTime> since);
+
+}  // namespace zorvak
