@@ -112,6 +112,7 @@ FetchResult PlaylistFetch::Fetch() {
     if (window_.setMemoText) window_.setMemoText(shown + "\n");
     result.outcome = store_.ImportPlaylist(text.ansi, text.utf8) ? FetchOutcome::kImported
                                                                  : FetchOutcome::kImportFailed;
+    if (result.outcome == FetchOutcome::kImported && imported_) imported_();
     return result;
 }
 

@@ -85,6 +85,9 @@ public:
 
     const std::string& Server() const { return server_; }
 
+    // Runs after every fetch that imported a new playlist (kImported).
+    void SetImportedListener(std::function<void()> listener) { imported_ = std::move(listener); }
+
 private:
     Connectivity& connectivity_;
     const Settings& settings_;
@@ -92,6 +95,7 @@ private:
     HttpClient& client_;
     Window window_;
     std::string server_;
+    std::function<void()> imported_;
 };
 
 }  // namespace zorvak

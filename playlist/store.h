@@ -47,6 +47,14 @@ std::string DisplayText(const StoredValue& value);
 // 00:00:00. nullopt when the text is not such a date or names no real date.
 std::optional<LocalDateTime> ParseDateTimeText(std::string_view text);
 
+// The media file of one local item: its name in the cache and its address.
+struct MediaItem {
+    std::string fileName;
+    std::string url;
+
+    bool operator==(const MediaItem&) const = default;
+};
+
 // The valid-now selection: the rows whose f_startdate <= now <= f_enddate at
 // the moment it was opened (rows with a missing bound never qualify), in
 // ascending order_sx. It is a snapshot held in memory: an import does not
@@ -122,6 +130,13 @@ public:
     // Never throws. True when the table now holds the document's items. Serves
     // no events: nothing else of the client runs while the table is rewritten.
     bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+
+    // The items played from the cache among the rows valid now (online_play
+    // 0 or empty), in play order, with their name and address as stored
+    // (either may be empty). Made by a select of its own: the valid-now
+    // selection and its cursor stay as they are. Empty when the connection is
+    // closed or the select fails. Never throws.
+    std::vector<MediaItem> ValidLocalMedia() const noexcept;
 
     ValidNowQuery& PlayList() { return playList_; }
     const Clock& clock() const { return clock_; }
