@@ -209,6 +209,7 @@ public:
     // its done is never called. Nothing when none is under way.
     void Cancel();
 
+    // A request of either kind is under way (one of Start() until its done runs).
     bool IsBusy() const { return busy_; }
 
     // Created off; HttpGetText switches it on.

@@ -129,4 +129,23 @@ DownloadResult MediaPrefetch::FetchNow(const std::string& fileName, const std::s
     return *waiter.result;
 }
 
+bool MediaPrefetch::DownloadForRun(const std::string& fileName, const std::string& url,
+                                   const std::function<bool()>& giveUp,
+                                   const ShowMessageFn& showMessage) {
+    const DownloadResult result = FetchNow(fileName, url, giveUp);
+    switch (result.kind) {
+        case DownloadResult::Kind::kDone:
+            return true;
+        case DownloadResult::Kind::kHeld:
+            if (showMessage) showMessage(result.error);
+            return true;
+        case DownloadResult::Kind::kFailed:
+            throw DownloadError(result.error);
+        case DownloadResult::Kind::kNothing:
+        case DownloadResult::Kind::kGaveUp:
+            break;
+    }
+    return false;
+}
+
 }  // namespace zorvak

@@ -48,6 +48,14 @@ public:
     DownloadResult FetchNow(const std::string& fileName, const std::string& url,
                             const std::function<bool()>& giveUp);
 
+    // FetchNow() with the answers of MediaDownloader::DownloadMediaFile, as
+    // the play loop takes them: true when the file was fetched (or found
+    // whole); true after showMessage when its partial file is held by another
+    // call; false for a refused name, offline, or when giveUp() ended the
+    // wait; DownloadError when the download failed.
+    bool DownloadForRun(const std::string& fileName, const std::string& url,
+                        const std::function<bool()>& giveUp, const ShowMessageFn& showMessage);
+
     // Asked while a request is under way (see MediaFetch): true abandons the
     // download and stops the queue for good (the process is ending).
     void SetAbandonWhen(std::function<bool()> abandon);
