@@ -7,6 +7,18 @@
 
 namespace zorvak {
 
+namespace {
+
+// text without the characters of code 32 or lower at its edges (TrimBlanks
+// without the copy).
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
 std::string PlaylistServerAddress() {
     const char* env = std::getenv("ZORVAK_PLAYLIST_SERVER");
     if (env && !TrimBlanks(env).empty()) return TrimBlanks(env);
@@ -96,20 +108,26 @@ FetchResult PlaylistFetch::Fetch() {
         result.outcome = FetchOutcome::kNotUtf8;
         return result;
     }
-    const std::string trimmed = TrimBlanks(text.ansi);
-    if (trimmed.empty()) {
+    if (Trimmed(text.ansi).empty()) {
         result.outcome = FetchOutcome::kBlankAnswer;
         return result;
     }
     // The memo shows the ANSI text as Unicode; blanks and control characters
     // are single bytes in both, so trimming either side trims the same text.
-    const std::string shown = AnsiToUtf8(text.ansi);
+    // A blank memo differs from any answer here; the Unicode text is made only
+    // when it is compared or shown.
     const std::string memo = window_.memoText ? window_.memoText() : std::string();
-    if (TrimBlanks(memo) == TrimBlanks(shown)) {
+    std::string shown;
+    if (!Trimmed(memo).empty() || window_.setMemoText) shown = AnsiToUtf8(text.ansi);
+    if (!Trimmed(memo).empty() && Trimmed(memo) == Trimmed(shown)) {
         result.outcome = FetchOutcome::kUnchanged;
         return result;
     }
-    if (window_.setMemoText) window_.setMemoText(shown + "\n");
+    if (window_.setMemoText) {
+        shown += '\n';
+        window_.setMemoText(shown);
+        shown = std::string();  // the memo has its copy
+    }
     result.outcome = store_.ImportPlaylist(text.ansi, text.utf8) ? FetchOutcome::kImported
                                                                  : FetchOutcome::kImportFailed;
     if (result.outcome == FetchOutcome::kImported && imported_) imported_();

@@ -60,6 +60,8 @@ public:
     struct Window {
         std::function<std::string()> keywordText;  // edPlayUrl
         std::function<std::string()> memoText;     // mmTmp
+        // May be empty (a fetch without a window, zorvak-ctl): the answer is
+        // then not converted for showing.
         std::function<void(const std::string&)> setMemoText;
     };
 

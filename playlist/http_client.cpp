@@ -25,6 +25,7 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr long kReceiveBufferSize = 512L * 1024;
+constexpr std::uint64_t kMaxReservedBody = 256ull * 1024 * 1024;
 
 CURLM* Multi(void* p) { return static_cast<CURLM*>(p); }
 CURL* Easy(void* p) { return static_cast<CURL*>(p); }
@@ -245,12 +246,27 @@ struct HttpClient::Transfer {
                     t->refused = true;
                     return 0;
                 }
+                if (t->head.HeadDone() && t->Delivers() && !t->request->sink) t->ReserveBody();
                 break;
             case HttpHeadReader::Line::kFolded:
             case HttpHeadReader::Line::kIgnored:
                 break;
         }
         return n;
+    }
+
+    // A body collected in memory gets the announced length at once instead of
+    // growing (and being copied) piece by piece; at most kMaxReservedBody, so
+    // a false announcement costs nothing much.
+    void ReserveBody() {
+        auto value = FindHeader(answer.headers, "Content-Length");
+        if (!value) return;
+        std::uint64_t length = 0;
+        for (char c : *value) {
+            if (c < '0' || c > '9' || length > kMaxReservedBody) return;
+            length = length * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        if (length <= kMaxReservedBody) body->reserve(static_cast<std::size_t>(length));
     }
 
     static size_t Body(Transfer* t, char* data, size_t n) {

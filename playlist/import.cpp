@@ -107,10 +107,21 @@ bool ConvertField(FieldKind kind, std::string_view text, StoredValue& out) {
             return true;
         }
         case FieldKind::kDateTime: {
-            std::string slashed(text);
-            for (char& ch : slashed) {
-                if (ch == '-') ch = '/';
+            // Every "-" read as "/": in a buffer on the stack for the usual
+            // short text, so that no date costs an allocation.
+            char buffer[64];
+            std::string long_;
+            char* bytes = buffer;
+            if (text.size() > sizeof buffer) {
+                long_.assign(text);
+                bytes = long_.data();
+            } else {
+                std::memcpy(buffer, text.data(), text.size());
             }
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                if (bytes[i] == '-') bytes[i] = '/';
+            }
+            const std::string_view slashed(bytes, text.size());
             if (Trim(slashed).empty()) {
                 out = std::monostate{};
                 return true;
@@ -298,6 +309,7 @@ PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_vie
     }
 
     const auto& kinds = FieldKinds();
+    result.items.reserve(static_cast<std::size_t>(xmlChildElementCount(const_cast<xmlNode*>(root))));
     std::size_t index = 0;
     for (const xmlNode* node = root->children; node; node = node->next, ++index) {
         if (!HasIdChild(node)) continue;
@@ -313,19 +325,22 @@ PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_vie
         }
         DocumentItem item;
         for (std::size_t f = 0; f < kImportedFieldCount; ++f) {
-            const std::string where =
-                std::string(kImportedFields[f]) + " of root child " + std::to_string(index);
+            // Spelt out only for an error: a document of thousands of items
+            // would otherwise build this text for every field.
+            const auto where = [&] {
+                return std::string(kImportedFields[f]) + " of root child " + std::to_string(index);
+            };
             if (fields[f] == nullptr) {
-                result.error = "missing " + where;
+                result.error = "missing " + where();
                 return result;
             }
             auto text = FieldText(fields[f]);
             if (!text) {
-                result.error = "more than text in " + where;
+                result.error = "more than text in " + where();
                 return result;
             }
             if (!ConvertField(kinds[f], *text, item.values[f])) {
-                result.error = "bad value \"" + std::string(*text) + "\" in " + where;
+                result.error = "bad value \"" + std::string(*text) + "\" in " + where();
                 return result;
             }
         }

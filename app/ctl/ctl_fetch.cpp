@@ -78,7 +78,7 @@ int RunFetch(const std::vector<std::string>& args) {
     PlaylistFetch::Window window;
     window.keywordText = [&] { return keyword; };
     window.memoText = [] { return std::string(); };
-    window.setMemoText = [](const std::string&) {};
+    // No memo to show the answer in.
     PlaylistFetch fetch(*connectivity, settings, store, client, window, server);
 
     FetchResult result = fetch.Fetch();
