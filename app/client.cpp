@@ -105,6 +105,8 @@ Client::Client(ClientEnvironment environment)
                               [this](const std::string& text) { window_->SetMemoText(text); }},
         env_.playlistServer);
     fetch_->SetImportedListener([this] { SchedulePrefetch(); });
+    // Reading a large playlist serves the thread's events between its pieces.
+    fetch_->SetServeWhileImporting([this] { pump_->Pump(); });
     autoRunControl_ = std::make_unique<AutoRunControl>(
         *env_.autoRun, WriterOf(settings_), [this] { return window_->AutoRunTicked(); });
     restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{

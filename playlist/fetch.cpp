@@ -1,5 +1,6 @@
 #include "playlist/fetch.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -18,6 +19,28 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 }  // namespace
+
+std::string PlaylistFetch::AnsiToUtf8InPieces(std::string_view ansi) const {
+    if (!serve_) return AnsiToUtf8(ansi);
+    // The text is the code page's own (made by Utf8ToAnsi), so in GBK (code
+    // page 936) a byte of 0x81 to 0xFE starts a character of two bytes: a
+    // piece never ends between them.
+    constexpr std::size_t kPiece = 512 * 1024;
+    std::string utf8;
+    utf8.reserve(ansi.size() + ansi.size() / 2);
+    std::size_t pos = 0, start = 0;
+    while (pos < ansi.size()) {
+        const auto byte = static_cast<unsigned char>(ansi[pos]);
+        pos += byte >= 0x81 && byte <= 0xFE ? 2 : 1;
+        if (pos - start >= kPiece || pos >= ansi.size()) {
+            pos = std::min(pos, ansi.size());
+            utf8 += AnsiToUtf8(ansi.substr(start, pos - start));
+            start = pos;
+            if (pos < ansi.size()) serve_();
+        }
+    }
+    return utf8;
+}
 
 std::string PlaylistServerAddress() {
     const char* env = std::getenv("ZORVAK_PLAYLIST_SERVER");
@@ -93,7 +116,7 @@ FetchResult PlaylistFetch::Fetch() {
         return result;
     }
     result.url = PlaylistUrl(server_, keyword);
-    HttpText text = HttpGetTextDetailed(client_, result.url);
+    HttpText text = HttpGetTextDetailed(client_, result.url, serve_);
     if (text.failure == HttpFailure::kBusy) {
         result.outcome = FetchOutcome::kBusy;
         result.detail = text.error;
@@ -118,7 +141,7 @@ FetchResult PlaylistFetch::Fetch() {
     // when it is compared or shown.
     const std::string memo = window_.memoText ? window_.memoText() : std::string();
     std::string shown;
-    if (!Trimmed(memo).empty() || window_.setMemoText) shown = AnsiToUtf8(text.ansi);
+    if (!Trimmed(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
     if (!Trimmed(memo).empty() && Trimmed(memo) == Trimmed(shown)) {
         result.outcome = FetchOutcome::kUnchanged;
         return result;
@@ -128,9 +151,16 @@ FetchResult PlaylistFetch::Fetch() {
         window_.setMemoText(shown);
         shown = std::string();  // the memo has its copy
     }
-    result.outcome = store_.ImportPlaylist(text.ansi, text.utf8) ? FetchOutcome::kImported
+    // The conversions above and the import below are separate stretches of
+    // work; a fetch run from here finds the memo showing this answer.
+    if (serve_) serve_();
+    result.outcome = store_.ImportPlaylist(text.ansi, text.utf8, serve_) ? FetchOutcome::kImported
                                                                  : FetchOutcome::kImportFailed;
-    if (result.outcome == FetchOutcome::kImported && imported_) imported_();
+    if (result.outcome == FetchOutcome::kImported && imported_) {
+        // The commit and what follows it are separate stretches of work.
+        if (serve_) serve_();
+        imported_();
+    }
     return result;
 }
 

@@ -87,10 +87,17 @@ public:
 
     const std::string& Server() const { return server_; }
 
+    // Runs between pieces of reading an answer for the import (the client
+    // serves its events there; see PlaylistStore::ImportPlaylist).
+    void SetServeWhileImporting(std::function<void()> serve) { serve_ = std::move(serve); }
+
     // Runs after every fetch that imported a new playlist (kImported).
     void SetImportedListener(std::function<void()> listener) { imported_ = std::move(listener); }
 
 private:
+    // AnsiToUtf8, with serve_ between pieces.
+    std::string AnsiToUtf8InPieces(std::string_view ansi) const;
+
     Connectivity& connectivity_;
     const Settings& settings_;
     PlaylistStore& store_;
@@ -98,6 +105,7 @@ private:
     Window window_;
     std::string server_;
     std::function<void()> imported_;
+    std::function<void()> serve_;
 };
 
 }  // namespace zorvak

@@ -836,7 +836,36 @@ std::optional<std::string> FindHeader(const HttpHeaders& headers, std::string_vi
     return std::nullopt;
 }
 
+std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
+                                              const std::function<void()>& serve) {
+    if (!serve) return Utf8ToAnsi(utf8);
+    constexpr std::size_t kPiece = 512 * 1024;
+    std::string ansi;
+    ansi.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        std::size_t end = std::min(utf8.size(), pos + kPiece);
+        // Never between the bytes of one character: back to the byte that
+        // starts it (at most three continuation bytes).
+        for (int back = 0; back < 3 && end < utf8.size() && end > pos &&
+                           (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
+             ++back)
+            --end;
+        std::optional<std::string> piece = Utf8ToAnsi(utf8.substr(pos, end - pos));
+        if (!piece) return std::nullopt;
+        ansi += *piece;
+        pos = end;
+        if (pos < utf8.size()) serve();
+    }
+    return ansi;
+}
+
 HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcept {
+    return HttpGetTextDetailed(client, url, {});
+}
+
+HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url,
+                             const std::function<void()>& serve) noexcept {
     HttpText text;
     try {
         client.SetFollowRedirects(true);
@@ -847,7 +876,7 @@ HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcep
             text.error = r.error;
             return text;
         }
-        std::optional<std::string> ansi = Utf8ToAnsi(r.body);
+        std::optional<std::string> ansi = Utf8ToAnsiInPieces(r.body, serve);
         if (!ansi) {
             text.notUtf8 = true;
             text.error = "the answer is not valid UTF-8";

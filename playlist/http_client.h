@@ -291,6 +291,16 @@ struct HttpText {
 // and converts it to the ANSI code page (a character the code page cannot
 // hold becomes "?"). Empty text on any failure. Never throws.
 HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcept;
+// The same, with serve() run between pieces of the conversion (every 512 KiB
+// of the body), for a caller on the GUI thread.
+HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url,
+                             const std::function<void()>& serve) noexcept;
+
+// Utf8ToAnsi of utf8 converted piece by piece (never splitting a character),
+// with serve() between two pieces; the same result as one call. Without serve,
+// one call.
+std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
+                                              const std::function<void()>& serve);
 std::string HttpGetText(HttpClient& client, const std::string& url) noexcept;
 
 inline constexpr const char* kFetchUserAgent = "Mozilla/5.0";

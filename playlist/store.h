@@ -127,9 +127,15 @@ public:
     // in the ANSI code page. utf8Text, when given, is the same document as the
     // server sent it; a document that declares UTF-8 or no encoding is parsed
     // from it. All or nothing: on any failure the table is left as it was.
-    // Never throws. True when the table now holds the document's items. Serves
-    // no events: nothing else of the client runs while the table is rewritten.
-    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+    // Never throws. True when the table now holds the document's items.
+    // serve, when given, runs between pieces of reading the document (see
+    // ReadPlaylistDocument), before the table is touched; from the first
+    // statement of the transaction to its commit nothing else runs, so no
+    // handler ever sees the table half rewritten. A handler run by serve may
+    // import (the later commit wins) or close the store (the import then
+    // fails).
+    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {},
+                        const std::function<void()>& serve = {}) noexcept;
 
     // The items played from the cache among the rows valid now (online_play
     // 0 or empty), in play order, with their name and address as stored
