@@ -32,8 +32,18 @@ void MediaPrefetch::SetAbandonWhen(std::function<bool()> abandon) {
 }
 
 void MediaPrefetch::Schedule(const std::vector<MediaItem>& items) {
-    queue_.clear();
+    // Files a run waits for stay ahead of everything.
+    std::deque<MediaItem> awaited;
+    for (MediaItem& item : queue_) {
+        for (const Waiter* waiter : waiters_)
+            if (!waiter->result && waiter->fileName == item.fileName) {
+                awaited.push_back(std::move(item));
+                break;
+            }
+    }
+    queue_ = std::move(awaited);
     std::set<std::string> seen;
+    for (const MediaItem& item : queue_) seen.insert(item.fileName);
     for (const MediaItem& item : items) {
         if (!IsAcceptableCacheName(item.fileName) || item.url.empty()) continue;
         if (!seen.insert(item.fileName).second) continue;
@@ -61,8 +71,14 @@ void MediaPrefetch::StartNext() {
         MediaItem item = std::move(queue_.front());
         queue_.pop_front();
         // Fetched meanwhile (by FetchNow's turn, or another run).
-        if (CacheFileExists(MediaCachePath(dir_, item.fileName))) continue;
+        if (CacheFileExists(MediaCachePath(dir_, item.fileName))) {
+            Resolve(item.fileName, DownloadResult{DownloadResult::Kind::kDone, {}});
+            continue;
+        }
         if (Abandoned()) {
+            for (const MediaItem& dropped : queue_)
+                Resolve(dropped.fileName, DownloadResult{DownloadResult::Kind::kGaveUp, {}});
+            Resolve(item.fileName, DownloadResult{DownloadResult::Kind::kGaveUp, {}});
             queue_.clear();
             return;
         }
@@ -73,15 +89,19 @@ void MediaPrefetch::StartNext() {
     }
 }
 
-void MediaPrefetch::Ended(const DownloadResult& result) {
-    const std::string fileName = std::move(current_.fileName);
-    current_ = {};
+void MediaPrefetch::Resolve(const std::string& fileName, const DownloadResult& result) {
     for (Waiter* waiter : waiters_) {
         if (waiter->fileName == fileName && !waiter->result) {
             waiter->result = result;
             if (waiter->loop) waiter->loop->quit();
         }
     }
+}
+
+void MediaPrefetch::Ended(const DownloadResult& result) {
+    const std::string fileName = std::move(current_.fileName);
+    current_ = {};
+    Resolve(fileName, result);
     if (finished_) finished_(fileName, result);
     StartNext();
 }

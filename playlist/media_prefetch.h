@@ -35,8 +35,9 @@ public:
     MediaPrefetch& operator=(const MediaPrefetch&) = delete;
 
     // The queue becomes the items whose name the cache accepts and whose file
-    // is missing, in their order, each name once; the download under way goes
-    // on. The next download starts from the event loop.
+    // is missing, in their order, each name once, after the files a run is
+    // waiting for; the download under way goes on. The next download starts
+    // from the event loop.
     void Schedule(const std::vector<MediaItem>& items);
 
     // Waits, serving the thread's events (Qt's, so any handler may run), until
@@ -75,6 +76,8 @@ private:
     void StartNextLater();
     void StartNext();
     void Ended(const DownloadResult& result);
+    // Ends the waits for fileName with result.
+    void Resolve(const std::string& fileName, const DownloadResult& result);
     bool Abandoned() const { return abandon_ && abandon_(); }
 
     const AppDirectory& dir_;

@@ -158,6 +158,31 @@ TEST(MediaPrefetch, AWaitForAQueuedFileFetchesItNext) {
     EXPECT_EQ(rig.server.RequestCount("/d.jpg"), 2);
 }
 
+// A new queue made while a run waits for a queued file (an import served
+// inside the wait) keeps that file ahead: the wait ends with it.
+TEST(MediaPrefetch, ANewQueueKeepsTheFileARunWaitsFor) {
+    PrefetchRig rig;
+    rig.server.Route("/a.mp4", Slow(Pattern(40'000, 1), 10ms));
+    rig.server.Route("/w.jpg", Response::Text("w"));
+    rig.server.Route("/n.jpg", Response::Text("n"));
+    rig.prefetch.Schedule({rig.Item("a.mp4", "/a.mp4")});
+    ASSERT_TRUE(ServeQtUntil([&] { return rig.prefetch.Current() == "a.mp4"; }, 5s));
+    QTimer::singleShot(30, QCoreApplication::instance(),
+                       [&] { rig.prefetch.Schedule({rig.Item("n.jpg", "/n.jpg")}); });
+
+    // A file dropped from the queue would leave the wait to its deadline.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const DownloadResult r = rig.prefetch.FetchNow(
+        "w.jpg", rig.server.Url("/w.jpg"), [&] { return std::chrono::steady_clock::now() > deadline; });
+
+    EXPECT_EQ(r.kind, DownloadResult::Kind::kDone);
+    EXPECT_EQ(ReadFile(rig.CachePath("w.jpg")), "w");
+    ASSERT_TRUE(rig.ServeUntilFinished(3));
+    std::vector<std::string> order;
+    for (const auto& f : rig.finished) order.push_back(f.first);
+    EXPECT_EQ(order, (std::vector<std::string>{"a.mp4", "w.jpg", "n.jpg"}));
+}
+
 // Failing downloads (an error status, a dropped connection, a body shorter
 // than announced) end with their error and the files after them still come;
 // what arrived of the dropped one stays in its partial file.
