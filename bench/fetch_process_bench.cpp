@@ -293,7 +293,7 @@ void Write(const fs::path& path, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    QCoreApplication application(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const fs::path self = fs::read_symlink("/proc/self/exe");
     const std::string ctl = (self.parent_path() / "zorvak-ctl").string();
