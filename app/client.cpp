@@ -19,6 +19,7 @@
 #include "playlist/fetch.h"
 #include "playlist/http_client.h"
 #include "playlist/media_download.h"
+#include "playlist/media_prefetch.h"
 #include "playlist/play_log.h"
 #include "playlist/store.h"
 #include "system/auto_run_control.h"
@@ -36,12 +37,17 @@ public:
 
 class StoreConnection final : public DatabaseConnection {
 public:
-    explicit StoreConnection(PlaylistStore& store) : store_(store) {}
+    StoreConnection(PlaylistStore& store, std::function<void()> connected)
+        : store_(store), connected_(std::move(connected)) {}
     bool IsConnected() const override { return store_.IsConnected(); }
-    void ConnectDatabase() override { store_.ConnectDatabase(); }
+    void ConnectDatabase() override {
+        store_.ConnectDatabase();
+        if (store_.IsConnected() && connected_) connected_();
+    }
 
 private:
     PlaylistStore& store_;
+    std::function<void()> connected_;
 };
 
 }  // namespace
@@ -72,10 +78,12 @@ Client::Client(ClientEnvironment environment)
     }
     chrome_ = env_.chrome ? std::move(env_.chrome) : CreateDesktopChrome();
     store_ = std::make_unique<PlaylistStore>(*env_.appDirectory, *env_.clock);
-    database_ = std::make_unique<StoreConnection>(*store_);
-    downloader_ = std::make_unique<MediaDownloader>(*env_.appDirectory, *env_.connectivity,
-                                                    *pump_, env_.showMessage);
-    downloader_->SetAbandonWhen([this] { return flags_.Quitting; });
+    // The media of the valid local items are fetched in the background
+    // whenever the store opens (start-up, the watchdog), a new playlist was
+    // imported and a run makes its selection afresh.
+    prefetch_ = std::make_unique<MediaPrefetch>(*env_.appDirectory, *env_.connectivity);
+    prefetch_->SetAbandonWhen([this] { return flags_.Quitting; });
+    database_ = std::make_unique<StoreConnection>(*store_, [this] { SchedulePrefetch(); });
     // Proof of play and the fetch history, beside the store; the client goes
     // on without them when the file cannot be written.
     playLog_ = std::make_unique<PlayLog>(*env_.appDirectory, *env_.clock);
@@ -85,13 +93,16 @@ Client::Client(ClientEnvironment environment)
     // The window comes before the logic that reads its controls.
     window_ = std::make_unique<TquenloMain>(env_.defaultKeyword, env_.trayAvailable);
     // The grid follows the valid-now selection whenever it is made afresh.
-    store_->PlayList().SetChangeListener([this] { window_->ShowValidRows(store_->PlayList()); });
+    store_->PlayList().SetChangeListener([this] {
+        window_->ShowValidRows(store_->PlayList());
+        if (store_->PlayList().IsOpen()) SchedulePrefetch();
+    });
 
     playLoop_ = std::make_unique<PlayLoop>(PlayLoop::Deps{
         flags_, *store_, *presenters_, *chrome_, *env_.shell, *env_.connectivity, *pump_,
         settings_, *env_.appDirectory,
         [this](const std::string& fileName, const std::string& url) {
-            return downloader_->DownloadMediaFile(fileName, url);
+            return DownloadForRun(fileName, url);
         },
         [this] { window_->MinimizeApplication(); }, playRecorder_.get()});
     fetch_ = std::make_unique<PlaylistFetch>(
@@ -101,6 +112,9 @@ Client::Client(ClientEnvironment environment)
                               [this](const std::string& text) { window_->SetMemoText(text); }},
         env_.playlistServer);
     fetch_->SetListener([this](const FetchResult& result) { playLog_->RecordFetch(result); });
+    fetch_->SetImportedListener([this] { SchedulePrefetch(); });
+    // Reading a large playlist serves the thread's events between its pieces.
+    fetch_->SetServeWhileImporting([this] { pump_->Pump(); });
     autoRunControl_ = std::make_unique<AutoRunControl>(
         *env_.autoRun, WriterOf(settings_), [this] { return window_->AutoRunTicked(); });
     restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{
@@ -188,6 +202,21 @@ void Client::ShowMainWindow() {
 void Client::Terminate() {
     terminateRequested_ = true;
     if (env_.terminate) env_.terminate();
+}
+
+void Client::SchedulePrefetch() {
+    if (flags_.Quitting) return;
+    prefetch_->Schedule(store_->ValidLocalMedia());
+}
+
+bool Client::DownloadForRun(const std::string& fileName, const std::string& url) {
+    // The file the run needs next: the transfer of it under way, or one put
+    // ahead of the queue. Esc, stop and quit end the wait (the row is then
+    // skipped and the run ends at its next test); the transfer goes on
+    // unless quit abandons it.
+    return prefetch_->DownloadForRun(
+        fileName, url, [this] { return !flags_.KeepPlaying || flags_.Quitting; },
+        env_.showMessage);
 }
 
 void Client::StartWatchdog() { timDogDoor_->Start(); }

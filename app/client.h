@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "app/client_environment.h"
 #include "app/controller.h"
@@ -15,7 +16,7 @@ namespace zorvak {
 class AutoRunControl;
 class EscapeHook;
 class HttpClient;
-class MediaDownloader;
+class MediaPrefetch;
 class PlayLog;
 class PlayLoop;
 class PlayRecorder;
@@ -60,6 +61,7 @@ public:
     bool TerminateRequested() const { return terminateRequested_; }
 
     // The parts, for the tests.
+    MediaPrefetch& Prefetch() { return *prefetch_; }
     TquenloMain& Window() { return *window_; }
     AppController& Controller() { return *controller_; }
     PlayFlags& Flags() { return flags_; }
@@ -78,6 +80,10 @@ private:
     void StartRestartCheck() override;
 
     void BuildTray();
+    // The missing media of the valid local items queued for the background.
+    void SchedulePrefetch();
+    // The play loop's download of the file it reaches next (see PlayLoop).
+    bool DownloadForRun(const std::string& fileName, const std::string& url);
     void Terminate();
 
     ClientEnvironment env_;
@@ -90,7 +96,8 @@ private:
     std::unique_ptr<DesktopChrome> chrome_;
     std::unique_ptr<PlaylistStore> store_;
     std::unique_ptr<DatabaseConnection> database_;
-    std::unique_ptr<MediaDownloader> downloader_;
+    // Brings the media of the valid local items into the cache ahead of the run.
+    std::unique_ptr<MediaPrefetch> prefetch_;
     std::unique_ptr<PlayLog> playLog_;
     std::unique_ptr<PlayRecorder> playRecorder_;
     std::unique_ptr<TquenloMain> window_;

@@ -1,5 +1,6 @@
 #include "playlist/fetch.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -7,6 +8,40 @@
 #include "core/text_encoding.h"
 
 namespace zorvak {
+
+namespace {
+
+// text without the characters of code 32 or lower at its edges (TrimBlanks
+// without the copy).
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+std::string PlaylistFetch::AnsiToUtf8InPieces(std::string_view ansi) const {
+    if (!serve_) return AnsiToUtf8(ansi);
+    // The text is the code page's own (made by Utf8ToAnsi), so in GBK (code
+    // page 936) a byte of 0x81 to 0xFE starts a character of two bytes: a
+    // piece never ends between them.
+    constexpr std::size_t kPiece = 512 * 1024;
+    std::string utf8;
+    utf8.reserve(ansi.size() + ansi.size() / 2);
+    std::size_t pos = 0, start = 0;
+    while (pos < ansi.size()) {
+        const auto byte = static_cast<unsigned char>(ansi[pos]);
+        pos += byte >= 0x81 && byte <= 0xFE ? 2 : 1;
+        if (pos - start >= kPiece || pos >= ansi.size()) {
+            pos = std::min(pos, ansi.size());
+            utf8 += AnsiToUtf8(ansi.substr(start, pos - start));
+            start = pos;
+            if (pos < ansi.size()) serve_();
+        }
+    }
+    return utf8;
+}
 
 std::string PlaylistServerAddress() {
     const char* env = std::getenv("ZORVAK_PLAYLIST_SERVER");
@@ -106,7 +141,7 @@ FetchResult PlaylistFetch::FetchOnce() {
         return result;
     }
     result.url = PlaylistUrl(server_, keyword);
-    HttpText text = HttpGetTextDetailed(client_, result.url);
+    HttpText text = HttpGetTextDetailed(client_, result.url, serve_);
     if (text.failure == HttpFailure::kBusy) {
         result.outcome = FetchOutcome::kBusy;
         result.detail = text.error;
@@ -122,26 +157,40 @@ FetchResult PlaylistFetch::FetchOnce() {
         result.outcome = FetchOutcome::kNotUtf8;
         return result;
     }
-    const std::string trimmed = TrimBlanks(text.ansi);
-    if (trimmed.empty()) {
+    if (Trimmed(text.ansi).empty()) {
         result.outcome = FetchOutcome::kBlankAnswer;
         return result;
     }
     // The memo shows the ANSI text as Unicode; blanks and control characters
     // are single bytes in both, so trimming either side trims the same text.
-    const std::string shown = AnsiToUtf8(text.ansi);
+    // A blank memo differs from any answer here; the Unicode text is made only
+    // when it is compared or shown.
     const std::string memo = window_.memoText ? window_.memoText() : std::string();
-    if (TrimBlanks(memo) == TrimBlanks(shown)) {
+    std::string shown;
+    if (!Trimmed(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
+    if (!Trimmed(memo).empty() && Trimmed(memo) == Trimmed(shown)) {
         result.outcome = FetchOutcome::kUnchanged;
         return result;
     }
-    if (window_.setMemoText) window_.setMemoText(shown + "\n");
-    result.outcome = store_.ImportPlaylist(text.ansi, text.utf8) ? FetchOutcome::kImported
+    if (window_.setMemoText) {
+        shown += '\n';
+        window_.setMemoText(shown);
+        shown = std::string();  // the memo has its copy
+    }
+    // The conversions above and the import below are separate stretches of
+    // work; a fetch run from here finds the memo showing this answer.
+    if (serve_) serve_();
+    result.outcome = store_.ImportPlaylist(text.ansi, text.utf8, serve_) ? FetchOutcome::kImported
                                                                  : FetchOutcome::kImportFailed;
     const PlaylistStore::ImportReport& import = store_.LastImport();
     result.rows = import.rows;
     result.importMs = import.ms;
     result.importError = import.error;
+    if (result.outcome == FetchOutcome::kImported && imported_) {
+        // The commit and what follows it are separate stretches of work.
+        if (serve_) serve_();
+        imported_();
+    }
     return result;
 }
 

@@ -66,6 +66,8 @@ public:
     struct Window {
         std::function<std::string()> keywordText;  // edPlayUrl
         std::function<std::string()> memoText;     // mmTmp
+        // May be empty (a fetch without a window, zorvak-ctl): the answer is
+        // then not converted for showing.
         std::function<void(const std::string&)> setMemoText;
     };
 
@@ -98,7 +100,17 @@ public:
 
     const std::string& Server() const { return server_; }
 
+    // Runs between pieces of reading an answer for the import (the client
+    // serves its events there; see PlaylistStore::ImportPlaylist).
+    void SetServeWhileImporting(std::function<void()> serve) { serve_ = std::move(serve); }
+
+    // Runs after every fetch that imported a new playlist (kImported).
+    void SetImportedListener(std::function<void()> listener) { imported_ = std::move(listener); }
+
 private:
+    // AnsiToUtf8, with serve_ between pieces.
+    std::string AnsiToUtf8InPieces(std::string_view ansi) const;
+
     Connectivity& connectivity_;
     const Settings& settings_;
     PlaylistStore& store_;
@@ -108,6 +120,8 @@ private:
     std::function<void(const FetchResult&)> listener_;
 
     FetchResult FetchOnce();
+    std::function<void()> imported_;
+    std::function<void()> serve_;
 };
 
 }  // namespace zorvak

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -110,6 +111,9 @@ using HttpBodySink = std::function<bool(std::string_view)>;
 // reaches the caller of the request.
 using HttpAnswerCheck = std::function<bool(const HttpAnswer&)>;
 
+// Receives the answer of a request started with HttpClient::Start.
+using HttpDone = std::function<void(HttpResponse)>;
+
 // One request as HttpClient::Send takes it.
 struct HttpRequest {
     enum class Method { kGet, kHead };
@@ -190,6 +194,22 @@ public:
     // HEAD; finalUrl and contentLength tell where it ended and what it announced.
     HttpResponse Head(const std::string& url);
 
+    // The request without waiting: it goes out and is answered while the
+    // thread's Qt event loop runs (a QCoreApplication must exist), on
+    // libcurl's socket and timer callbacks with QSocketNotifier and QTimer;
+    // nothing is pumped. done receives what Send() would return, always from
+    // the event loop, never inside Start() (a refused request too), and may
+    // destroy the client. The same rules as Send(): headers, redirects,
+    // cookies, one request at a time (kBusy), the limits (checked every
+    // kPumpInterval; all time without progress counts) and the abandon test
+    // (asked at the same interval). An exception of a callback ends the
+    // request with kAborted.
+    void Start(const HttpRequest& request, HttpDone done);
+    // Drops a request started with Start(): it goes off the wire at once and
+    // its done is never called. Nothing when none is under way.
+    void Cancel();
+
+    // A request of either kind is under way (one of Start() until its done runs).
     bool IsBusy() const { return busy_; }
 
     // Created off; HttpGetText switches it on.
@@ -221,8 +241,28 @@ public:
 
 private:
     struct Transfer;
+    struct Call;
+    struct AsyncDriver;
+    enum class HopEnd { kNext, kDone };
+
     HttpResponse Run(const HttpRequest& request);
-    HttpFailure Perform(Transfer& t, std::string& error);
+    // The checks before a call's first hop; false when it fails (the
+    // response then says why).
+    bool BeginCall(Call& call);
+    // One hop: the URL parsed, the abandon test, the easy handle set up and
+    // attached to multi. kNone when it is on the wire.
+    HttpFailure BeginHop(Call& call, void* multi, std::string& error);
+    HttpFailure Attach(Call& call, void* multi, std::string& error);
+    void Detach(Call& call);
+    // After a hop ended with f: the response filled in, and whether the
+    // redirect rules send another hop (call.current is then its URL).
+    HopEnd EndHop(Call& call, HttpFailure f, std::string error);
+    // kConnect or kStalled once the call waited longer than its limit.
+    HttpFailure LimitReached(const Call& call, std::string& error) const;
+    // Send()'s wait: polls, pumps, keeps the limits.
+    HttpFailure Perform(Call& call, std::string& error);
+    // libcurl's result of a hop as a failure.
+    static HttpFailure Outcome(Transfer& t, int result, std::string& error);
 
     EventPump& pump_;
     MonotonicClock& clock_;
@@ -234,6 +274,7 @@ private:
     HttpLimits limits_;
     std::function<bool()> abandon_;
     CookieJar cookies_;
+    std::unique_ptr<AsyncDriver> async_;
 };
 
 // The text of a playlist answer.
@@ -250,6 +291,16 @@ struct HttpText {
 // and converts it to the ANSI code page (a character the code page cannot
 // hold becomes "?"). Empty text on any failure. Never throws.
 HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcept;
+// The same, with serve() run between pieces of the conversion (every 512 KiB
+// of the body), for a caller on the GUI thread.
+HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url,
+                             const std::function<void()>& serve) noexcept;
+
+// Utf8ToAnsi of utf8 converted piece by piece (never splitting a character),
+// with serve() between two pieces; the same result as one call. Without serve,
+// one call.
+std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
+                                              const std::function<void()>& serve);
 std::string HttpGetText(HttpClient& client, const std::string& url) noexcept;
 
 inline constexpr const char* kFetchUserAgent = "Mozilla/5.0";

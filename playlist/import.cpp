@@ -8,7 +8,10 @@
 
 #include <climits>
 #include <cstring>
+#include <algorithm>
+#include <functional>
 #include <mutex>
+#include <optional>
 
 #include "core/log.h"
 #include "playlist/playlist_document.h"
@@ -17,6 +20,11 @@
 namespace zorvak {
 
 namespace {
+
+// How much of the document is parsed, and how many items converted, between
+// two turns of the caller's serve().
+constexpr std::size_t kParsePiece = 256 * 1024;
+constexpr std::size_t kItemsPerServe = 1000;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -108,10 +116,21 @@ bool ConvertField(FieldKind kind, std::string_view text, StoredValue& out) {
             return true;
         }
         case FieldKind::kDateTime: {
-            std::string slashed(text);
-            for (char& ch : slashed) {
-                if (ch == '-') ch = '/';
+            // Every "-" read as "/": in a buffer on the stack for the usual
+            // short text, so that no date costs an allocation.
+            char buffer[64];
+            std::string long_;
+            char* bytes = buffer;
+            if (text.size() > sizeof buffer) {
+                long_.assign(text);
+                bytes = long_.data();
+            } else {
+                std::memcpy(buffer, text.data(), text.size());
             }
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                if (bytes[i] == '-') bytes[i] = '/';
+            }
+            const std::string_view slashed(bytes, text.size());
             if (Trim(slashed).empty()) {
                 out = std::monostate{};
                 return true;
@@ -248,7 +267,8 @@ void RegisterDocumentEncodings() {
     });
 }
 
-PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_view utf8Text) {
+PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_view utf8Text,
+                                      const std::function<void()>& serve) {
     RegisterDocumentEncodings();
     PlaylistDocument result;
 
@@ -263,17 +283,36 @@ PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_vie
         return result;
     }
 
-    SilentXmlErrors silent;
-    std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
+    std::optional<SilentXmlErrors> silent(std::in_place);
+    // The document goes to libxml2's push parser piece by piece, with serve()
+    // between two pieces; the first piece holds at least the declaration, so
+    // the encoding it names is known before any other byte.
+    const std::size_t first = std::min(bytes.size(), kParsePiece);
+    std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlCreatePushParserCtxt(
+        nullptr, nullptr, bytes.data(), static_cast<int>(first), nullptr));
     if (!ctxt) {
         result.error = "out of memory";
         return result;
     }
     // No network, no DTD loading, no entity substitution: nothing outside the
     // text is read.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(
-        ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr, options));
+    xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    std::size_t pos = first;
+    bool stopped = false;
+    while (!stopped && pos < bytes.size()) {
+        if (serve) {
+            silent.reset();  // a handler run meanwhile sees libxml2 as it was
+            serve();
+            silent.emplace();
+        }
+        const std::size_t n = std::min(bytes.size() - pos, kParsePiece);
+        stopped = xmlParseChunk(ctxt.get(), bytes.data() + pos, static_cast<int>(n), 0) != 0;
+        pos += n;
+    }
+    if (!stopped) xmlParseChunk(ctxt.get(), nullptr, 0, 1);
+    std::unique_ptr<xmlDoc, DocFree> doc(ctxt->myDoc);
+    ctxt->myDoc = nullptr;
+    if (!ctxt->wellFormed) doc.reset();
     if (!doc) {
         const xmlError* e = xmlCtxtGetLastError(ctxt.get());
         result.error = "not a well-formed document";
@@ -299,8 +338,10 @@ PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_vie
     }
 
     const auto& kinds = FieldKinds();
+    result.items.reserve(static_cast<std::size_t>(xmlChildElementCount(const_cast<xmlNode*>(root))));
     std::size_t index = 0;
     for (const xmlNode* node = root->children; node; node = node->next, ++index) {
+        if (serve && index % kItemsPerServe == kItemsPerServe - 1) serve();
         if (!HasIdChild(node)) continue;
         std::array<const xmlNode*, kImportedFieldCount> fields{};
         for (const xmlNode* c = node->children; c; c = c->next) {
@@ -314,19 +355,22 @@ PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_vie
         }
         DocumentItem item;
         for (std::size_t f = 0; f < kImportedFieldCount; ++f) {
-            const std::string where =
-                std::string(kImportedFields[f]) + " of root child " + std::to_string(index);
+            // Spelt out only for an error: a document of thousands of items
+            // would otherwise build this text for every field.
+            const auto where = [&] {
+                return std::string(kImportedFields[f]) + " of root child " + std::to_string(index);
+            };
             if (fields[f] == nullptr) {
-                result.error = "missing " + where;
+                result.error = "missing " + where();
                 return result;
             }
             auto text = FieldText(fields[f]);
             if (!text) {
-                result.error = "more than text in " + where;
+                result.error = "more than text in " + where();
                 return result;
             }
             if (!ConvertField(kinds[f], *text, item.values[f])) {
-                result.error = "bad value \"" + std::string(*text) + "\" in " + where;
+                result.error = "bad value \"" + std::string(*text) + "\" in " + where();
                 return result;
             }
         }
@@ -369,10 +413,11 @@ int Bind(sqlite3_stmt* stmt, int param, const StoredValue& value, std::string& d
 
 }  // namespace
 
-bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text) noexcept {
+bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text,
+                                   const std::function<void()>& serve) noexcept {
     const LogStopwatch stopwatch;
     ImportReport report;
-    report.ok = ImportRows(ansiText, utf8Text, report);
+    report.ok = ImportRows(ansiText, utf8Text, serve, report);
     report.ms = stopwatch.ElapsedMs();
     if (report.ok) {
         LogInfo(LogCategory::kImport, "imported " + std::to_string(report.rows) + " rows in " +
@@ -387,13 +432,14 @@ bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view u
 }
 
 bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8Text,
+                               const std::function<void()>& serve,
                                ImportReport& report) noexcept {
     if (db_ == nullptr) {
         report.error = "the store is not open";
         return false;
     }
     try {
-        PlaylistDocument document = ReadPlaylistDocument(ansiText, utf8Text);
+        PlaylistDocument document = ReadPlaylistDocument(ansiText, utf8Text, serve);
         if (document.outcome == PlaylistDocument::Outcome::kNoRoot) {
             report.error = "no root element";
             return false;
@@ -403,6 +449,36 @@ bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8T
             return false;
         }
         report.rows = document.items.size();
+
+        // What was read is converted; the transaction below runs through.
+        if (serve) serve();
+        if (db_ == nullptr) {
+            report.error = "the store was closed meanwhile";
+            return false;
+        }
+
+        // The pages the transaction changes are kept in memory until the
+        // commit (a large playlist would otherwise spill them into the file
+        // half way, each spill syncing the journal), and the cache shrinks to
+        // its usual size afterwards.
+        struct TransactionCache {
+            sqlite3* db;
+            std::string usual = "-2000";
+            explicit TransactionCache(sqlite3* d) : db(d) {
+                sqlite3_exec(
+                    db, "PRAGMA cache_size",
+                    [](void* out, int, char** values, char**) {
+                        if (values[0]) *static_cast<std::string*>(out) = values[0];
+                        return 0;
+                    },
+                    &usual, nullptr);
+                Exec(db, "PRAGMA cache_size = -65536");
+            }
+            ~TransactionCache() {
+                Exec(db, ("PRAGMA cache_size = " + usual).c_str());
+                Exec(db, "PRAGMA shrink_memory");
+            }
+        } cache{db_};
 
         // Every old row goes and every new row comes in one transaction: any
         // failure rolls the table back to what it was.

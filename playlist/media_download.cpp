@@ -11,6 +11,9 @@
 #include <system_error>
 #include <utility>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include "core/log.h"
 #include "core/product_texts.h"
 #include "platform/exclusive_file.h"
@@ -158,6 +161,213 @@ private:
     std::string path_;
 };
 
+// The steps of one download, the same whether the requests wait (Send) or are
+// driven by the event loop (Start): what is checked before the HEAD, what the
+// HEAD answer decides about the partial file, the GET that follows and the
+// rename. Each step throws DownloadError where the download fails.
+class DownloadSteps {
+public:
+    DownloadSteps(const AppDirectory& dir, std::string fileName, std::string url)
+        : dir_(dir), fileName_(std::move(fileName)), url_(std::move(url)) {}
+
+    const std::string& Url() const { return url_; }
+    const std::string& FileName() const { return fileName_; }
+    const std::string& Address() const { return address_; }
+    bool Held() const { return held_; }
+    bool NeedsGet() const { return fetch_; }
+    // For the log line: bytes received by this download, and how it went.
+    std::uint64_t Received() const { return received_; }
+    const std::string& Outcome() const { return outcome_; }
+    const std::string& PartialPath() const { return partialPath_; }
+
+    // Before any request: the answer when the call ends here.
+    std::optional<bool> Prepare(Connectivity& connectivity) {
+        // The name comes from the server: it must name a file inside the cache.
+        if (!IsAcceptableCacheName(fileName_)) {
+            outcome_ = "refused (the name would leave the cache)";
+            return false;
+        }
+        if (!connectivity.IsOnline()) {
+            outcome_ = "skipped (offline)";
+            return false;
+        }
+        std::string folder = MediaCacheFolder(dir_);
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec)) {
+            fs::create_directory(folder, ec);
+            if (!fs::is_directory(folder))
+                throw DownloadError("cannot create the media cache folder " + folder +
+                                    (ec ? ": " + ec.message() : std::string()));
+        }
+        cachePath_ = folder + fileName_;
+        partialPath_ = cachePath_ + ".tmp";
+        if (CacheFileExists(cachePath_)) {
+            outcome_ = "skipped (already in the cache)";
+            return false;
+        }
+        return std::nullopt;
+    }
+
+    // The HEAD's answer (the announced length and the address the redirects
+    // lead to) decides about the partial file. The answer when the call ends
+    // here; Held() tells that the partial file is held by another call.
+    std::optional<bool> AfterHead(const HttpResponse& head) {
+        if (!head.ok()) throw DownloadError("HEAD " + url_ + ": " + Describe(head));
+        address_ = head.finalUrl;
+        target_ = head.contentLength.value_or(-1);  // -1: none announced
+
+        if (CacheFileExists(cachePath_)) {
+            outcome_ = "done (the file appeared meanwhile)";
+            return true;
+        }
+
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(partialPath_, ec)) ||
+            OpenPartialFiles().count(RegistryKey(partialPath_))) {
+            file_ = PartialFile::Open(partialPath_);
+            if (!file_) {
+                held_ = true;
+                outcome_ = "abandoned (the partial file is in use)";
+                return true;
+            }
+        } else {
+            file_ = PartialFile::Open(partialPath_);
+            if (!file_) throw DownloadError("cannot create the partial file " + partialPath_);
+        }
+
+        validatorFile_ = std::make_unique<ValidatorFile>(partialPath_ + ".validator");
+        count_ = file_->Size();  // bytes in the partial file
+        // The version the partial file holds the start of, when it is known.
+        kept_ = count_ > 0 ? validatorFile_->Read() : std::nullopt;
+        const std::optional<std::string> current = ValidatorOf(head.headers);
+        if (target_ >= 0 && count_ == static_cast<std::uint64_t>(target_)) {
+            fetch_ = false;  // an earlier call wrote it all but did not rename it
+            outcome_ = "done (completed earlier, renamed)";
+        } else if (target_ < 0 || count_ > static_cast<std::uint64_t>(target_) || !kept_ ||
+                   (current && *current != *kept_)) {
+            // Nothing tells what the bytes there are worth, or they belong to
+            // another version of the resource: fetch the whole resource, never
+            // completing one version's start with another's end.
+            if (count_ > 0 && !file_->Truncate())
+                throw DownloadError("cannot write the partial file " + partialPath_);
+            count_ = 0;
+            kept_.reset();
+        }
+        return std::nullopt;
+    }
+
+    // The GET of the rest (or the whole) of the resource; its callbacks refer
+    // to these steps, which must outlive the request.
+    HttpRequest GetRequest() {
+        ranged_ = count_ > 0;  // asks for the bytes from count on
+        refusal_ = Refusal::kNone;
+        HttpRequest get;
+        get.url = address_;
+        if (ranged_) {
+            get.headers.push_back({"Range", "bytes=" + std::to_string(count_) + "-"});
+            // A server whose resource changed since sends the whole new one.
+            get.headers.push_back({"If-Range", *kept_});
+        }
+        // Decides, once the final answer's status is known, what its body
+        // means for the partial file.
+        get.onAnswer = [this](const HttpAnswer& answer) {
+            if (ranged_ && answer.status == 206) {
+                std::optional<ContentRange> range;
+                if (auto value = answer.Header("Content-Range")) range = ParseContentRange(*value);
+                bool continues = range && range->first == static_cast<std::int64_t>(count_) &&
+                                 (range->total < 0 || range->total == target_);
+                if (!continues) refusal_ = Refusal::kRangeMismatch;
+                return continues;
+            }
+            // The whole resource: the partial file starts again, and the
+            // validator of this version goes beside it before its first byte.
+            if (ranged_ && !file_->Truncate()) {
+                refusal_ = Refusal::kWrite;
+                return false;
+            }
+            count_ = 0;
+            validatorFile_->Write(ValidatorOf(answer.headers));
+            return true;
+        };
+        get.sink = [this](std::string_view piece) {
+            if (target_ >= 0 && count_ + piece.size() > static_cast<std::uint64_t>(target_)) {
+                refusal_ = Refusal::kTooLong;
+                return false;
+            }
+            if (!file_->Append(piece.data(), piece.size())) {
+                refusal_ = Refusal::kWrite;
+                return false;
+            }
+            count_ += piece.size();
+            received_ += piece.size();
+            return true;
+        };
+        return get;
+    }
+
+    void AfterGet(const HttpResponse& r) {
+        std::string what = "GET " + address_ + ": ";
+        switch (refusal_) {
+        case Refusal::kNone:
+            break;
+        case Refusal::kRangeMismatch:
+            file_->Truncate();
+            validatorFile_->Remove();
+            throw DownloadError(what + "the partial answer does not continue the file");
+        case Refusal::kTooLong:
+            // The resource changed: what arrived cannot be trusted.
+            file_->Truncate();
+            validatorFile_->Remove();
+            throw DownloadError(what + "the body is longer than the announced " +
+                                std::to_string(target_) + " bytes");
+        case Refusal::kWrite:
+            throw DownloadError(what + "cannot write the partial file " + partialPath_);
+        }
+        if (!r.ok()) throw DownloadError(what + Describe(r));
+        if (target_ >= 0 && count_ < static_cast<std::uint64_t>(target_))
+            throw DownloadError(what + "the body ended after " + std::to_string(count_) + " of " +
+                                std::to_string(target_) + " bytes");
+    }
+
+    // The complete partial file under its final name. A failed rename leaves
+    // the complete data in the partial file; the next call finds it whole and
+    // renames it.
+    void Finish() {
+        if (!file_->Close()) throw DownloadError("cannot write the partial file " + partialPath_);
+        file_.reset();
+        std::error_code ec;
+        fs::rename(partialPath_, cachePath_, ec);
+        if (!ec) validatorFile_->Remove();
+        if (ec) outcome_ = "done, not renamed (" + ec.message() + ")";
+    }
+
+    // The message for a partial file held by another call.
+    std::string HeldMessage() const {
+        std::string text = texts::kOpenPartialFailedFormat;
+        text.replace(text.find("%s"), 2, partialPath_);
+        return text;
+    }
+
+private:
+    const AppDirectory& dir_;
+    std::string fileName_;
+    std::string url_;
+    std::string cachePath_;
+    std::string partialPath_;
+    std::string address_;
+    std::int64_t target_ = -1;
+    std::unique_ptr<PartialFile> file_;
+    std::unique_ptr<ValidatorFile> validatorFile_;
+    std::uint64_t count_ = 0;
+    std::optional<std::string> kept_;
+    bool fetch_ = true;
+    bool held_ = false;
+    bool ranged_ = false;
+    Refusal refusal_ = Refusal::kNone;
+    std::uint64_t received_ = 0;
+    std::string outcome_ = "done";
+};
+
 }  // namespace
 
 bool IsAcceptableCacheName(const std::string& fileName) {
@@ -190,183 +400,179 @@ MediaDownloader::MediaDownloader(const AppDirectory& dir, Connectivity& connecti
       limits_(limits),
       clock_(clock) {}
 
+// One line per call: how it went, the bytes received and the time taken.
+static std::string DownloadLine(const std::string& outcome, const std::string& fileName,
+                                std::uint64_t received, std::int64_t ms, const std::string& url) {
+    return "download " + outcome + ": " + fileName + ", " + std::to_string(received) + " bytes, " +
+           std::to_string(ms) + " ms (" + url + ")";
+}
+
 bool MediaDownloader::DownloadMediaFile(const std::string& fileName, const std::string& url) {
     const LogStopwatch stopwatch;
     DownloadProgress progress;
     try {
         const bool answer = Download(fileName, url, progress);
-        const std::string line = "download " + progress.outcome + ": " + fileName + ", " +
-                                 std::to_string(progress.received) + " bytes, " +
-                                 std::to_string(stopwatch.ElapsedMs()) + " ms (" + url + ")";
         // Nothing was asked of the server: a line for those who look closely.
-        Log(LogCategory::kDownload, answer ? LogLevel::kInfo : LogLevel::kDebug, line);
+        Log(LogCategory::kDownload, answer ? LogLevel::kInfo : LogLevel::kDebug,
+            DownloadLine(progress.outcome, fileName, progress.received, stopwatch.ElapsedMs(),
+                         url));
         return answer;
     } catch (...) {
         LogWarning(LogCategory::kDownload,
-                   "download failed: " + fileName + ", " + std::to_string(progress.received) + " bytes, " +
-                       std::to_string(stopwatch.ElapsedMs()) + " ms (" + url +
-                       "): " + CurrentExceptionText());
+                   DownloadLine("failed", fileName, progress.received, stopwatch.ElapsedMs(), url) +
+                       ": " + CurrentExceptionText());
         throw;
     }
 }
 
 bool MediaDownloader::Download(const std::string& fileName, const std::string& url,
                                DownloadProgress& progress) {
-    // The name comes from the server: it must name a file inside the cache.
-    if (!IsAcceptableCacheName(fileName)) {
-        progress.outcome = "refused (the name would leave the cache)";
-        return false;
-    }
-    if (!connectivity_.IsOnline()) {
-        progress.outcome = "skipped (offline)";
-        return false;
-    }
-
-    std::string folder = MediaCacheFolder(dir_);
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-        fs::create_directory(folder, ec);
-        if (!fs::is_directory(folder))
-            throw DownloadError("cannot create the media cache folder " + folder +
-                                (ec ? ": " + ec.message() : std::string()));
-    }
-    std::string cachePath = folder + fileName;
-    if (CacheFileExists(cachePath)) {
-        progress.outcome = "skipped (already in the cache)";
-        return false;
-    }
+    DownloadSteps steps(dir_, fileName, url);
+    // However the call ends, its progress is what the steps saw.
+    struct Report {
+        const DownloadSteps& steps;
+        DownloadProgress& progress;
+        ~Report() {
+            progress.received = steps.Received();
+            progress.outcome = steps.Outcome();
+        }
+    } report{steps, progress};
+    if (std::optional<bool> answer = steps.Prepare(connectivity_)) return *answer;
 
     HttpClient client(pump_, clock_);
     client.SetAbandonWhen(abandon_);
     client.SetFollowRedirects(true);
     client.SetLimits(limits_);
 
-    // HEAD: the announced length and the address the redirects lead to.
-    HttpResponse head = client.Head(url);
-    if (!head.ok()) throw DownloadError("HEAD " + url + ": " + Describe(head));
-    const std::string address = head.finalUrl;
-    const std::int64_t target = head.contentLength.value_or(-1);  // -1: none announced
-
-    if (CacheFileExists(cachePath)) {
-        progress.outcome = "done (the file appeared meanwhile)";
-        return true;
+    if (std::optional<bool> answer = steps.AfterHead(client.Head(url))) {
+        if (steps.Held() && showMessage_) showMessage_(steps.HeldMessage());
+        return *answer;
     }
-
-    std::string partialPath = cachePath + ".tmp";
-    std::unique_ptr<PartialFile> file;
-    if (fs::exists(fs::symlink_status(partialPath, ec)) ||
-        OpenPartialFiles().count(RegistryKey(partialPath))) {
-        file = PartialFile::Open(partialPath);
-        if (!file) {
-            std::string text = texts::kOpenPartialFailedFormat;
-            text.replace(text.find("%s"), 2, partialPath);
-            if (showMessage_) showMessage_(text);
-            progress.outcome = "abandoned (the partial file is in use)";
-            return true;
-        }
-    } else {
-        file = PartialFile::Open(partialPath);
-        if (!file) throw DownloadError("cannot create the partial file " + partialPath);
-    }
-
-    ValidatorFile validatorFile(partialPath + ".validator");
-    std::uint64_t count = file->Size();  // bytes in the partial file
-    // The version the partial file holds the start of, when it is known.
-    std::optional<std::string> kept = count > 0 ? validatorFile.Read() : std::nullopt;
-    const std::optional<std::string> current = ValidatorOf(head.headers);
-    bool fetch = true;
-    if (target >= 0 && count == static_cast<std::uint64_t>(target)) {
-        fetch = false;  // an earlier call wrote it all but did not rename it
-    } else if (target < 0 || count > static_cast<std::uint64_t>(target) || !kept ||
-               (current && *current != *kept)) {
-        // Nothing tells what the bytes there are worth, or they belong to
-        // another version of the resource: fetch the whole resource, never
-        // completing one version's start with another's end.
-        if (count > 0 && !file->Truncate())
-            throw DownloadError("cannot write the partial file " + partialPath);
-        count = 0;
-        kept.reset();
-    }
-
-    if (fetch) {
-        const bool ranged = count > 0;  // asks for the bytes from count on
-        Refusal refusal = Refusal::kNone;
-        HttpRequest get;
-        get.url = address;
-        if (ranged) {
-            get.headers.push_back({"Range", "bytes=" + std::to_string(count) + "-"});
-            // A server whose resource changed since sends the whole new one.
-            get.headers.push_back({"If-Range", *kept});
-        }
-        // Decides, once the final answer's status is known, what its body
-        // means for the partial file.
-        get.onAnswer = [&](const HttpAnswer& answer) {
-            if (ranged && answer.status == 206) {
-                std::optional<ContentRange> range;
-                if (auto value = answer.Header("Content-Range")) range = ParseContentRange(*value);
-                bool continues = range && range->first == static_cast<std::int64_t>(count) &&
-                                 (range->total < 0 || range->total == target);
-                if (!continues) refusal = Refusal::kRangeMismatch;
-                return continues;
-            }
-            // The whole resource: the partial file starts again, and the
-            // validator of this version goes beside it before its first byte.
-            if (ranged && !file->Truncate()) {
-                refusal = Refusal::kWrite;
-                return false;
-            }
-            count = 0;
-            validatorFile.Write(ValidatorOf(answer.headers));
-            return true;
-        };
-        get.sink = [&](std::string_view piece) {
-            if (target >= 0 && count + piece.size() > static_cast<std::uint64_t>(target)) {
-                refusal = Refusal::kTooLong;
-                return false;
-            }
-            if (!file->Append(piece.data(), piece.size())) {
-                refusal = Refusal::kWrite;
-                return false;
-            }
-            count += piece.size();
-            progress.received += piece.size();
-            return true;
-        };
-        HttpResponse r = client.Send(get);
-
-        std::string what = "GET " + address + ": ";
-        switch (refusal) {
-        case Refusal::kNone:
-            break;
-        case Refusal::kRangeMismatch:
-            file->Truncate();
-            validatorFile.Remove();
-            throw DownloadError(what + "the partial answer does not continue the file");
-        case Refusal::kTooLong:
-            // The resource changed: what arrived cannot be trusted.
-            file->Truncate();
-            validatorFile.Remove();
-            throw DownloadError(what + "the body is longer than the announced " +
-                                std::to_string(target) + " bytes");
-        case Refusal::kWrite:
-            throw DownloadError(what + "cannot write the partial file " + partialPath);
-        }
-        if (!r.ok()) throw DownloadError(what + Describe(r));
-        if (target >= 0 && count < static_cast<std::uint64_t>(target))
-            throw DownloadError(what + "the body ended after " + std::to_string(count) + " of " +
-                                std::to_string(target) + " bytes");
+    if (steps.NeedsGet()) {
+        steps.AfterGet(client.Send(steps.GetRequest()));
         pump_.Pump();
     }
-
-    if (!file->Close()) throw DownloadError("cannot write the partial file " + partialPath);
-    file.reset();
-    // A failed rename leaves the complete data in the partial file; the next
-    // call finds it whole and renames it.
-    fs::rename(partialPath, cachePath, ec);
-    if (!ec) validatorFile.Remove();
-    if (ec) progress.outcome = "done, not renamed (" + ec.message() + ")";
-    else if (!fetch) progress.outcome = "done (completed earlier, renamed)";
+    steps.Finish();
     return true;
+}
+
+// The steps of one download with requests started on the event loop.
+struct MediaFetch::Job {
+    DownloadSteps steps;
+    HttpClient client;
+    DownloadDone done;
+    LogStopwatch stopwatch;
+
+    Job(const AppDirectory& dir, const std::string& fileName, const std::string& url,
+        EventPump& pump, MonotonicClock& clock)
+        : steps(dir, fileName, url), client(pump, clock) {}
+};
+
+MediaFetch::MediaFetch(const AppDirectory& dir, Connectivity& connectivity, HttpLimits limits,
+                       MonotonicClock& clock)
+    : dir_(dir), connectivity_(connectivity), limits_(limits), clock_(clock) {}
+
+MediaFetch::~MediaFetch() = default;
+
+void MediaFetch::Start(const std::string& fileName, const std::string& url, DownloadDone done) {
+    job_.reset();
+    job_ = std::make_shared<Job>(dir_, fileName, url, pump_, clock_);
+    Job& job = *job_;
+    job.done = std::move(done);
+    job.client.SetAbandonWhen(abandon_);
+    job.client.SetFollowRedirects(true);
+    job.client.SetLimits(limits_);
+    std::optional<bool> answer;
+    try {
+        answer = job.steps.Prepare(connectivity_);
+    } catch (const DownloadError& e) {
+        Refuse(DownloadResult{DownloadResult::Kind::kFailed, e.what()});
+        return;
+    }
+    if (answer) {
+        Refuse(DownloadResult{*answer ? DownloadResult::Kind::kDone : DownloadResult::Kind::kNothing,
+                              {}});
+        return;
+    }
+    HttpRequest head;
+    head.url = url;
+    head.method = HttpRequest::Method::kHead;
+    job.client.Start(head, [this](HttpResponse r) { AfterHead(std::move(r)); });
+}
+
+void MediaFetch::Cancel() { job_.reset(); }
+
+bool MediaFetch::Busy() const { return static_cast<bool>(job_); }
+
+void MediaFetch::Refuse(DownloadResult result) {
+    // Ended before any request: answered from the event loop all the same.
+    std::weak_ptr<Job> job = job_;
+    QTimer::singleShot(0, QCoreApplication::instance(), [this, job, result = std::move(result)] {
+        if (!job.expired()) End(result);
+    });
+}
+
+void MediaFetch::AfterHead(HttpResponse head) {
+    Job& job = *job_;
+    try {
+        if (std::optional<bool> answer = job.steps.AfterHead(head)) {
+            DownloadResult result;
+            result.kind = job.steps.Held() ? DownloadResult::Kind::kHeld
+                          : *answer        ? DownloadResult::Kind::kDone
+                                           : DownloadResult::Kind::kNothing;
+            if (job.steps.Held()) result.error = job.steps.HeldMessage();
+            End(std::move(result));
+            return;
+        }
+        if (!job.steps.NeedsGet()) {
+            job.steps.Finish();
+            End(DownloadResult{DownloadResult::Kind::kDone, {}});
+            return;
+        }
+    } catch (const DownloadError& e) {
+        End(DownloadResult{DownloadResult::Kind::kFailed, e.what()});
+        return;
+    }
+    job.client.Start(job.steps.GetRequest(), [this](HttpResponse r) { AfterGet(std::move(r)); });
+}
+
+void MediaFetch::AfterGet(HttpResponse r) {
+    Job& job = *job_;
+    try {
+        job.steps.AfterGet(r);
+        job.steps.Finish();
+    } catch (const DownloadError& e) {
+        End(DownloadResult{DownloadResult::Kind::kFailed, e.what()});
+        return;
+    }
+    End(DownloadResult{DownloadResult::Kind::kDone, {}});
+}
+
+void MediaFetch::End(DownloadResult result) {
+    const DownloadSteps& steps = job_->steps;
+    const std::int64_t ms = job_->stopwatch.ElapsedMs();
+    switch (result.kind) {
+    case DownloadResult::Kind::kFailed:
+    case DownloadResult::Kind::kHeld:
+        LogWarning(LogCategory::kDownload,
+                   DownloadLine("failed", steps.FileName(), steps.Received(), ms, steps.Url()) +
+                       ": " + result.error);
+        break;
+    case DownloadResult::Kind::kDone:
+        LogInfo(LogCategory::kDownload,
+                DownloadLine(steps.Outcome(), steps.FileName(), steps.Received(), ms, steps.Url()));
+        break;
+    case DownloadResult::Kind::kNothing:
+    case DownloadResult::Kind::kGaveUp:
+        LogDebug(LogCategory::kDownload,
+                 DownloadLine(steps.Outcome(), steps.FileName(), steps.Received(), ms, steps.Url()));
+        break;
+    }
+    // The job (its partial file, its client) goes before done runs: done may
+    // start the next download at once.
+    DownloadDone done = std::move(job_->done);
+    job_.reset();
+    if (done) done(result);
 }
 
 }  // namespace zorvak

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -106,6 +107,65 @@ private:
     HttpLimits limits_;
     MonotonicClock& clock_;
     std::function<bool()> abandon_;
+};
+
+// How a download ended, for callers that take no exceptions.
+struct DownloadResult {
+    enum class Kind {
+        kNothing,  // DownloadMediaFile's false: name refused, offline, file already there
+        kDone,     // DownloadMediaFile's true (fetched and renamed, or found complete)
+        kHeld,     // the partial file is held by another call (error: the message text)
+        kFailed,   // DownloadMediaFile's DownloadError (error: its text)
+        kGaveUp,   // the caller stopped waiting (MediaPrefetch::FetchNow)
+    };
+    Kind kind = Kind::kNothing;
+    std::string error;
+};
+
+// One download at a time, driven by the thread's Qt event loop instead of
+// waiting: the requests go out with HttpClient::Start, so the caller returns
+// at once and the file arrives while the loop serves other work. The steps
+// and cache rules are DownloadMediaFile's (one HEAD, at most one GET, the
+// partial file, the validator and its If-Range resume, the rename, the name
+// rule), from the same code. A QCoreApplication must exist.
+class MediaFetch {
+public:
+    using DownloadDone = std::function<void(const DownloadResult&)>;
+
+    MediaFetch(const AppDirectory& dir, Connectivity& connectivity, HttpLimits limits = {},
+               MonotonicClock& clock = SteadyMonotonicClock::Instance());
+    ~MediaFetch();
+    MediaFetch(const MediaFetch&) = delete;
+    MediaFetch& operator=(const MediaFetch&) = delete;
+
+    // Starts the download of one file (a download under way is dropped
+    // first, as by Cancel). done runs from the event loop, never inside
+    // Start, once the download ended; it may start the next one.
+    void Start(const std::string& fileName, const std::string& url, DownloadDone done);
+    // Drops the download under way: its request goes off the wire, what
+    // arrived stays in the partial file, done is not called.
+    void Cancel();
+    bool Busy() const;
+
+    void SetLimits(HttpLimits limits) { limits_ = limits; }
+    // Asked every HttpClient::kPumpInterval while a request is under way;
+    // true abandons it (kFailed, the partial file kept).
+    void SetAbandonWhen(std::function<bool()> abandon) { abandon_ = std::move(abandon); }
+
+private:
+    struct Job;
+    void Refuse(DownloadResult result);
+    void AfterHead(HttpResponse head);
+    void AfterGet(HttpResponse r);
+    void End(DownloadResult result);
+
+    const AppDirectory& dir_;
+    Connectivity& connectivity_;
+    HttpLimits limits_;
+    MonotonicClock& clock_;
+    NullEventPump pump_;
+    std::function<bool()> abandon_;
+    std::shared_ptr<Job> job_;
 };
 
 }  // namespace zorvak

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,7 +50,11 @@ std::string DeclaredEncoding(std::string_view text);
 // utf8Text is not empty, utf8Text (the same document as the server sent it)
 // is parsed instead. The parser loads nothing from the network, no DTD and no
 // external entity.
-PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_view utf8Text = {});
+// serve, when given, runs between two pieces of the parse (every 256 KiB of
+// the document) and of the conversion (every 1,000 items), so that a caller
+// on the GUI thread can serve its events meanwhile.
+PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_view utf8Text = {},
+                                      const std::function<void()>& serve = {});
 
 // A decimal whole number in the range of a 32-bit int, with an optional sign;
 // blanks at the edges are ignored. nullopt for anything else, "" included.

@@ -214,4 +214,40 @@ void PlaylistStore::CloseConnection() {
     db_ = nullptr;
 }
 
+std::vector<MediaItem> PlaylistStore::ValidLocalMedia() const noexcept {
+    std::vector<MediaItem> items;
+    if (db_ == nullptr) return items;
+    try {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(db_,
+                               "SELECT f_filename, listurl, online_play FROM t_b_data"
+                               " WHERE f_startdate <= ?1 AND f_enddate >= ?1 ORDER BY order_sx, ID",
+                               -1, &raw, nullptr) != SQLITE_OK)
+            return items;
+        Statement stmt(raw);
+        const std::string now = clock_.Now().ToSortableText();
+        sqlite3_bind_text(raw, 1, now.c_str(), static_cast<int>(now.size()), SQLITE_TRANSIENT);
+        auto text = [raw](int column) {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(raw, column));
+            return std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(raw, column)));
+        };
+        int rc;
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+            // As the play loop reads it: empty is 0, only a whole 0 is local.
+            const int type = sqlite3_column_type(raw, 2);
+            bool local = type == SQLITE_NULL ||
+                         (type == SQLITE_INTEGER && sqlite3_column_int64(raw, 2) == 0);
+            if (type == SQLITE_TEXT) {
+                auto parsed = ParseWholeNumberText(text(2));
+                local = parsed && *parsed == 0;
+            }
+            if (local) items.push_back(MediaItem{text(0), text(1)});
+        }
+        if (rc != SQLITE_DONE) items.clear();
+    } catch (...) {
+        items.clear();
+    }
+    return items;
+}
+
 }  // namespace zorvak

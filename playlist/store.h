@@ -47,6 +47,14 @@ std::string DisplayText(const StoredValue& value);
 // 00:00:00. nullopt when the text is not such a date or names no real date.
 std::optional<LocalDateTime> ParseDateTimeText(std::string_view text);
 
+// The media file of one local item: its name in the cache and its address.
+struct MediaItem {
+    std::string fileName;
+    std::string url;
+
+    bool operator==(const MediaItem&) const = default;
+};
+
 // The valid-now selection: the rows whose f_startdate <= now <= f_enddate at
 // the moment it was opened (rows with a missing bound never qualify), in
 // ascending order_sx. It is a snapshot held in memory: an import does not
@@ -119,11 +127,23 @@ public:
     // in the ANSI code page. utf8Text, when given, is the same document as the
     // server sent it; a document that declares UTF-8 or no encoding is parsed
     // from it. All or nothing: on any failure the table is left as it was.
-    // Never throws. True when the table now holds the document's items. Serves
-    // no events: nothing else of the client runs while the table is rewritten.
-    // Each import writes one line to the log (zorvak.import): its rows and
-    // time, or why it was refused.
-    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+    // Never throws. True when the table now holds the document's items. Each
+    // import writes one line to the log (zorvak.import): its rows and time,
+    // or why it was refused. serve, when given, runs between pieces of reading the document (see
+    // ReadPlaylistDocument), before the table is touched; from the first
+    // statement of the transaction to its commit nothing else runs, so no
+    // handler ever sees the table half rewritten. A handler run by serve may
+    // import (the later commit wins) or close the store (the import then
+    // fails).
+    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {},
+                        const std::function<void()>& serve = {}) noexcept;
+
+    // The items played from the cache among the rows valid now (online_play
+    // 0 or empty), in play order, with their name and address as stored
+    // (either may be empty). Made by a select of its own: the valid-now
+    // selection and its cursor stay as they are. Empty when the connection is
+    // closed or the select fails. Never throws.
+    std::vector<MediaItem> ValidLocalMedia() const noexcept;
 
     // How the last import went (rows 0 when refused).
     struct ImportReport {
@@ -140,7 +160,7 @@ public:
 
 private:
     bool ImportRows(std::string_view ansiText, std::string_view utf8Text,
-                    ImportReport& report) noexcept;
+                    const std::function<void()>& serve, ImportReport& report) noexcept;
 
     const AppDirectory& dir_;
     const Clock& clock_;

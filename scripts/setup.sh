@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libqt6webenginecore6-bin
   libmpv-dev libcurl4-openssl-dev libsqlite3-dev libxml2-dev
   libwmf-dev libemf2svg-dev qt6-svg-dev
+  libxml2-utils sqlite3 valgrind
   libgtest-dev libgmock-dev googletest
   libx11-dev libxfixes-dev
   xvfb xauth x11-utils fonts-wqy-zenhei iproute2 openbox matchbox-window-manager

@@ -79,7 +79,7 @@ int RunFetch(const std::vector<std::string>& args) {
     PlaylistFetch::Window window;
     window.keywordText = [&] { return keyword; };
     window.memoText = [] { return std::string(); };
-    window.setMemoText = [](const std::string&) {};
+    // No memo to show the answer in.
     PlaylistFetch fetch(*connectivity, settings, store, client, window, server);
     // Recorded in the log database as the client's own fetches are, so that
     // zorvak-ctl status shows it as the last fetch.

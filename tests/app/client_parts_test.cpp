@@ -6,6 +6,7 @@
 
 #include "app/tick_timer.h"
 #include "client_rig.h"
+#include "tests/support/files.h"
 
 namespace zorvak::test {
 namespace {
@@ -134,6 +135,47 @@ TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     c.timGetPlayList().PostTick();
     ServeEvents(50);
     EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
+}
+
+// The media of the valid local items arrive in the background, without a
+// run: those of the store's playlist when the client starts, those of a new
+// playlist after the fetch imported it; each with one HEAD and one GET, and
+// nothing for an online item.
+TEST(Fetch, TheMediaOfThePlaylistArriveInTheBackgroundAtStartAndAfterAnImport) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=1\n");
+    for (const char* path : {"/old.jpg", "/new.mp4", "/new.jpg", "/online.jpg"})
+        rig.server.Route(path, Response::Text(std::string(20000, path[1]), "application/octet-stream"));
+    auto item = [&](const char* name, int online = 0) {
+        PlaylistItem i;
+        i.f_filename = name;
+        i.listurl = rig.server.Url(std::string("/") + name);
+        i.online_play = online;
+        return i;
+    };
+    rig.ImportPlaylist(ClientPlaylist({item("old.jpg")}));
+    rig.server.Route("/getplaylist.php",
+                     Response::Text(ClientPlaylist({item("new.mp4"), item("new.jpg"),
+                                                    item("online.jpg", 1)}),
+                                    "text/xml"));
+    const std::string data = rig.folder.Path() + "data/";
+    Client& c = rig.Start();
+    EXPECT_FALSE(c.Flags().PlayActive);
+    ASSERT_TRUE(ServeUntil([&] { return std::filesystem::exists(data + "old.jpg"); }));
+
+    rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_TRUE(ServeUntil([&] {
+        return std::filesystem::exists(data + "new.mp4") && std::filesystem::exists(data + "new.jpg");
+    }));
+    ServeEvents(200);
+
+    EXPECT_EQ(ReadFile(data + "new.mp4"), std::string(20000, 'n'));
+    for (const char* path : {"/old.jpg", "/new.mp4", "/new.jpg"})
+        EXPECT_EQ(rig.server.RequestCount(path), 2) << path;
+    EXPECT_EQ(rig.server.RequestCount("/online.jpg"), 0);
+    EXPECT_FALSE(std::filesystem::exists(data + "online.jpg"));
+    EXPECT_TRUE(rig.presenters->calls.empty());
 }
 
 TEST(Fetch, ADocumentWithCrLfLineEndsIsNotImportedAgainWhileUnchanged) {

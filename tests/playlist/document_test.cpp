@@ -96,6 +96,12 @@ TEST(PlaylistDocument, FieldTextsAndConversions) {
         {"f_enddate", "2019/05/01", "date 2019-05-01 00:00:00"},
         {"f_date", "2020-02-29 23:59:59", "date 2020-02-29 23:59:59"},
         {"update_time", " 2019-05-01  08:00:01 ", "date 2019-05-01 08:00:01"},
+        // Every "-" reads as "/", so mixed separators pass, and so does a date
+        // padded beyond any short buffer.
+        {"f_date", "2019-05/01", "date 2019-05-01 00:00:00"},
+        {"f_enddate", std::string(70, ' ') + "2019-05-01" + std::string(70, ' ') + "07:06:05" +
+                          std::string(40, ' '),
+         "date 2019-05-01 07:06:05"},
     };
     for (const Case& c : cases) {
         PlaylistDocument doc = ReadPlaylistDocument(Document(ItemXml({{c.field, c.xml}})));

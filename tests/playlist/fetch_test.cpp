@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "core/text_encoding.h"
 #include "store_fixture.h"
 #include "tests/support/fakes.h"
 #include "tools/testserver/test_server.h"
@@ -280,6 +281,60 @@ TEST_F(FetchTest, AFetchStartedWhileOneWaitsFailsAtOnce) {
     EXPECT_EQ(Names(), std::vector<std::string>{"outer"});
     // The nested press got as far as saving its keyword.
     EXPECT_EQ(settings_.ReadSetting("PLAYLIST", "KEYWORD"), "nested");
+}
+
+// A large answer fetched with events served between pieces of the work: the
+// memo and the rows are those of a fetch without serving, and no piece ends
+// inside a character. The first item's remark, Chinese only, spans the first
+// piece boundaries of the conversions (512 KiB); with shifts of 0 and 1 byte
+// before it, some boundary falls between the two bytes of a character either
+// way.
+TEST_F(FetchTest, ServingBetweenPiecesGivesTheSameMemoAndRows) {
+    std::string longRemark;
+    for (int k = 0; k < 170'000; ++k) longRemark += kChinese;  // 680 KB in GBK
+    for (std::size_t shift = 0; shift < 2; ++shift) {
+        std::string items = ItemXml({{"playname", std::string(shift, 's')}, {"remark", longRemark}});
+        for (int i = 0; i < 2500; ++i)
+            items += ItemXml({{"playname", std::to_string(i) + kChinese}});
+        const std::string doc = Document(items);
+        Answer(doc);
+        memo_.clear();
+        int serves = 0;
+        fetch_.SetServeWhileImporting([&] { ++serves; });
+        ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+        EXPECT_GE(serves, 6);
+        EXPECT_EQ(memo_, doc + "\n") << shift;
+        const auto served = TableDump(StorePath());
+        ASSERT_EQ(served.size(), 2501u);
+        EXPECT_EQ(served[0][8], longRemark);
+        EXPECT_EQ(served[2500][2], "2499" + kChinese);
+
+        memo_.clear();
+        fetch_.SetServeWhileImporting(nullptr);
+        ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+        EXPECT_EQ(memo_, doc + "\n");
+        auto withoutId = [](std::vector<std::vector<std::string>> rows) {
+            for (auto& row : rows) row.erase(row.begin());
+            return rows;
+        };
+        EXPECT_EQ(withoutId(TableDump(StorePath())), withoutId(served)) << shift;
+    }
+}
+
+TEST(Utf8ToAnsiInPieces, TheSameAsOneCallAtEveryBoundary) {
+    // Characters of one to four bytes, so that piece ends fall inside each kind.
+    const std::string mix = "a\xC3\xA9\xE5\xB9\xBF\xF0\x9F\x98\x80";
+    std::string text;
+    while (text.size() < 3 * 512 * 1024) text += mix;
+    int serves = 0;
+    for (std::size_t shift = 0; shift < 4; ++shift) {
+        const std::string shifted = std::string(shift, 'z') + text;
+        EXPECT_EQ(Utf8ToAnsiInPieces(shifted, [&] { ++serves; }), Utf8ToAnsi(shifted)) << shift;
+    }
+    EXPECT_GE(serves, 8);
+    // Invalid UTF-8 in a later piece fails the whole text.
+    std::string bad = text + "\xFF";
+    EXPECT_EQ(Utf8ToAnsiInPieces(bad, [] {}), std::nullopt);
 }
 
 TEST(PlaylistServer, EnvironmentOverridesTheBuiltInAddress) {

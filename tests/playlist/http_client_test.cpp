@@ -4,12 +4,15 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
+#include "tests/support/qt_core_loop.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak {
@@ -720,6 +723,204 @@ TEST_F(HttpClientTest, ARequestIsAbandonedOnceTheClientIsToldToGiveUp) {
     giveUp = false;
     server.Route("/small", Response::Text("ok"));
     EXPECT_TRUE(client.Get(server.Url("/small")).ok());
+}
+
+// Requests started with Start(): the same engine and rules as Send(), driven
+// by the Qt event loop.
+
+// What done received, and whether it has run.
+struct Answered {
+    std::optional<HttpResponse> response;
+    HttpDone Done() {
+        return [this](HttpResponse r) { response = std::move(r); };
+    }
+    bool Arrived() const { return response.has_value(); }
+};
+
+TEST(HttpClientStart, GoesOutAsSendDoesAcrossRedirectsCookiesAndExtraHeaders) {
+    test::QtCoreApp();
+    TestServer server;
+    Response first = Response::Redirect(302, "/next?b=2");
+    first.headers.emplace_back("Set-Cookie", "sid=abc; Path=/");
+    server.Route("/first", first);
+    Response next;
+    next.generatedSize = 3'000'000;  // several pieces into the sink
+    next.generator = [](std::uint64_t offset, char* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>('a' + (offset + i) % 26);
+        return true;
+    };
+    next.headers.emplace_back("ETag", "\"v1\"");
+    server.Route("/next", next);
+
+    HttpRequest request;
+    request.url = server.Url("/first?a=1");
+    request.headers = {{"X-Probe", "1"}};
+    std::vector<int> statusesSeen;
+    std::string body;
+    request.onAnswer = [&](const HttpAnswer& a) {
+        statusesSeen.push_back(a.status);
+        return true;
+    };
+    request.sink = [&](std::string_view piece) {
+        body.append(piece);
+        return true;
+    };
+
+    ScriptedPump pump;
+    HttpClient waiting(pump);
+    waiting.SetFollowRedirects(true);
+    HttpResponse sent = waiting.Send(request);
+    ASSERT_TRUE(sent.ok()) << sent.error;
+    const std::vector<std::string> sentRaw = server.RawRequests();
+    const std::string sentBody = std::move(body);
+    body.clear();
+    server.ClearRecords();
+
+    HttpClient started(pump);
+    started.SetFollowRedirects(true);
+    const int pumpsBefore = pump.count;
+    Answered answered;
+    started.Start(request, answered.Done());
+    EXPECT_FALSE(answered.Arrived());
+    EXPECT_TRUE(started.IsBusy());
+    ASSERT_TRUE(test::ServeQtUntil([&] { return answered.Arrived(); }, 10s));
+    const HttpResponse& got = *answered.response;
+
+    ASSERT_TRUE(got.ok()) << got.error;
+    EXPECT_EQ(got.status, sent.status);
+    EXPECT_EQ(got.finalUrl, sent.finalUrl);
+    EXPECT_EQ(got.finalUrl, server.Url("/next?b=2"));
+    EXPECT_EQ(got.requests, 2);
+    EXPECT_EQ(got.contentLength, sent.contentLength);
+    EXPECT_EQ(got.Header("ETag"), "\"v1\"");
+    EXPECT_EQ(body.size(), 3'000'000u);
+    EXPECT_EQ(body, sentBody);
+    EXPECT_EQ(statusesSeen, (std::vector<int>{200, 200}));  // the final answer only, once each
+    EXPECT_EQ(server.RawRequests(), sentRaw);
+    ASSERT_EQ(sentRaw.size(), 2u);
+    EXPECT_EQ(sentRaw[1], ExpectedRequest("/next?b=2", server.HostPort(), kIndyUserAgent,
+                                          "sid=abc", "GET", "X-Probe: 1\r\n"));
+    EXPECT_EQ(pump.count, pumpsBefore);  // the loop served the request, no pump
+    EXPECT_FALSE(started.IsBusy());
+}
+
+TEST(HttpClientStart, AnswersOnlyFromTheEventLoopAndOneRequestAtATime) {
+    test::QtCoreApp();
+    TestServer server;
+    Response slow = Response::Text(std::string(4000, 's'));
+    slow.chunkSize = 1000;
+    slow.chunkDelay = 40ms;
+    server.Route("/slow", slow);
+    ScriptedPump pump;
+    HttpClient client(pump);
+
+    // Refused before anything goes out: still answered from the loop.
+    Answered bad;
+    client.Start(HttpRequest{.url = "ftp://127.0.0.1/x"}, bad.Done());
+    EXPECT_FALSE(bad.Arrived());
+    EXPECT_TRUE(client.IsBusy());  // until its answer is delivered
+    ASSERT_TRUE(test::ServeQtUntil([&] { return bad.Arrived(); }, 2s));
+    EXPECT_EQ(bad.response->failure, HttpFailure::kBadUrl);
+    EXPECT_FALSE(client.IsBusy());
+
+    Answered first, second;
+    client.Start(HttpRequest{.url = server.Url("/slow")}, first.Done());
+    client.Start(HttpRequest{.url = server.Url("/slow")}, second.Done());
+    EXPECT_EQ(client.Get(server.Url("/slow")).failure, HttpFailure::kBusy);
+    ASSERT_TRUE(test::ServeQtUntil([&] { return first.Arrived() && second.Arrived(); }, 10s));
+    EXPECT_EQ(second.response->failure, HttpFailure::kBusy);
+    ASSERT_TRUE(first.response->ok()) << first.response->error;
+    EXPECT_EQ(first.response->body, std::string(4000, 's'));
+    EXPECT_EQ(server.RequestCount("/slow"), 1);
+    EXPECT_EQ(pump.count, 0);  // the loop served the request, no pump
+}
+
+TEST(HttpClientStart, LimitsOnTheInjectedClockAndTheAbandonTest) {
+    test::QtCoreApp();
+    TestServer server;
+    Response stalled = Response::Text("never");
+    stalled.stall = Response::Stall::kAfterHeaders;
+    server.Route("/stalled", stalled);
+    Response slow = Response::Text(std::string(200000, 'x'));
+    slow.chunkSize = 1000;
+    slow.chunkDelay = 50ms;  // ten seconds for the whole body
+    server.Route("/slow", slow);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock;
+    HttpClient client(pump, clock);
+    client.SetLimits({5000ms, 5000ms});
+
+    Answered stall;
+    client.Start(HttpRequest{.url = server.Url("/stalled")}, stall.Done());
+    ASSERT_TRUE(test::ServeQtUntil([&] { return server.TotalRequests() == 1; }, 5s));
+    test::ServeQtFor(300ms);  // real time passes; the fake clock does not
+    EXPECT_FALSE(stall.Arrived());
+    clock.Advance(5001ms);
+    ASSERT_TRUE(test::ServeQtUntil([&] { return stall.Arrived(); }, 2s));
+    EXPECT_EQ(stall.response->failure, HttpFailure::kStalled);
+    EXPECT_EQ(stall.response->status, 200);
+
+    bool giveUp = false;
+    client.SetAbandonWhen([&] { return giveUp; });
+    Answered abandoned;
+    std::string arrived;
+    HttpRequest get{.url = server.Url("/slow")};
+    get.sink = [&](std::string_view piece) {
+        arrived.append(piece);
+        return true;
+    };
+    client.Start(get, abandoned.Done());
+    ASSERT_TRUE(test::ServeQtUntil([&] { return arrived.size() >= 2000; }, 5s));
+    giveUp = true;
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test::ServeQtUntil([&] { return abandoned.Arrived(); }, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+    EXPECT_EQ(abandoned.response->failure, HttpFailure::kAbandoned);
+    EXPECT_LT(arrived.size(), 200000u);
+
+    // While it holds, nothing goes out.
+    server.ClearRecords();
+    Answered refused;
+    client.Start(HttpRequest{.url = server.Url("/slow")}, refused.Done());
+    ASSERT_TRUE(test::ServeQtUntil([&] { return refused.Arrived(); }, 2s));
+    EXPECT_EQ(refused.response->failure, HttpFailure::kAbandoned);
+    EXPECT_EQ(server.TotalRequests(), 0);
+}
+
+TEST(HttpClientStart, CancelTakesTheRequestOffTheWireAndDoneNeverRuns) {
+    test::QtCoreApp();
+    TestServer server;
+    Response slow = Response::Text(std::string(200000, 'x'));
+    slow.chunkSize = 1000;
+    slow.chunkDelay = 20ms;
+    server.Route("/slow", slow);
+    server.Route("/small", Response::Text("ok"));
+    ScriptedPump pump;
+    auto client = std::make_unique<HttpClient>(pump);
+    Answered cancelled;
+    std::size_t arrived = 0;
+    HttpRequest get{.url = server.Url("/slow")};
+    get.sink = [&](std::string_view piece) {
+        arrived += piece.size();
+        return true;
+    };
+    client->Start(get, cancelled.Done());
+    ASSERT_TRUE(test::ServeQtUntil([&] { return arrived > 0; }, 5s));
+    client->Cancel();
+    EXPECT_FALSE(client->IsBusy());
+    const std::size_t atCancel = arrived;
+    test::ServeQtFor(300ms);
+    EXPECT_FALSE(cancelled.Arrived());
+    EXPECT_EQ(arrived, atCancel);  // nothing more reaches the sink
+    EXPECT_TRUE(client->Get(server.Url("/small")).ok());
+
+    // A client destroyed with a request under way: nothing runs afterwards.
+    Answered dropped;
+    client->Start(HttpRequest{.url = server.Url("/slow")}, dropped.Done());
+    test::ServeQtFor(100ms);
+    client.reset();
+    test::ServeQtFor(300ms);
+    EXPECT_FALSE(dropped.Arrived());
 }
 
 }  // namespace

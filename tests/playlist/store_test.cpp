@@ -149,6 +149,59 @@ TEST_F(StoreImport, ChineseTextOfBothDeclarations) {
     }
 }
 
+// A large document read with serve(): serve runs between pieces, sees the old
+// rows only (the table is untouched until the transaction), and the rows
+// that arrive are those of an import without serve, byte for byte.
+TEST_F(StoreImport, ServingBetweenPiecesOfALargeDocumentSeesOnlyTheOldRows) {
+    std::string items;
+    for (int i = 0; i < 3000; ++i)
+        items += ItemXml({{"playname", "item " + std::to_string(i) + " \xE5\xB9\xBF\xE5\x91\x8A"},
+                          {"remark", std::string(100, 'r')},
+                          {"order_sx", std::to_string(i)}});
+    const std::string utf8 = Document(items);  // about 1.6 MB: several pieces
+    Import(ToGbk(Document(ItemXml({{"playname", "old"}}))));
+    ASSERT_TRUE(imported_);
+
+    int serves = 0;
+    std::vector<std::string> seen;
+    ASSERT_TRUE(store_.ImportPlaylist(ToGbk(utf8), utf8, [&] {
+        ++serves;
+        for (const auto& row : Query(StorePath(), "SELECT playname FROM t_b_data"))
+            seen.push_back(row[0]);
+    }));
+    EXPECT_GE(serves, 6);  // parse pieces of 256 KiB and thousands of items
+    EXPECT_EQ(seen, std::vector<std::string>(static_cast<std::size_t>(serves), "old"));
+    const auto served = TableDump(StorePath());
+
+    // The same document without serve gives the same rows (IDs go on).
+    Import(ToGbk(utf8), utf8);
+    ASSERT_TRUE(imported_);
+    auto withoutId = [](std::vector<std::vector<std::string>> rows) {
+        for (auto& row : rows) row.erase(row.begin());
+        return rows;
+    };
+    const auto plain = TableDump(StorePath());
+    ASSERT_EQ(plain.size(), 3000u);
+    EXPECT_EQ(withoutId(served), withoutId(plain));
+}
+
+// A handler run by serve that closes the store: the import fails and the
+// table keeps its rows.
+TEST_F(StoreImport, AStoreClosedWhileServingImportsNothing) {
+    Import(ToGbk(Document(ItemXml({{"playname", "old"}}))));
+    ASSERT_TRUE(imported_);
+    std::string items;
+    for (int i = 0; i < 1500; ++i) items += ItemXml({{"playname", "new"}});
+    bool closed = false;
+    EXPECT_FALSE(store_.ImportPlaylist(ToGbk(Document(items)), {}, [&] {
+        if (!closed) store_.CloseConnection();
+        closed = true;
+    }));
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(Query(StorePath(), "SELECT playname FROM t_b_data"),
+              (std::vector<std::vector<std::string>>{{"old"}}));
+}
+
 using ValidNow = StoreTest;
 
 TEST_F(ValidNow, BoundsAreInclusiveAndMissingBoundsNeverValid) {

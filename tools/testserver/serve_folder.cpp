@@ -1,11 +1,13 @@
 // zorvak-testserver: serves a folder over HTTP on 127.0.0.1 for the demo and
 // the benchmarks.
 //
-//   zorvak-testserver [--port PORT] FOLDER
+//   zorvak-testserver [--port PORT] [--rate MB_PER_SECOND] FOLDER
 //
 // GET and HEAD of the files under FOLDER, with Content-Length and single-range
 // requests (206). "/getplaylist.php?hostname=KEY" answers the contents of
 // FOLDER/playlists/KEY.xml when that file exists, otherwise FOLDER/playlist.xml.
+// --rate sends the files' bodies at no more than that many MB (10^6 bytes) per
+// second each.
 // Prints "listening on http://127.0.0.1:PORT" once ready and runs until
 // SIGINT or SIGTERM.
 #include <fcntl.h>
@@ -109,7 +111,7 @@ Response FileResponse(const std::string& path, const std::string& contentType) {
 }
 
 int Usage() {
-    std::fputs("usage: zorvak-testserver [--port PORT] FOLDER\n", stderr);
+    std::fputs("usage: zorvak-testserver [--port PORT] [--rate MB_PER_SECOND] FOLDER\n", stderr);
     return 2;
 }
 
@@ -117,11 +119,15 @@ int Usage() {
 
 int main(int argc, char** argv) {
     int port = 0;
+    double rate = 0;  // MB per second; 0: unlimited
     std::string folder;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--port" && i + 1 < argc) {
             port = std::atoi(argv[++i]);
+        } else if (a == "--rate" && i + 1 < argc) {
+            rate = std::atof(argv[++i]);
+            if (!(rate > 0)) return Usage();
         } else if (!a.empty() && a[0] == '-') {
             return Usage();
         } else if (folder.empty()) {
@@ -157,13 +163,16 @@ int main(int argc, char** argv) {
         r.ranges = false;
         return r;
     });
-    server->SetFallback([folder](const Request& req) {
+    const auto bytesPerSecond = static_cast<std::uint64_t>(rate * 1e6);
+    server->SetFallback([folder, bytesPerSecond](const Request& req) {
         if (req.method != "GET" && req.method != "HEAD") return Response::Status(405, "");
         std::string rel = DecodePath(req.path);
         while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
         if (rel.empty() || !SafeRelative(rel)) return Response::Status(404, "not found");
         std::string path = folder + rel;
-        return FileResponse(path, ContentTypeOf(path));
+        Response r = FileResponse(path, ContentTypeOf(path));
+        r.bytesPerSecond = bytesPerSecond;
+        return r;
     });
     std::printf("listening on http://%s\n", server->HostPort().c_str());
     std::fflush(stdout);

@@ -526,11 +526,24 @@ bool TestServer::Answer(int fd, const Request& req, const Response& resp) {
     }
     if (head || bodyless) return !closeAfter;
 
-    const std::size_t piece = resp.chunkSize > 0 ? resp.chunkSize : kPieceSize;
+    std::size_t piece = resp.chunkSize > 0 ? resp.chunkSize : kPieceSize;
+    // A paced body goes in pieces of about 5 ms each.
+    if (resp.bytesPerSecond > 0)
+        piece = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(resp.bytesPerSecond / 200, 1024, piece));
+    const auto bodyStart = std::chrono::steady_clock::now();
     std::string out;
     std::uint64_t sent = 0;
     while (sent < length) {
         if (resp.chunkSize > 0 && !SleepFor(resp.chunkDelay)) return false;
+        if (resp.bytesPerSecond > 0) {
+            const auto due = bodyStart + std::chrono::microseconds(
+                                             sent * 1000000 / resp.bytesPerSecond);
+            const auto now = std::chrono::steady_clock::now();
+            if (due > now &&
+                !SleepFor(std::chrono::ceil<std::chrono::milliseconds>(due - now)))
+                return false;
+        }
         std::uint64_t n = std::min<std::uint64_t>(piece, length - sent);
         if (resp.dropAfter) {
             if (sent >= *resp.dropAfter) return false;

@@ -92,6 +92,9 @@ struct Response {
     // Slow body: pieces of chunkSize bytes, chunkDelay before each piece.
     std::size_t chunkSize = 0;
     std::chrono::milliseconds chunkDelay{0};
+    // Body at no more than this many bytes per second (0: as fast as the
+    // connection takes it), measured from the first body byte of the answer.
+    std::uint64_t bytesPerSecond = 0;
     Stall stall = Stall::kNone;
     // Drop the connection after this many body bytes have been sent.
     std::optional<std::uint64_t> dropAfter;

@@ -171,6 +171,32 @@ TEST(TestServer, GeneratedBodiesSlowPiecesAndDroppedConnections) {
     }
 }
 
+// A paced body takes its size over its rate, not less, and arrives whole.
+TEST(TestServer, APacedBodyArrivesAtItsRate) {
+    TestServer server;
+    Response paced;
+    paced.generatedSize = 2'000'000;
+    paced.generator = [](std::uint64_t offset, char* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>('a' + (offset + i) % 26);
+        return true;
+    };
+    paced.bytesPerSecond = 5'000'000;  // 400 ms for the body
+    server.Route("/paced", paced);
+
+    RawClient c(server.Port());
+    const auto start = std::chrono::steady_clock::now();
+    c.Send(Get("/paced"));
+    std::string answer = c.Read(1s);
+    const auto took = std::chrono::steady_clock::now() - start;
+    const auto sep = answer.find("\r\n\r\n");
+    ASSERT_NE(sep, std::string::npos);
+    EXPECT_EQ(answer.size() - sep - 4, 2'000'000u);
+    EXPECT_EQ(answer.substr(sep + 4 + 26 * 1000, 3), "abc");
+    // The read waits 1 s of silence after the body, which cannot have taken
+    // less than about 400 ms of its own (its last piece is due at 395 ms).
+    EXPECT_GE(took, 1000ms + 390ms);
+}
+
 TEST(TestServer, HandlersSeeTheRequestAndRawAnswersGoOutAsGiven) {
     TestServer server;
     server.Route("/echo", [](const Request& r) {
