@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libqt6webenginecore6-bin
   libmpv-dev libcurl4-openssl-dev libsqlite3-dev libxml2-dev
   libgtest-dev libgmock-dev googletest
-  libx11-dev libxfixes-dev
+  libx11-dev libxfixes-dev libxext-dev
   xvfb xauth x11-utils fonts-wqy-zenhei iproute2 openbox matchbox-window-manager
   ffmpeg curl ca-certificates
   clang libclang-rt-14-dev
