@@ -1,6 +1,8 @@
 #include "playback/presenters/full_screen_html.h"
 
 #include <QAuthenticator>
+#include <QEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineCertificateError>
 #include <QWebEngineFileSystemAccessRequest>
@@ -98,6 +100,28 @@ TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile)
     setFocusProxy(WebBrowser1);
     connect(page_, &QWebEnginePage::loadFinished, this,
             [this](bool) { WebBrowser1DocumentComplete(); });
+
+    // The window comes up over the backdrop once the view has painted the
+    // loaded, styled page: until then the last item's frame stays on screen.
+    SetWaitsForFirstFrame(true);
+    frameAfterStyle_.setSingleShot(true);
+    connect(&frameAfterStyle_, &QTimer::timeout, this, [this] {
+        awaitingPaint_ = false;
+        FirstFrameReady();
+    });
+}
+
+bool TfrmFullScreenHtml::eventFilter(QObject* watched, QEvent* event) {
+    // The view paints through a child widget (the web engine's render widget):
+    // its first paint after the styling carries the styled page.
+    if (awaitingPaint_ && event->type() == QEvent::Paint && watched->isWidgetType() &&
+        WebBrowser1->isAncestorOf(static_cast<QWidget*>(watched))) {
+        awaitingPaint_ = false;
+        frameAfterStyle_.stop();
+        // Once this paint has reached the backing store.
+        QTimer::singleShot(0, this, [this] { FirstFrameReady(); });
+    }
+    return PresenterWindow::eventFilter(watched, event);
 }
 
 TfrmFullScreenHtml::~TfrmFullScreenHtml() {
@@ -117,6 +141,10 @@ void TfrmFullScreenHtml::WebBrowser1DocumentComplete() {
                              // Also called, with no result, while the page is destroyed.
                              if (destroying_) return;
                              ++styledLoads_;
+                             if (!Revealed()) {
+                                 awaitingPaint_ = true;
+                                 frameAfterStyle_.start(kFrameAfterStyleMs);
+                             }
                              emit PageStyled();
                          });
 }

@@ -42,6 +42,7 @@ TfrmFullScreenMp4::TfrmFullScreenMp4(PlayerCore& core, const QString& contactNum
     label2_ = MakeCaption(this, "Label2", contactNumber, 37);
     label1_ = MakeCaption(this, "Label1", QString::fromUtf8(texts::kBrandCaption), 48);
     wmMp4 = core_.Attach(this, this);
+    SetWaitsForFirstFrame(true);
 }
 
 TfrmFullScreenMp4::~TfrmFullScreenMp4() {
@@ -97,6 +98,10 @@ void TfrmFullScreenMp4::PlayerStateChanged() {
         if (playState() == kPlaying) SetFullScreen(true);
     } catch (...) {
     }
+}
+
+void TfrmFullScreenMp4::PlayerFirstFrame() {
+    FirstFrameReady();
 }
 
 void TfrmFullScreenMp4::PlayerMediaError() {

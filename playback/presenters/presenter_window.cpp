@@ -13,6 +13,13 @@
 #include <stdexcept>
 
 namespace zorvak {
+namespace {
+
+bool IsOnScreen(const QPointer<QWidget>& below) {
+    return below != nullptr && below->isVisible();
+}
+
+}  // namespace
 
 PresenterWindow::PresenterWindow(const char* className, const QString& caption)
     // Stay-on-top is part of the window's flags from the start: changing the
@@ -32,6 +39,8 @@ PresenterWindow::PresenterWindow(const char* className, const QString& caption)
 
     timShowTime.setTimerType(Qt::PreciseTimer);
     connect(&timShowTime, &QTimer::timeout, this, [this] { CloseWindow(); });
+    revealTimer_.setSingleShot(true);
+    connect(&revealTimer_, &QTimer::timeout, this, [this] { Reveal(); });
 
     qApp->installEventFilter(this);
 }
@@ -74,8 +83,17 @@ void PresenterWindow::ShowModal() {
                              : nullptr;
         window->setTransientParent(below);
     }
+    const bool beneath = waitsForFirstFrame_ && !firstFrameReady_ && IsOnScreen(shownAbove_);
+    revealed_ = !beneath;
     showFullScreen();
-    raise();
+    if (beneath) {
+        // Mapped, so the content draws, but under the window below (the
+        // backdrop holding the last item's frame) until its first frame is in.
+        lower();
+        revealTimer_.start(kRevealTimeoutMs);
+    } else {
+        raise();
+    }
     activateWindow();
     setFocus(Qt::ActiveWindowFocusReason);
 
@@ -86,8 +104,29 @@ void PresenterWindow::ShowModal() {
     modalLoop_ = nullptr;
 
     timShowTime.stop();
+    revealTimer_.stop();
     hide();
     setWindowModality(Qt::NonModal);
+}
+
+void PresenterWindow::FirstFrameReady() {
+    firstFrameReady_ = true;
+    if (modalLoop_ != nullptr) Reveal();
+}
+
+void PresenterWindow::Reveal() {
+    revealTimer_.stop();
+    if (revealed_ || !isVisible()) return;
+    revealed_ = true;
+    raise();
+    activateWindow();
+}
+
+QPixmap PresenterWindow::GrabShownFrame() const {
+    QScreen* screen = this->screen();
+    if (screen == nullptr || !isVisible()) return QPixmap();
+    const QRect area = geometry();
+    return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
 }
 
 bool PresenterWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -107,6 +146,11 @@ void PresenterWindow::FormKeyPress(QKeyEvent* event) {
 void PresenterWindow::CloseWindow() {
     if (closing_) return;
     closing_ = true;
+    if (frameKeeper_ && IsShownModally() && revealed_) {
+        // Before FormClose: a video still shows its frame now.
+        const QPixmap frame = GrabShownFrame();
+        if (!frame.isNull()) frameKeeper_(frame);
+    }
     FormClose();
     if (modalLoop_ != nullptr) {
         closeRequested_ = true;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QPixmap>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include <functional>
 
 class QEventLoop;
 class QKeyEvent;
@@ -46,6 +49,22 @@ public:
     // the focus may leave it beneath). Null: none.
     void SetShownAbove(QWidget* below) { shownAbove_ = below; }
 
+    // Receives what the screen shows in the window at the moment it closes
+    // while on screen, before FormClose (a video's frame is still there then).
+    // The run's backdrop keeps it on screen until the next item covers it.
+    using FrameKeeper = std::function<void(const QPixmap&)>;
+    void SetFrameKeeper(FrameKeeper keeper) { frameKeeper_ = std::move(keeper); }
+    // The window's area as the screen shows it now (children drawn by other
+    // programs, such as the video player's output, included).
+    QPixmap GrabShownFrame() const;
+
+    // The longest a window that waits for its first frame lies beneath the
+    // window it is shown above before it comes up anyway.
+    static constexpr int kRevealTimeoutMs = 3000;
+    // Above the window it is shown above (or shown without one); false while
+    // it waits beneath it for its first frame.
+    bool Revealed() const { return revealed_; }
+
     // Shows the window over the whole screen, blocks input to the application's
     // other windows and runs a nested event loop until the window is closed;
     // then hides it. Throws std::logic_error when the window is already on
@@ -68,6 +87,16 @@ protected:
     // Runs when the window closes, before it is hidden.
     virtual void FormClose() {}
 
+    // For a window whose content comes later than the window itself (a page
+    // that loads and renders, a video that opens): ShowModal() then maps it
+    // beneath the window it is shown above, where it draws unseen, and brings
+    // it up when FirstFrameReady() is called (or after kRevealTimeoutMs). Set
+    // before ShowModal().
+    void SetWaitsForFirstFrame(bool waits) { waitsForFirstFrame_ = waits; }
+    // The first frame is drawn: the window comes up now (or at once when it
+    // is shown later).
+    void FirstFrameReady();
+
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -75,12 +104,18 @@ protected:
 
 private:
     void CoverScreen();
+    void Reveal();
 
     QString className_;
     QPointer<QWidget> shownAbove_;
     QEventLoop* modalLoop_ = nullptr;
     bool closing_ = false;
     bool closeRequested_ = false;
+    FrameKeeper frameKeeper_;
+    bool waitsForFirstFrame_ = false;
+    bool firstFrameReady_ = false;
+    bool revealed_ = false;
+    QTimer revealTimer_;
 };
 
 }  // namespace zorvak

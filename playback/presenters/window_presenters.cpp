@@ -113,6 +113,17 @@ QWebEngineProfile* WindowPresenters::EnsureProfile() {
     return profile_;
 }
 
+void WindowPresenters::HandOverFrames(PresenterWindow& window) {
+    // Only during a run: without the backdrop nobody would show the frame.
+    if (!BackdropUp()) {
+        window.SetFrameKeeper({});
+        return;
+    }
+    window.SetFrameKeeper([this](const QPixmap& frame) {
+        if (BackdropUp()) backdrop_->HoldFrame(frame);
+    });
+}
+
 void WindowPresenters::ShowImage(const std::string& location, int seconds, MediaSource source) {
     const QString path = QString::fromStdString(location);
     if (source == MediaSource::kLocalFile && !FileExists(path)) return;
@@ -139,6 +150,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
+            HandOverFrames(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
         } catch (...) {
             if (frmFullScreenImg_ != nullptr) frmFullScreenImg_->ClearPictures();
@@ -151,6 +163,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
+            HandOverFrames(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
         } catch (...) {
         }
@@ -182,6 +195,7 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
     try {
         frmFullScreenMp4_->SetStayOnTop();
         frmFullScreenMp4_->SetShownAbove(backdrop_.get());
+        HandOverFrames(*frmFullScreenMp4_);
         frmFullScreenMp4_->ArmDisplayTimer(seconds);
         if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
             frmFullScreenMp4_->Stop();
@@ -219,6 +233,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     try {
         frmFullScreenHtml_->SetStayOnTop();
         frmFullScreenHtml_->SetShownAbove(backdrop_.get());
+        HandOverFrames(*frmFullScreenHtml_);
         frmFullScreenHtml_->ArmDisplayTimer(seconds);
         frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
                                                                        : QUrl::fromUserInput(text));

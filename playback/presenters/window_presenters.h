@@ -19,6 +19,7 @@ class QWebEngineProfile;
 namespace zorvak {
 
 class Backdrop;
+class PresenterWindow;
 class TfrmFullScreenImg;
 class TfrmFullScreenMp4;
 class TfrmFullScreenHtml;
@@ -80,6 +81,9 @@ public:
 
 private:
     PlayerCore& EnsurePlayer();
+    // The window hands its last frame to the backdrop as it closes (during a
+    // run), so the screen keeps showing it until the next item's window is up.
+    void HandOverFrames(PresenterWindow& window);
     QWebEngineProfile* EnsureProfile();
     // After an item's window is gone: the heap's free pages go back to the
     // system, at most once per kHeapReleaseIntervalMs.
