@@ -5,6 +5,7 @@
 // thread without serving events.
 #include <QPainter>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -112,16 +113,31 @@ const char* Name(Incoming k) {
     return "?";
 }
 
+// A 1920 x 1080 picture of one colour, each pixel off by up to 12 per channel.
+QImage Noisy(QColor colour) {
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    unsigned seed = 12345;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const int d = int((seed >> 16) % 25) - 12;
+            line[x] = qRgb(std::clamp(colour.red() + d, 0, 255),
+                           std::clamp(colour.green() - d, 0, 255),
+                           std::clamp(colour.blue() + d, 0, 255));
+        }
+    }
+    return image;
+}
+
 class ItemSwitch : public ::testing::TestWithParam<Incoming> {
 protected:
     void SetUp() override {
         ZORVAK_NEEDS_DISPLAY();
-        QImage red(1280, 720, QImage::Format_RGB32);
-        red.fill(kRed);
-        QImage blue(1280, 720, QImage::Format_RGB32);
-        blue.fill(kBlue);
-        ASSERT_TRUE(red.save(QString::fromStdString(folder_.File("red.jpg")), "JPEG", 95));
-        ASSERT_TRUE(blue.save(QString::fromStdString(folder_.File("blue.jpg")), "JPEG", 95));
+        // Pictures larger than the screen with fine noise: they take as long to
+        // decode and scale as photographs do.
+        ASSERT_TRUE(Noisy(kRed).save(QString::fromStdString(folder_.File("red.jpg")), "JPEG", 95));
+        ASSERT_TRUE(Noisy(kBlue).save(QString::fromStdString(folder_.File("blue.jpg")), "JPEG", 95));
         QFile page(QString::fromStdString(folder_.File("blue.html")));
         ASSERT_TRUE(page.open(QIODevice::WriteOnly));
         page.write("<!DOCTYPE html><html><body style=\"background: rgb(40,70,220)\">"
@@ -160,6 +176,7 @@ TEST_P(ItemSwitch, TheOutgoingFrameStaysUntilTheIncomingItemIsPainted) {
     ScreenSampler sampler;
     ASSERT_TRUE(sampler.Ok());
     presenters.ShowImage(folder_.File("red.jpg"), 1, MediaSource::kLocalFile);
+    Spin(30);  // the play loop serves events between two items
     switch (GetParam()) {
     case Incoming::Picture:
         presenters.ShowImage(folder_.File("blue.jpg"), 1, MediaSource::kLocalFile);
