@@ -29,6 +29,7 @@ public:
     // Black again.
     void ReleaseFrame();
     bool HoldsFrame() const { return !frame_.isNull(); }
+    const QPixmap& HeldFrame() const { return frame_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -2,6 +2,8 @@
 
 #include <QAuthenticator>
 #include <QEvent>
+#include <QQuickWidget>
+#include <QQuickWindow>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineCertificateError>
@@ -116,12 +118,31 @@ bool TfrmFullScreenHtml::eventFilter(QObject* watched, QEvent* event) {
     // its first paint after the styling carries the styled page.
     if (awaitingPaint_ && event->type() == QEvent::Paint && watched->isWidgetType() &&
         WebBrowser1->isAncestorOf(static_cast<QWidget*>(watched))) {
-        awaitingPaint_ = false;
-        frameAfterStyle_.stop();
-        // Once this paint has reached the backing store.
-        QTimer::singleShot(0, this, [this] { FirstFrameReady(); });
+        StyledFrameDrawn();
     }
     return PresenterWindow::eventFilter(watched, event);
+}
+
+void TfrmFullScreenHtml::StyledFrameDrawn() {
+    if (!awaitingPaint_) return;
+    awaitingPaint_ = false;
+    frameAfterStyle_.stop();
+    // Once this frame has reached the window's backing store.
+    QTimer::singleShot(0, this, [this] { FirstFrameReady(); });
+}
+
+void TfrmFullScreenHtml::AwaitStyledFrame() {
+    awaitingPaint_ = true;
+    frameAfterStyle_.start(kFrameAfterStyleMs);
+    // The render widget is a Qt Quick widget that renders its scene whether
+    // or not the cover hides it (its paint events may then be left out): its
+    // next rendering after the styling holds the styled page.
+    if (auto* quick = qobject_cast<QQuickWidget*>(WebBrowser1->focusProxy())) {
+        if (QQuickWindow* scene = quick->quickWindow()) {
+            connect(scene, &QQuickWindow::afterRendering, this, [this] { StyledFrameDrawn(); },
+                    Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        }
+    }
 }
 
 TfrmFullScreenHtml::~TfrmFullScreenHtml() {
@@ -141,10 +162,7 @@ void TfrmFullScreenHtml::WebBrowser1DocumentComplete() {
                              // Also called, with no result, while the page is destroyed.
                              if (destroying_) return;
                              ++styledLoads_;
-                             if (!Revealed()) {
-                                 awaitingPaint_ = true;
-                                 frameAfterStyle_.start(kFrameAfterStyleMs);
-                             }
+                             if (!Revealed()) AwaitStyledFrame();
                              emit PageStyled();
                          });
 }

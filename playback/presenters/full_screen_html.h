@@ -81,6 +81,8 @@ protected:
 
 private:
     void WebBrowser1DocumentComplete();
+    void AwaitStyledFrame();
+    void StyledFrameDrawn();
 
     PresenterWebView* WebBrowser1 = nullptr;
     SilentWebPage* page_ = nullptr;

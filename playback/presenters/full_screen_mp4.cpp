@@ -82,6 +82,7 @@ void TfrmFullScreenMp4::SetFullScreen(bool fullScreen) {
     if (wmMp4 != nullptr) {
         wmMp4->setGeometry(rect());
         wmMp4->raise();
+        KeepCoverOnTop();
     }
     core_.SetKeepAspect(true);
 }

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QScreen>
 #include <QWindow>
@@ -15,9 +16,32 @@
 namespace zorvak {
 namespace {
 
-bool IsOnScreen(const QPointer<QWidget>& below) {
-    return below != nullptr && below->isVisible();
-}
+// Paints a frame (stretched) or black over the whole presenter window.
+class Cover final : public QWidget {
+public:
+    Cover(QWidget* parent, const QPixmap& frame) : QWidget(parent), frame_(frame) {
+        setObjectName("Cover");
+        setAttribute(Qt::WA_NativeWindow);
+        setAttribute(Qt::WA_DontCreateNativeAncestors);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if (frame_.isNull()) {
+            painter.fillRect(rect(), Qt::black);
+        } else if (frame_.size() == size()) {
+            painter.drawPixmap(0, 0, frame_);
+        } else {
+            painter.drawPixmap(rect(), frame_);
+        }
+    }
+
+private:
+    QPixmap frame_;
+};
 
 }  // namespace
 
@@ -83,17 +107,18 @@ void PresenterWindow::ShowModal() {
                              : nullptr;
         window->setTransientParent(below);
     }
-    const bool beneath = waitsForFirstFrame_ && !firstFrameReady_ && IsOnScreen(shownAbove_);
-    revealed_ = !beneath;
-    showFullScreen();
-    if (beneath) {
-        // Mapped, so the content draws, but under the window below (the
-        // backdrop holding the last item's frame) until its first frame is in.
-        lower();
+    revealed_ = !waitsForFirstFrame_ || firstFrameReady_;
+    if (!revealed_) {
+        // The content draws under the cover, unseen, until its first frame is in.
+        delete cover_;
+        cover_ = new Cover(this, coverFrame_);
+        cover_->setGeometry(rect());
+        cover_->raise();
+        cover_->show();
         revealTimer_.start(kRevealTimeoutMs);
-    } else {
-        raise();
     }
+    showFullScreen();
+    raise();
     activateWindow();
     setFocus(Qt::ActiveWindowFocusReason);
 
@@ -106,6 +131,8 @@ void PresenterWindow::ShowModal() {
     timShowTime.stop();
     revealTimer_.stop();
     hide();
+    delete cover_;
+    cover_ = nullptr;
     setWindowModality(Qt::NonModal);
 }
 
@@ -116,10 +143,13 @@ void PresenterWindow::FirstFrameReady() {
 
 void PresenterWindow::Reveal() {
     revealTimer_.stop();
-    if (revealed_ || !isVisible()) return;
+    if (revealed_) return;
     revealed_ = true;
-    raise();
-    activateWindow();
+    if (cover_ != nullptr) cover_->hide();
+}
+
+void PresenterWindow::KeepCoverOnTop() {
+    if (cover_ != nullptr && !revealed_) cover_->raise();
 }
 
 QPixmap PresenterWindow::GrabShownFrame() const {
@@ -157,6 +187,11 @@ void PresenterWindow::CloseWindow() {
         modalLoop_->exit(0);
     }
     closing_ = false;
+}
+
+void PresenterWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (cover_ != nullptr) cover_->setGeometry(rect());
 }
 
 // A close asked for by the window system (a window manager's close button).

@@ -58,11 +58,14 @@ public:
     // programs, such as the video player's output, included).
     QPixmap GrabShownFrame() const;
 
-    // The longest a window that waits for its first frame lies beneath the
-    // window it is shown above before it comes up anyway.
+    // The frame a window that waits for its first frame shows over its
+    // content until then (the backdrop's copy of the last item's frame); null
+    // shows black. Set before ShowModal().
+    void SetCoverFrame(const QPixmap& frame) { coverFrame_ = frame; }
+    // The longest a window waits for its first frame before its content shows
+    // anyway.
     static constexpr int kRevealTimeoutMs = 3000;
-    // Above the window it is shown above (or shown without one); false while
-    // it waits beneath it for its first frame.
+    // The window's own content shows (false while the cover lies over it).
     bool Revealed() const { return revealed_; }
 
     // Shows the window over the whole screen, blocks input to the application's
@@ -88,17 +91,23 @@ protected:
     virtual void FormClose() {}
 
     // For a window whose content comes later than the window itself (a page
-    // that loads and renders, a video that opens): ShowModal() then maps it
-    // beneath the window it is shown above, where it draws unseen, and brings
-    // it up when FirstFrameReady() is called (or after kRevealTimeoutMs). Set
+    // that loads and renders, a video that opens): ShowModal() lays a cover
+    // over the content, showing the cover frame, and takes it off when
+    // FirstFrameReady() is called (or after kRevealTimeoutMs). The content
+    // draws under the cover meanwhile. The cover is a native child above all
+    // others, so it also lies over children other programs draw into (the
+    // video player's surface), and it needs nothing of a window manager. Set
     // before ShowModal().
     void SetWaitsForFirstFrame(bool waits) { waitsForFirstFrame_ = waits; }
-    // The first frame is drawn: the window comes up now (or at once when it
-    // is shown later).
+    // The first frame is drawn: the cover goes now (or is never laid when the
+    // window is shown later).
     void FirstFrameReady();
+    // Puts the cover back above a child raised while it lies there.
+    void KeepCoverOnTop();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
     QTimer timShowTime;
 
@@ -116,6 +125,8 @@ private:
     bool firstFrameReady_ = false;
     bool revealed_ = false;
     QTimer revealTimer_;
+    QPixmap coverFrame_;
+    QWidget* cover_ = nullptr;
 };
 
 }  // namespace zorvak

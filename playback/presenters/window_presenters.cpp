@@ -117,11 +117,14 @@ void WindowPresenters::HandOverFrames(PresenterWindow& window) {
     // Only during a run: without the backdrop nobody would show the frame.
     if (!BackdropUp()) {
         window.SetFrameKeeper({});
+        window.SetCoverFrame(QPixmap());
         return;
     }
     window.SetFrameKeeper([this](const QPixmap& frame) {
         if (BackdropUp()) backdrop_->HoldFrame(frame);
     });
+    // A window that waits for its first frame shows the held one until then.
+    window.SetCoverFrame(backdrop_->HeldFrame());
 }
 
 void WindowPresenters::ShowImage(const std::string& location, int seconds, MediaSource source) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -130,10 +131,19 @@ QImage Noisy(QColor colour) {
     return image;
 }
 
-class ItemSwitch : public ::testing::TestWithParam<Incoming> {
+struct SwitchCase {
+    Incoming incoming;
+    const char* windowManager;  // nullptr: none
+};
+
+class ItemSwitch : public ::testing::TestWithParam<SwitchCase> {
 protected:
     void SetUp() override {
         ZORVAK_NEEDS_DISPLAY();
+        if (GetParam().windowManager != nullptr) {
+            manager_ = std::make_unique<WindowManager>(GetParam().windowManager);
+            ASSERT_TRUE(manager_->Running()) << GetParam().windowManager << " did not take the screen";
+        }
         // Pictures larger than the screen with fine noise: they take as long to
         // decode and scale as photographs do.
         ASSERT_TRUE(Noisy(kRed).save(QString::fromStdString(folder_.File("red.jpg")), "JPEG", 95));
@@ -143,11 +153,12 @@ protected:
         page.write("<!DOCTYPE html><html><body style=\"background: rgb(40,70,220)\">"
                    "<p style=\"color: rgb(40,70,220)\">blue</p></body></html>");
         page.close();
-        if (GetParam() == Incoming::Video &&
+        if (GetParam().incoming == Incoming::Video &&
             !MakeClip(folder_.File("blue.mp4"), "0x2846DC", 8.0, "1280x720")) {
             GTEST_SKIP() << "ffmpeg cannot make a clip";
         }
     }
+    std::unique_ptr<WindowManager> manager_;
     TempFolder folder_;
     FixedAppDirectory appDir_{folder_.Path()};
     SwitchConnectivity online_;
@@ -166,7 +177,7 @@ TEST_P(ItemSwitch, TheOutgoingFrameStaysUntilTheIncomingItemIsPainted) {
     ASSERT_TRUE(WaitForPixel(640, 360, kDesktopGreen, 5000));
 
     WindowPresenters presenters(online_, appDir_, {}, TestSettings());
-    if (GetParam() == Incoming::Page) {
+    if (GetParam().incoming == Incoming::Page) {
         // The web engine's start-up (its first page ever) is not what is
         // measured here.
         presenters.ShowWebPage(folder_.File("blue.html"), 1, MediaSource::kLocalFile);
@@ -177,7 +188,7 @@ TEST_P(ItemSwitch, TheOutgoingFrameStaysUntilTheIncomingItemIsPainted) {
     ASSERT_TRUE(sampler.Ok());
     presenters.ShowImage(folder_.File("red.jpg"), 1, MediaSource::kLocalFile);
     Spin(30);  // the play loop serves events between two items
-    switch (GetParam()) {
+    switch (GetParam().incoming) {
     case Incoming::Picture:
         presenters.ShowImage(folder_.File("blue.jpg"), 1, MediaSource::kLocalFile);
         break;
@@ -215,9 +226,17 @@ TEST_P(ItemSwitch, TheOutgoingFrameStaysUntilTheIncomingItemIsPainted) {
                          << first;
 }
 
-INSTANTIATE_TEST_SUITE_P(FromAPicture, ItemSwitch,
-                         ::testing::Values(Incoming::Picture, Incoming::Page, Incoming::Video),
-                         [](const auto& info) { return std::string(Name(info.param)); });
+INSTANTIATE_TEST_SUITE_P(
+    FromAPicture, ItemSwitch,
+    ::testing::Values(SwitchCase{Incoming::Picture, nullptr}, SwitchCase{Incoming::Page, nullptr},
+                      SwitchCase{Incoming::Video, nullptr},
+                      SwitchCase{Incoming::Picture, "matchbox-window-manager"},
+                      SwitchCase{Incoming::Page, "matchbox-window-manager"},
+                      SwitchCase{Incoming::Video, "matchbox-window-manager"}),
+    [](const auto& info) {
+        return std::string(Name(info.param.incoming)) +
+               (info.param.windowManager != nullptr ? "UnderMatchbox" : "");
+    });
 
 // The frame a backdrop holds is what the screen shows where the presenter was,
 // and letting it go (or the run's end) takes it off.
