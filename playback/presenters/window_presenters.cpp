@@ -76,7 +76,10 @@ WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirector
     : connectivity_(connectivity),
       appDirectory_(appDirectory),
       fetch_(std::move(fetch)),
-      settings_(std::move(settings)) {}
+      settings_(std::move(settings)) {
+    warmTimer_.setSingleShot(true);
+    QObject::connect(&warmTimer_, &QTimer::timeout, [this] { WarmWebEngine(); });
+}
 
 WindowPresenters::~WindowPresenters() {
     delete frmFullScreenImg_.data();
@@ -84,6 +87,8 @@ WindowPresenters::~WindowPresenters() {
     delete frmFullScreenHtml_.data();
     player_.reset();
     backdrop_.reset();
+    warmTimer_.stop();
+    delete warmPage_.data();
     delete profile_;
 }
 
@@ -111,6 +116,24 @@ QWebEngineProfile* WindowPresenters::EnsureProfile() {
         profile_->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     }
     return profile_;
+}
+
+void WindowPresenters::WarmWebEngine() {
+    if (warmPage_ != nullptr) return;
+    warmPageLoaded_ = false;
+    warmPage_ = new SilentWebPage(EnsureProfile(), nullptr);
+    QObject::connect(warmPage_.data(), &QWebEnginePage::loadFinished, warmPage_.data(),
+                     [this](bool) { warmPageLoaded_ = true; });
+    warmPage_->setUrl(QUrl(QStringLiteral("about:blank")));
+}
+
+SilentWebPage* WindowPresenters::TakeWarmPage() {
+    if (warmPage_ == nullptr || !warmPageLoaded_) return nullptr;
+    SilentWebPage* page = warmPage_;
+    QObject::disconnect(page, &QWebEnginePage::loadFinished, page, nullptr);
+    warmPage_ = nullptr;
+    warmPageLoaded_ = false;
+    return page;
 }
 
 void WindowPresenters::HandOverFrames(PresenterWindow& window) {
@@ -229,7 +252,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     if (webBusy_) return;
 
     if (frmFullScreenHtml_ == nullptr) {
-        frmFullScreenHtml_ = new TfrmFullScreenHtml(EnsureProfile());
+        frmFullScreenHtml_ = new TfrmFullScreenHtml(EnsureProfile(), TakeWarmPage());
     }
     InUse inUse(webBusy_);
 
@@ -245,6 +268,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     }
     delete frmFullScreenHtml_.data();
     frmFullScreenHtml_ = nullptr;
+    if (runDepth_ > 0) warmTimer_.start(kWarmDelayMs);
     ItemEnded();
 }
 
@@ -286,6 +310,9 @@ void WindowPresenters::BeginRun() {
         if (runDepth_++ > 0) return;
         if (backdrop_ == nullptr) backdrop_ = std::make_unique<Backdrop>();
         backdrop_->ShowBackdrop();
+        // The web engine starts (profile, one page and its renderer) while the
+        // run's first item is on screen, not when the first page is due.
+        warmTimer_.start(kWarmDelayMs);
     } catch (...) {
     }
 }
@@ -293,6 +320,7 @@ void WindowPresenters::BeginRun() {
 void WindowPresenters::EndRun() {
     try {
         if (runDepth_ == 0 || --runDepth_ > 0) return;
+        warmTimer_.stop();
         if (backdrop_ != nullptr) backdrop_->HideBackdrop();
     } catch (...) {
     }

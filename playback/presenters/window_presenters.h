@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ class PresenterWindow;
 class TfrmFullScreenImg;
 class TfrmFullScreenMp4;
 class TfrmFullScreenHtml;
+class SilentWebPage;
 
 // Fetches the body of an online picture: nullopt when the request fails or
 // cannot start (the shared HTTP client is busy). May pump events while it waits.
@@ -85,6 +87,15 @@ private:
     // run), so the screen keeps showing it until the next item's window is up.
     void HandOverFrames(PresenterWindow& window);
     QWebEngineProfile* EnsureProfile();
+    // Makes the next page ahead: a page in the profile with an empty document
+    // loaded, so its renderer process runs before a page item needs it.
+    void WarmWebEngine();
+    // The warm page when its empty document has loaded (ownership passes to
+    // the caller), else nullptr.
+    SilentWebPage* TakeWarmPage();
+    // A warm page is made this long after a run starts or a page item ends:
+    // inside the next item's time, not in the switch.
+    static constexpr int kWarmDelayMs = 500;
     // After an item's window is gone: the heap's free pages go back to the
     // system, at most once per kHeapReleaseIntervalMs.
     void ItemEnded();
@@ -108,6 +119,9 @@ private:
     std::unique_ptr<Backdrop> backdrop_;
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
+    QPointer<SilentWebPage> warmPage_;
+    bool warmPageLoaded_ = false;
+    QTimer warmTimer_;
     QElapsedTimer heapReleased_;  // since the last ReleaseFreeHeapMemory
 };
 
