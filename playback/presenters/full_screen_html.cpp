@@ -88,19 +88,14 @@ QWebEngineView* PresenterWebView::createWindow(QWebEnginePage::WebWindowType) {
     return nullptr;
 }
 
-TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile, SilentWebPage* warmPage)
+TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile)
     : PresenterWindow("TfrmFullScreenHtml", QString::fromUtf8(texts::kWebPageWindowCaption)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     WebBrowser1 = new PresenterWebView(this);
     WebBrowser1->setObjectName("WebBrowser1");
     WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
-    if (warmPage != nullptr) {
-        page_ = warmPage;
-        page_->setParent(WebBrowser1);
-    } else {
-        page_ = new SilentWebPage(profile, WebBrowser1);
-    }
+    page_ = new SilentWebPage(profile, WebBrowser1);
     page_->setBackgroundColor(Qt::black);
     WebBrowser1->setPage(page_);
     layout->addWidget(WebBrowser1);

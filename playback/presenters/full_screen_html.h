@@ -56,10 +56,8 @@ class TfrmFullScreenHtml final : public PresenterWindow {
     Q_OBJECT
 
 public:
-    // The page lives in profile, which must outlive the window. A warm page
-    // (made ahead in that profile, its first load finished) is taken over
-    // instead of a new one: its renderer runs already.
-    explicit TfrmFullScreenHtml(QWebEngineProfile* profile, SilentWebPage* warmPage = nullptr);
+    // The page lives in profile, which must outlive the window.
+    explicit TfrmFullScreenHtml(QWebEngineProfile* profile);
     ~TfrmFullScreenHtml() override;
 
     // Starts loading url; returns at once.

@@ -120,20 +120,8 @@ QWebEngineProfile* WindowPresenters::EnsureProfile() {
 
 void WindowPresenters::WarmWebEngine() {
     if (warmPage_ != nullptr) return;
-    warmPageLoaded_ = false;
     warmPage_ = new SilentWebPage(EnsureProfile(), nullptr);
-    QObject::connect(warmPage_.data(), &QWebEnginePage::loadFinished, warmPage_.data(),
-                     [this](bool) { warmPageLoaded_ = true; });
     warmPage_->setUrl(QUrl(QStringLiteral("about:blank")));
-}
-
-SilentWebPage* WindowPresenters::TakeWarmPage() {
-    if (warmPage_ == nullptr || !warmPageLoaded_) return nullptr;
-    SilentWebPage* page = warmPage_;
-    QObject::disconnect(page, &QWebEnginePage::loadFinished, page, nullptr);
-    warmPage_ = nullptr;
-    warmPageLoaded_ = false;
-    return page;
 }
 
 void WindowPresenters::HandOverFrames(PresenterWindow& window) {
@@ -252,7 +240,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     if (webBusy_) return;
 
     if (frmFullScreenHtml_ == nullptr) {
-        frmFullScreenHtml_ = new TfrmFullScreenHtml(EnsureProfile(), TakeWarmPage());
+        frmFullScreenHtml_ = new TfrmFullScreenHtml(EnsureProfile());
     }
     InUse inUse(webBusy_);
 
@@ -268,7 +256,6 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     }
     delete frmFullScreenHtml_.data();
     frmFullScreenHtml_ = nullptr;
-    if (runDepth_ > 0) warmTimer_.start(kWarmDelayMs);
     ItemEnded();
 }
 
@@ -310,9 +297,9 @@ void WindowPresenters::BeginRun() {
         if (runDepth_++ > 0) return;
         if (backdrop_ == nullptr) backdrop_ = std::make_unique<Backdrop>();
         backdrop_->ShowBackdrop();
-        // The web engine starts (profile, one page and its renderer) while the
-        // run's first item is on screen, not when the first page is due.
-        warmTimer_.start(kWarmDelayMs);
+        // The web engine starts (profile, one hidden page and its renderer)
+        // while the run's first item is on screen, not when the first page is due.
+        if (warmPage_ == nullptr) warmTimer_.start(kWarmDelayMs);
     } catch (...) {
     }
 }

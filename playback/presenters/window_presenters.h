@@ -87,14 +87,12 @@ private:
     // run), so the screen keeps showing it until the next item's window is up.
     void HandOverFrames(PresenterWindow& window);
     QWebEngineProfile* EnsureProfile();
-    // Makes the next page ahead: a page in the profile with an empty document
-    // loaded, so its renderer process runs before a page item needs it.
+    // Starts the web engine ahead of the first page item: the profile and one
+    // hidden page with an empty document, kept as long as the presenters (the
+    // engine's start-up, about a second, then falls inside an item's time).
     void WarmWebEngine();
-    // The warm page when its empty document has loaded (ownership passes to
-    // the caller), else nullptr.
-    SilentWebPage* TakeWarmPage();
-    // A warm page is made this long after a run starts or a page item ends:
-    // inside the next item's time, not in the switch.
+    // The engine is warmed this long after a run starts: inside the first
+    // item's time, not in a switch.
     static constexpr int kWarmDelayMs = 500;
     // After an item's window is gone: the heap's free pages go back to the
     // system, at most once per kHeapReleaseIntervalMs.
@@ -120,7 +118,6 @@ private:
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
     QPointer<SilentWebPage> warmPage_;
-    bool warmPageLoaded_ = false;
     QTimer warmTimer_;
     QElapsedTimer heapReleased_;  // since the last ReleaseFreeHeapMemory
 };
