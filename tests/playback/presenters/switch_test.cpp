@@ -136,6 +136,11 @@ struct SwitchCase {
     const char* windowManager;  // nullptr: none
 };
 
+void PrintTo(const SwitchCase& c, std::ostream* os) {
+    *os << Name(c.incoming) << (c.windowManager != nullptr ? " under " : "")
+        << (c.windowManager != nullptr ? c.windowManager : "");
+}
+
 class ItemSwitch : public ::testing::TestWithParam<SwitchCase> {
 protected:
     void SetUp() override {
