@@ -10,7 +10,7 @@ packages=(
   libwmf-dev libemf2svg-dev qt6-svg-dev
   libxml2-utils sqlite3 valgrind
   libgtest-dev libgmock-dev googletest
-  libx11-dev libxfixes-dev
+  libx11-dev libxfixes-dev libxext-dev
   xvfb xauth x11-utils fonts-wqy-zenhei iproute2 openbox matchbox-window-manager
   ffmpeg curl ca-certificates
   clang libclang-rt-14-dev

@@ -1,6 +1,7 @@
 #include "playback/presenters/backdrop.h"
 
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPalette>
 #include <QScreen>
 
@@ -11,16 +12,17 @@ Backdrop::Backdrop()
                            Qt::WindowDoesNotAcceptFocus) {
     setObjectName("Backdrop");
     setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
-    setAutoFillBackground(true);
     setCursor(Qt::BlankCursor);
 }
 
 void Backdrop::ShowBackdrop() {
     if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
     if (isVisible()) return;
+    ReleaseFrame();
     // Shown before the presenter windows, so it lies beneath them; it takes no
     // focus (the keys stay with the presenter or the control window).
     setWindowState(Qt::WindowFullScreen);
@@ -29,6 +31,32 @@ void Backdrop::ShowBackdrop() {
 
 void Backdrop::HideBackdrop() {
     hide();
+    frame_ = QPixmap();
+}
+
+void Backdrop::HoldFrame(const QPixmap& frame) {
+    frame_ = frame;
+    // Painted now, not at the next turn of the event loop: the presenter's
+    // window is about to go, and the window system asks for this window's
+    // contents the moment it does.
+    if (isVisible()) repaint();
+}
+
+void Backdrop::ReleaseFrame() {
+    if (frame_.isNull()) return;
+    frame_ = QPixmap();
+    if (isVisible()) update();
+}
+
+void Backdrop::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (frame_.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+    } else if (frame_.size() == size()) {
+        painter.drawPixmap(0, 0, frame_);
+    } else {
+        painter.drawPixmap(rect(), frame_);
+    }
 }
 
 }  // namespace zorvak

@@ -1,6 +1,10 @@
 #include "playback/presenters/full_screen_html.h"
 
 #include <QAuthenticator>
+#include <QEvent>
+#include <QQuickWidget>
+#include <QQuickWindow>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineCertificateError>
 #include <QWebEngineFileSystemAccessRequest>
@@ -98,6 +102,47 @@ TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile)
     setFocusProxy(WebBrowser1);
     connect(page_, &QWebEnginePage::loadFinished, this,
             [this](bool) { WebBrowser1DocumentComplete(); });
+
+    // The window comes up over the backdrop once the view has painted the
+    // loaded, styled page: until then the last item's frame stays on screen.
+    SetWaitsForFirstFrame(true);
+    frameAfterStyle_.setSingleShot(true);
+    connect(&frameAfterStyle_, &QTimer::timeout, this, [this] {
+        awaitingPaint_ = false;
+        FirstFrameReady();
+    });
+}
+
+bool TfrmFullScreenHtml::eventFilter(QObject* watched, QEvent* event) {
+    // The view paints through a child widget (the web engine's render widget):
+    // its first paint after the styling carries the styled page.
+    if (awaitingPaint_ && event->type() == QEvent::Paint && watched->isWidgetType() &&
+        WebBrowser1->isAncestorOf(static_cast<QWidget*>(watched))) {
+        StyledFrameDrawn();
+    }
+    return PresenterWindow::eventFilter(watched, event);
+}
+
+void TfrmFullScreenHtml::StyledFrameDrawn() {
+    if (!awaitingPaint_) return;
+    awaitingPaint_ = false;
+    frameAfterStyle_.stop();
+    // Once this frame has reached the window's backing store.
+    QTimer::singleShot(0, this, [this] { FirstFrameReady(); });
+}
+
+void TfrmFullScreenHtml::AwaitStyledFrame() {
+    awaitingPaint_ = true;
+    frameAfterStyle_.start(kFrameAfterStyleMs);
+    // The render widget is a Qt Quick widget that renders its scene whether
+    // or not the cover hides it (its paint events may then be left out): its
+    // next rendering after the styling holds the styled page.
+    if (auto* quick = qobject_cast<QQuickWidget*>(WebBrowser1->focusProxy())) {
+        if (QQuickWindow* scene = quick->quickWindow()) {
+            connect(scene, &QQuickWindow::afterRendering, this, [this] { StyledFrameDrawn(); },
+                    Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        }
+    }
 }
 
 TfrmFullScreenHtml::~TfrmFullScreenHtml() {
@@ -117,6 +162,7 @@ void TfrmFullScreenHtml::WebBrowser1DocumentComplete() {
                              // Also called, with no result, while the page is destroyed.
                              if (destroying_) return;
                              ++styledLoads_;
+                             if (!Revealed()) AwaitStyledFrame();
                              emit PageStyled();
                          });
 }

@@ -68,16 +68,29 @@ public:
     // How many loads have finished and been styled (for tests).
     int StyledLoads() const { return styledLoads_; }
 
+    // After a load is styled, the longest the window waits for the view to
+    // paint again before it takes what it shows as the page's first frame (a
+    // page the styling did not change paints nothing new).
+    static constexpr int kFrameAfterStyleMs = 150;
+
 signals:
     void PageStyled();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void WebBrowser1DocumentComplete();
+    void AwaitStyledFrame();
+    void StyledFrameDrawn();
 
     PresenterWebView* WebBrowser1 = nullptr;
     SilentWebPage* page_ = nullptr;
     int styledLoads_ = 0;
     bool destroying_ = false;
+    // Styled, waiting for the view to paint the styled page.
+    bool awaitingPaint_ = false;
+    QTimer frameAfterStyle_;
 };
 
 }  // namespace zorvak

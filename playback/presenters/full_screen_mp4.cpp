@@ -42,6 +42,7 @@ TfrmFullScreenMp4::TfrmFullScreenMp4(PlayerCore& core, const QString& contactNum
     label2_ = MakeCaption(this, "Label2", contactNumber, 37);
     label1_ = MakeCaption(this, "Label1", QString::fromUtf8(texts::kBrandCaption), 48);
     wmMp4 = core_.Attach(this, this);
+    SetWaitsForFirstFrame(true);
 }
 
 TfrmFullScreenMp4::~TfrmFullScreenMp4() {
@@ -81,6 +82,7 @@ void TfrmFullScreenMp4::SetFullScreen(bool fullScreen) {
     if (wmMp4 != nullptr) {
         wmMp4->setGeometry(rect());
         wmMp4->raise();
+        KeepCoverOnTop();
     }
     core_.SetKeepAspect(true);
 }
@@ -97,6 +99,10 @@ void TfrmFullScreenMp4::PlayerStateChanged() {
         if (playState() == kPlaying) SetFullScreen(true);
     } catch (...) {
     }
+}
+
+void TfrmFullScreenMp4::PlayerFirstFrame() {
+    FirstFrameReady();
 }
 
 void TfrmFullScreenMp4::PlayerMediaError() {

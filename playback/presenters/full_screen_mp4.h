@@ -54,6 +54,9 @@ private:
     // Error and the MediaError events: the media cannot be played).
     void PlayerStateChanged() override;
     void PlayerMediaError() override;
+    // The window comes up over the backdrop when the player shows the first
+    // frame (until then the last item's frame stays on screen).
+    void PlayerFirstFrame() override;
     void StopIfPlaying();
     void PlaceLabels();
 

@@ -161,8 +161,11 @@ void PlayerCore::HandleEvent(const mpv_event& event) {
         idleSeen_ = true;
         break;
     case MPV_EVENT_FILE_LOADED:
+        if (listener_ != nullptr) listener_->PlayerStateChanged();
+        break;
     case MPV_EVENT_PLAYBACK_RESTART:
         if (listener_ != nullptr) listener_->PlayerStateChanged();
+        if (listener_ != nullptr) listener_->PlayerFirstFrame();
         break;
     case MPV_EVENT_VIDEO_RECONFIG:
         if (!pinnedOutput_ && usedOutput_.empty()) usedOutput_ = CurrentVideoOutput();

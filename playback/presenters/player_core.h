@@ -34,6 +34,8 @@ public:
     virtual void PlayerStateChanged() = 0;
     // The current media could not be opened or played.
     virtual void PlayerMediaError() = 0;
+    // The media's playback started: its first frame is out to the surface.
+    virtual void PlayerFirstFrame() {}
 };
 
 // One libmpv player for the whole process, drawing into one render surface.

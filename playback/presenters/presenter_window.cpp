@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QScreen>
 #include <QWindow>
@@ -13,6 +14,36 @@
 #include <stdexcept>
 
 namespace zorvak {
+namespace {
+
+// Paints a frame (stretched) or black over the whole presenter window.
+class Cover final : public QWidget {
+public:
+    Cover(QWidget* parent, const QPixmap& frame) : QWidget(parent), frame_(frame) {
+        setObjectName("Cover");
+        setAttribute(Qt::WA_NativeWindow);
+        setAttribute(Qt::WA_DontCreateNativeAncestors);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        if (frame_.isNull()) {
+            painter.fillRect(rect(), Qt::black);
+        } else if (frame_.size() == size()) {
+            painter.drawPixmap(0, 0, frame_);
+        } else {
+            painter.drawPixmap(rect(), frame_);
+        }
+    }
+
+private:
+    QPixmap frame_;
+};
+
+}  // namespace
 
 PresenterWindow::PresenterWindow(const char* className, const QString& caption)
     // Stay-on-top is part of the window's flags from the start: changing the
@@ -35,6 +66,8 @@ PresenterWindow::PresenterWindow(const char* className, const QString& caption)
         NoteEndCause(ItemEndCause::kTimeUp);
         CloseWindow();
     });
+    revealTimer_.setSingleShot(true);
+    connect(&revealTimer_, &QTimer::timeout, this, [this] { Reveal(); });
 
     qApp->installEventFilter(this);
 }
@@ -77,6 +110,16 @@ void PresenterWindow::ShowModal() {
                              : nullptr;
         window->setTransientParent(below);
     }
+    revealed_ = !waitsForFirstFrame_ || firstFrameReady_;
+    if (!revealed_) {
+        // The content draws under the cover, unseen, until its first frame is in.
+        delete cover_;
+        cover_ = new Cover(this, coverFrame_);
+        cover_->setGeometry(rect());
+        cover_->raise();
+        cover_->show();
+        revealTimer_.start(kRevealTimeoutMs);
+    }
     showFullScreen();
     raise();
     activateWindow();
@@ -91,8 +134,34 @@ void PresenterWindow::ShowModal() {
     modalLoop_ = nullptr;
 
     timShowTime.stop();
+    revealTimer_.stop();
     hide();
+    delete cover_;
+    cover_ = nullptr;
     setWindowModality(Qt::NonModal);
+}
+
+void PresenterWindow::FirstFrameReady() {
+    firstFrameReady_ = true;
+    if (modalLoop_ != nullptr) Reveal();
+}
+
+void PresenterWindow::Reveal() {
+    revealTimer_.stop();
+    if (revealed_) return;
+    revealed_ = true;
+    if (cover_ != nullptr) cover_->hide();
+}
+
+void PresenterWindow::KeepCoverOnTop() {
+    if (cover_ != nullptr && !revealed_) cover_->raise();
+}
+
+QPixmap PresenterWindow::GrabShownFrame() const {
+    QScreen* screen = this->screen();
+    if (screen == nullptr || !isVisible()) return QPixmap();
+    const QRect area = geometry();
+    return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
 }
 
 bool PresenterWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -122,12 +191,22 @@ void PresenterWindow::CloseWindow() {
     NoteEndCause(ItemEndCause::kStop);
     if (closing_) return;
     closing_ = true;
+    if (frameKeeper_ && IsShownModally() && revealed_) {
+        // Before FormClose: a video still shows its frame now.
+        const QPixmap frame = GrabShownFrame();
+        if (!frame.isNull()) frameKeeper_(frame);
+    }
     FormClose();
     if (modalLoop_ != nullptr) {
         closeRequested_ = true;
         modalLoop_->exit(0);
     }
     closing_ = false;
+}
+
+void PresenterWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (cover_ != nullptr) cover_->setGeometry(rect());
 }
 
 // A close asked for by the window system (a window manager's close button).

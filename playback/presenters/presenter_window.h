@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QPixmap>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <string>
 
 #include "playback/presenters.h"
+
+#include <functional>
 
 class QEventLoop;
 class QKeyEvent;
@@ -49,6 +52,25 @@ public:
     // the focus may leave it beneath). Null: none.
     void SetShownAbove(QWidget* below) { shownAbove_ = below; }
 
+    // Receives what the screen shows in the window at the moment it closes
+    // while on screen, before FormClose (a video's frame is still there then).
+    // The run's backdrop keeps it on screen until the next item covers it.
+    using FrameKeeper = std::function<void(const QPixmap&)>;
+    void SetFrameKeeper(FrameKeeper keeper) { frameKeeper_ = std::move(keeper); }
+    // The window's area as the screen shows it now (children drawn by other
+    // programs, such as the video player's output, included).
+    QPixmap GrabShownFrame() const;
+
+    // The frame a window that waits for its first frame shows over its
+    // content until then (the backdrop's copy of the last item's frame); null
+    // shows black. Set before ShowModal().
+    void SetCoverFrame(const QPixmap& frame) { coverFrame_ = frame; }
+    // The longest a window waits for its first frame before its content shows
+    // anyway.
+    static constexpr int kRevealTimeoutMs = 3000;
+    // The window's own content shows (false while the cover lies over it).
+    bool Revealed() const { return revealed_; }
+
     // Shows the window over the whole screen, blocks input to the application's
     // other windows and runs a nested event loop until the window is closed;
     // then hides it. Throws std::logic_error when the window is already on
@@ -78,13 +100,30 @@ protected:
     // Runs when the window closes, before it is hidden.
     virtual void FormClose() {}
 
+    // For a window whose content comes later than the window itself (a page
+    // that loads and renders, a video that opens): ShowModal() lays a cover
+    // over the content, showing the cover frame, and takes it off when
+    // FirstFrameReady() is called (or after kRevealTimeoutMs). The content
+    // draws under the cover meanwhile. The cover is a native child above all
+    // others, so it also lies over children other programs draw into (the
+    // video player's surface), and it needs nothing of a window manager. Set
+    // before ShowModal().
+    void SetWaitsForFirstFrame(bool waits) { waitsForFirstFrame_ = waits; }
+    // The first frame is drawn: the cover goes now (or is never laid when the
+    // window is shown later).
+    void FirstFrameReady();
+    // Puts the cover back above a child raised while it lies there.
+    void KeepCoverOnTop();
+
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
     QTimer timShowTime;
 
 private:
     void CoverScreen();
+    void Reveal();
 
     QString className_;
     QPointer<QWidget> shownAbove_;
@@ -93,6 +132,13 @@ private:
     bool closeRequested_ = false;
     ItemEndCause endCause_ = ItemEndCause::kUnknown;
     std::string endDetail_;
+    FrameKeeper frameKeeper_;
+    bool waitsForFirstFrame_ = false;
+    bool firstFrameReady_ = false;
+    bool revealed_ = false;
+    QTimer revealTimer_;
+    QPixmap coverFrame_;
+    QWidget* cover_ = nullptr;
 };
 
 }  // namespace zorvak

@@ -98,7 +98,10 @@ WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirector
     : connectivity_(connectivity),
       appDirectory_(appDirectory),
       fetch_(std::move(fetch)),
-      settings_(std::move(settings)) {}
+      settings_(std::move(settings)) {
+    warmTimer_.setSingleShot(true);
+    QObject::connect(&warmTimer_, &QTimer::timeout, [this] { WarmWebEngine(); });
+}
 
 WindowPresenters::~WindowPresenters() {
     delete frmFullScreenImg_.data();
@@ -106,6 +109,8 @@ WindowPresenters::~WindowPresenters() {
     delete frmFullScreenHtml_.data();
     player_.reset();
     backdrop_.reset();
+    warmTimer_.stop();
+    delete warmPage_.data();
     delete profile_;
 }
 
@@ -135,6 +140,26 @@ QWebEngineProfile* WindowPresenters::EnsureProfile() {
     return profile_;
 }
 
+void WindowPresenters::WarmWebEngine() {
+    if (warmPage_ != nullptr) return;
+    warmPage_ = new SilentWebPage(EnsureProfile(), nullptr);
+    warmPage_->setUrl(QUrl(QStringLiteral("about:blank")));
+}
+
+void WindowPresenters::HandOverFrames(PresenterWindow& window) {
+    // Only during a run: without the backdrop nobody would show the frame.
+    if (!BackdropUp()) {
+        window.SetFrameKeeper({});
+        window.SetCoverFrame(QPixmap());
+        return;
+    }
+    window.SetFrameKeeper([this](const QPixmap& frame) {
+        if (BackdropUp()) backdrop_->HoldFrame(frame);
+    });
+    // A window that waits for its first frame shows the held one until then.
+    window.SetCoverFrame(backdrop_->HeldFrame());
+}
+
 void WindowPresenters::ShowImage(const std::string& location, int seconds, MediaSource source) {
     const QString path = QString::fromStdString(location);
     if (!Showable(source, FileExists(path), imageBusy_)) return;
@@ -159,6 +184,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
+            HandOverFrames(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
             EndedBy(*frmFullScreenImg_);
         } catch (...) {
@@ -174,6 +200,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
+            HandOverFrames(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
             EndedBy(*frmFullScreenImg_);
         } catch (...) {
@@ -205,6 +232,7 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
     try {
         frmFullScreenMp4_->SetStayOnTop();
         frmFullScreenMp4_->SetShownAbove(backdrop_.get());
+        HandOverFrames(*frmFullScreenMp4_);
         frmFullScreenMp4_->ArmDisplayTimer(seconds);
         if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
             frmFullScreenMp4_->Stop();
@@ -242,6 +270,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     try {
         frmFullScreenHtml_->SetStayOnTop();
         frmFullScreenHtml_->SetShownAbove(backdrop_.get());
+        HandOverFrames(*frmFullScreenHtml_);
         frmFullScreenHtml_->ArmDisplayTimer(seconds);
         frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
                                                                        : QUrl::fromUserInput(text));
@@ -293,6 +322,9 @@ void WindowPresenters::BeginRun() {
         if (runDepth_++ > 0) return;
         if (backdrop_ == nullptr) backdrop_ = std::make_unique<Backdrop>();
         backdrop_->ShowBackdrop();
+        // The web engine starts (profile, one hidden page and its renderer)
+        // while the run's first item is on screen, not when the first page is due.
+        if (warmPage_ == nullptr) warmTimer_.start(kWarmDelayMs);
     } catch (...) {
     }
 }
@@ -300,6 +332,7 @@ void WindowPresenters::BeginRun() {
 void WindowPresenters::EndRun() {
     try {
         if (runDepth_ == 0 || --runDepth_ > 0) return;
+        warmTimer_.stop();
         if (backdrop_ != nullptr) backdrop_->HideBackdrop();
     } catch (...) {
     }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ class PresenterWindow;
 class TfrmFullScreenImg;
 class TfrmFullScreenMp4;
 class TfrmFullScreenHtml;
+class SilentWebPage;
 
 // Fetches the body of an online picture: nullopt when the request fails or
 // cannot start (the shared HTTP client is busy). May pump events while it waits.
@@ -83,7 +85,17 @@ public:
 private:
     ItemEnd lastEnd_;
     PlayerCore& EnsurePlayer();
+    // The window hands its last frame to the backdrop as it closes (during a
+    // run), so the screen keeps showing it until the next item's window is up.
+    void HandOverFrames(PresenterWindow& window);
     QWebEngineProfile* EnsureProfile();
+    // Starts the web engine ahead of the first page item: the profile and one
+    // hidden page with an empty document, kept as long as the presenters (the
+    // engine's start-up, about a second, then falls inside an item's time).
+    void WarmWebEngine();
+    // The engine is warmed this long after a run starts: inside the first
+    // item's time, not in a switch.
+    static constexpr int kWarmDelayMs = 500;
     // After an item's window is gone: the heap's free pages go back to the
     // system, at most once per kHeapReleaseIntervalMs.
     void ItemEnded();
@@ -110,6 +122,8 @@ private:
     std::unique_ptr<Backdrop> backdrop_;
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
+    QPointer<SilentWebPage> warmPage_;
+    QTimer warmTimer_;
     QElapsedTimer heapReleased_;  // since the last ReleaseFreeHeapMemory
 };
 
