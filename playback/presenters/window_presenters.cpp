@@ -141,8 +141,14 @@ QWebEngineProfile* WindowPresenters::EnsureProfile() {
 }
 
 void WindowPresenters::WarmWebEngine() {
-    if (warmPage_ != nullptr) return;
+    if (engineWarmed_) return;
+    engineWarmed_ = true;
     warmPage_ = new SilentWebPage(EnsureProfile(), nullptr);
+    // Once its empty document has loaded, the engine has started; the page
+    // goes, and its renderer process with it (about 90 MB that a playlist
+    // without pages would otherwise carry for good).
+    QObject::connect(warmPage_.data(), &QWebEnginePage::loadFinished, warmPage_.data(),
+                     &QObject::deleteLater);
     warmPage_->setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
@@ -324,7 +330,7 @@ void WindowPresenters::BeginRun() {
         backdrop_->ShowBackdrop();
         // The web engine starts (profile, one hidden page and its renderer)
         // while the run's first item is on screen, not when the first page is due.
-        if (warmPage_ == nullptr) warmTimer_.start(kWarmDelayMs);
+        if (!engineWarmed_) warmTimer_.start(kWarmDelayMs);
     } catch (...) {
     }
 }

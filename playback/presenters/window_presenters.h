@@ -89,9 +89,10 @@ private:
     // run), so the screen keeps showing it until the next item's window is up.
     void HandOverFrames(PresenterWindow& window);
     QWebEngineProfile* EnsureProfile();
-    // Starts the web engine ahead of the first page item: the profile and one
-    // hidden page with an empty document, kept as long as the presenters (the
-    // engine's start-up, about a second, then falls inside an item's time).
+    // Starts the web engine ahead of the first page item, once per process:
+    // the profile and one hidden page with an empty document, let go once it
+    // has loaded (the engine's start-up, about a second, then falls inside an
+    // item's time).
     void WarmWebEngine();
     // The engine is warmed this long after a run starts: inside the first
     // item's time, not in a switch.
@@ -123,6 +124,7 @@ private:
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
     QPointer<SilentWebPage> warmPage_;
+    bool engineWarmed_ = false;
     QTimer warmTimer_;
     QElapsedTimer heapReleased_;  // since the last ReleaseFreeHeapMemory
 };
