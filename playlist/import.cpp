@@ -124,7 +124,7 @@ bool ConvertField(FieldKind kind, std::string_view text, StoredValue& out) {
             if (text.size() > sizeof buffer) {
                 long_.assign(text);
                 bytes = long_.data();
-            } else {
+            } else if (!text.empty()) {  // an empty view may have no data at all
                 std::memcpy(buffer, text.data(), text.size());
             }
             for (std::size_t i = 0; i < text.size(); ++i) {

@@ -21,4 +21,9 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_retu
 export LSAN_OPTIONS="suppressions=$here/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/tests/sanitizers/ubsan.supp"
 cd "$SAN_BUILD_DIR"
-ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 900 --repeat until-pass:2
+# The switch tests of web pages measure what the screen shows within
+# milliseconds of a page's first frame; at the sanitizers' speed the web view
+# paints later than the frame it reports, so they run in the normal suite only.
+ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 900 --repeat until-pass:2 \
+  -E 'ItemSwitch\..*/Page'
+
