@@ -70,12 +70,22 @@ int main(int argc, char** argv) {
         zorvak::PlayRecorder recorder(log);
         std::vector<double> times;
         times.reserve(static_cast<std::size_t>(items));
+        // The client's refresh fetches once a minute and checkpoints the log
+        // after it: here after every sixth item (10 s items).
+        constexpr int kItemsPerFetch = 6;
+        std::vector<double> checkpoints;
         for (int i = 0; i < items; ++i) {
             const zorvak::PlayedItem item = Item(clock.Now(), i);
             const auto start = Clock::now();
             recorder.ItemPlayed(item);
             times.push_back(Micros(Clock::now() - start));
+            if ((i + 1) % kItemsPerFetch == 0) {
+                const auto before = Clock::now();
+                log.Checkpoint();
+                checkpoints.push_back(Micros(Clock::now() - before));
+            }
         }
+        std::sort(checkpoints.begin(), checkpoints.end());
         std::sort(times.begin(), times.end());
         double sum = 0;
         for (double t : times) sum += t;
@@ -83,6 +93,12 @@ int main(int argc, char** argv) {
         std::printf("play record (GUI thread, one item), %d items in %s:\n", items, dirText.c_str());
         std::printf("  median %.1f us, mean %.1f us, p99 %.1f us, max %.1f us\n", at(0.5),
                     sum / static_cast<double>(times.size()), at(0.99), times.back());
+        if (!checkpoints.empty()) {
+            std::printf("checkpoint after a fetch (every %d items), %zu of them:\n"
+                        "  median %.1f us, max %.1f us\n",
+                        kItemsPerFetch, checkpoints.size(),
+                        checkpoints[checkpoints.size() / 2], checkpoints.back());
+        }
     }
 
     // 90 days at 2,000 items a day, then the first item of day 91, which

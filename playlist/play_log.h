@@ -69,6 +69,13 @@ public:
     // Removes records older than kKeepDays before now.
     void Trim() noexcept;
 
+    // Copies the write-ahead log back into the database file. Called after
+    // each fetch (the client's refresh, once a minute) and after
+    // kCheckpointAfterRecords items without one, instead of by SQLite on
+    // whichever item's record fills the log.
+    void Checkpoint() noexcept;
+    static constexpr int kCheckpointAfterRecords = 2000;
+
 private:
     bool Prepare() noexcept;
     void Report(const std::string& what) noexcept;
@@ -81,6 +88,7 @@ private:
     sqlite3_stmt* insertPlay_ = nullptr;
     sqlite3_stmt* insertSync_ = nullptr;
     bool reported_ = false;
+    int recordsSinceCheckpoint_ = 0;
     std::string trimmedOn_;  // "YYYY-MM-DD" of the last trim
 };
 
