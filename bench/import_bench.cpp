@@ -4,7 +4,6 @@
 // rows and inserts the same rows with one prepared statement. Prints the
 // median of each and the ratio ours/floor.
 
-#include <iconv.h>
 #include <libxml/parser.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -14,9 +13,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/text_encoding.h"
 #include "core/app_directory.h"
 #include "core/clock.h"
 #include "playlist/mkstore/store_schema.h"
@@ -28,18 +29,11 @@ namespace {
 using namespace zorvak;
 using Stopwatch = std::chrono::steady_clock;
 
+// The document's bytes as the server sends them: the client's code page (GBK).
 std::string ToGbk(const std::string& utf8) {
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    std::string out(utf8.size() * 2 + 16, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* o = out.data();
-    size_t outLeft = out.size();
-    if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1))
-        throw std::runtime_error("GBK conversion failed");
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
+    std::optional<std::string> ansi = zorvak::Utf8ToAnsi(utf8);
+    if (!ansi) throw std::runtime_error("GBK conversion failed");
+    return *std::move(ansi);
 }
 
 // Values of one generated item, in kImportedFields order (as text; the

@@ -48,15 +48,17 @@ void Backdrop::ReleaseFrame() {
     if (isVisible()) update();
 }
 
-void Backdrop::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    if (frame_.isNull()) {
-        painter.fillRect(rect(), Qt::black);
-    } else if (frame_.size() == size()) {
-        painter.drawPixmap(0, 0, frame_);
+void PaintHeldFrame(QWidget& widget, const QPixmap& frame) {
+    QPainter painter(&widget);
+    if (frame.isNull()) {
+        painter.fillRect(widget.rect(), Qt::black);
+    } else if (frame.size() == widget.size()) {
+        painter.drawPixmap(0, 0, frame);
     } else {
-        painter.drawPixmap(rect(), frame_);
+        painter.drawPixmap(widget.rect(), frame);
     }
 }
+
+void Backdrop::paintEvent(QPaintEvent*) { PaintHeldFrame(*this, frame_); }
 
 }  // namespace zorvak

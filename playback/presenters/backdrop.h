@@ -5,6 +5,10 @@
 
 namespace zorvak {
 
+// Paints frame over the whole widget, stretched when its size differs, or
+// black when there is none.
+void PaintHeldFrame(QWidget& widget, const QPixmap& frame);
+
 // A borderless window covering the screen, under the presenter windows, for
 // the length of a play run: nothing of the desktop shows between two items.
 // It takes no focus and no part in modality.

@@ -1,5 +1,7 @@
 #include "playback/presenters/presenter_window.h"
 
+#include "playback/presenters/backdrop.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -28,16 +30,7 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        if (frame_.isNull()) {
-            painter.fillRect(rect(), Qt::black);
-        } else if (frame_.size() == size()) {
-            painter.drawPixmap(0, 0, frame_);
-        } else {
-            painter.drawPixmap(rect(), frame_);
-        }
-    }
+    void paintEvent(QPaintEvent*) override { PaintHeldFrame(*this, frame_); }
 
 private:
     QPixmap frame_;
