@@ -25,7 +25,13 @@
 # the QtWebEngineProcess helpers) and their count, client plus helpers (RSS and
 # PSS, where PSS shares the pages the helpers have in common instead of
 # counting them once per process), the Xvfb server's RSS, the client's open
-# descriptors and threads. Memory in MB (MiB).
+# descriptors and threads, and client plus helpers as unique pages: every page
+# of physical memory they hold counted once, however many of them map it (read
+# by the group-memory program from the build folder, which needs root; "-"
+# without it). Summed RSS counts the web engine's libraries once in the client
+# and again in every helper (two zygotes and a page's renderer): unique pages
+# are the memory the group takes from the machine, and the goals are judged on
+# them when they are measured, else on summed RSS. Memory in MB (MiB).
 #
 # Everything stays on this machine: a private Xvfb (1280x720x24), a server on
 # 127.0.0.1, a fresh application folder, HOME and XDG folders inside the
@@ -222,9 +228,9 @@ echo "soak: load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 CLIENT=$!
 START=$(date +%s)
 
-printf 'minute\tclient\thelpers\tn\ttotal\tpss\txvfb\tfds\tthreads\n' > "$SAMPLES"
-printf '%7s %8s %8s %3s %8s %8s %7s %5s %7s\n' \
-  minute client_MB helpers_MB n total_MB pss_MB xvfb_MB fds threads
+printf 'minute\tclient\thelpers\tn\ttotal\tpss\txvfb\tfds\tthreads\tunique\n' > "$SAMPLES"
+printf '%7s %8s %8s %3s %8s %8s %7s %5s %7s %9s\n' \
+  minute client_MB helpers_MB n total_MB pss_MB xvfb_MB fds threads unique_MB
 generation=0
 k=0
 status=0
@@ -252,7 +258,13 @@ while :; do
   pss=$(pss_kb "$CLIENT")
   helpers_kb=0
   n=0
-  for h in $(descendants "$CLIENT"); do
+  group=$(descendants "$CLIENT")
+  unique_kb=-1
+  if [ -x "$BIN/group-memory" ]; then
+    unique_kb=$("$BIN/group-memory" "$CLIENT" $group 2>/dev/null | cut -d' ' -f1) || unique_kb=-1
+    [ -n "$unique_kb" ] || unique_kb=-1
+  fi
+  for h in $group; do
     helpers_kb=$((helpers_kb + $(status_kb "$h" VmRSS)))
     pss=$((pss + $(pss_kb "$h")))
     n=$((n + 1))
@@ -261,11 +273,11 @@ while :; do
   threads=$(status_kb "$CLIENT" Threads)
   xvfb_kb=$(status_kb "$XVFB" VmRSS)
   line=$(awk -v t="$elapsed" -v c="$client_kb" -v h="$helpers_kb" -v n="$n" -v p="$pss" \
-             -v x="$xvfb_kb" -v f="$fds" -v th="$threads" 'BEGIN {
-    printf "%.2f\t%.1f\t%.1f\t%d\t%.1f\t%.1f\t%.1f\t%d\t%d", t / 60, c / 1024, h / 1024, n,
-           (c + h) / 1024, p / 1024, x / 1024, f, th }')
+             -v x="$xvfb_kb" -v f="$fds" -v th="$threads" -v u="$unique_kb" 'BEGIN {
+    printf "%.2f\t%.1f\t%.1f\t%d\t%.1f\t%.1f\t%.1f\t%d\t%d\t%s", t / 60, c / 1024, h / 1024, n,
+           (c + h) / 1024, p / 1024, x / 1024, f, th, (u < 0 ? "-" : sprintf("%.1f", u / 1024)) }')
   echo "$line" >> "$SAMPLES"
-  awk -F'\t' '{ printf "%7s %8s %8s %3s %8s %8s %7s %5s %7s\n", $1, $2, $3, $4, $5, $6, $7, $8, $9 }' \
+  awk -F'\t' '{ printf "%7s %8s %8s %3s %8s %8s %7s %5s %7s %9s\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10 }' \
     <<< "$line"
 done
 stop_client
@@ -278,7 +290,9 @@ echo "soak: load average at end: $(cut -d' ' -f1-3 /proc/loadavg); $generation p
 awk -F'\t' -v limit="$LIMIT_MB" -v growth="$GROWTH_MB" '
   NR == 1 { next }
   { m[++n] = $1; c[n] = $2; t[n] = $5; p[n] = $6; f[n] = $8; th[n] = $9
-    if ($5 > maxt) { maxt = $5; maxat = $1 } }
+    if ($10 == "-" || $10 == "") nounique = 1; else u[n] = $10
+    if ($5 > maxt) { maxt = $5; maxat = $1 }
+    if ($10 + 0 > maxu) { maxu = $10 + 0; maxuat = $1 } }
   function slope(v, from,   i, k, sx, sy, sxx, sxy, d) {
     for (i = from; i <= n; i++) { k++; sx += m[i]; sy += v[i]; sxx += m[i] * m[i]; sxy += m[i] * v[i] }
     d = k * sxx - sx * sx
@@ -290,22 +304,28 @@ awk -F'\t' -v limit="$LIMIT_MB" -v growth="$GROWTH_MB" '
     if (n == 0) { print "soak: no samples"; exit 1 }
     five = 0
     for (i = 1; i <= n; i++) if (m[i] >= 5 && !five) five = i
-    printf "\nsummary (MB; client + helpers as RSS, and PSS)\n"
+    printf "\nsummary (MB; client + helpers as summed RSS, as PSS, and as unique pages)\n"
     printf "  %-28s client %6.1f  total %6.1f  pss %6.1f  fds %4d  threads %3d\n", "start (minute " m[1] ")", c[1], t[1], p[1], f[1], th[1]
     if (five) printf "  %-28s client %6.1f  total %6.1f  pss %6.1f  fds %4d  threads %3d\n", "after 5 min (minute " m[five] ")", c[five], t[five], p[five], f[five], th[five]
     printf "  %-28s client %6.1f  total %6.1f  pss %6.1f  fds %4d  threads %3d\n", "end (minute " m[n] ")", c[n], t[n], p[n], f[n], th[n]
-    printf "  max total %.1f MB at minute %s\n", maxt, maxat
+    printf "  max total %.1f MB at minute %s (summed RSS: a page shared by n processes counts n times)\n", maxt, maxat
+    if (!nounique) printf "  max unique %.1f MB at minute %s (each page counted once)\n", maxu, maxuat
+    else print "  unique pages not measured (group-memory missing or without CAP_SYS_ADMIN): the goals use summed RSS"
     if (!five || n - five < 4) { print "  too short for the growth goals (needs samples well past minute 5)"; exit 0 }
     gc = slope(c, five); gt = slope(t, five); gp = slope(p, five)
     mid = int((five + n) / 2)
-    printf "  growth after minute 5: client %+.1f MB/h, total %+.1f MB/h, pss %+.1f MB/h\n", gc, gt, gp
+    printf "  growth after minute 5: client %+.1f MB/h, total %+.1f MB/h, pss %+.1f MB/h", gc, gt, gp
+    if (!nounique) { gu = slope(u, five); printf ", unique %+.1f MB/h", gu }
+    printf "\n"
     printf "  descriptors after minute 5: first half max %d, second half max %d\n", halfmax(f, five, mid), halfmax(f, mid + 1, n)
     printf "  threads after minute 5: first half max %d, second half max %d\n", halfmax(th, five, mid), halfmax(th, mid + 1, n)
     printf "goals\n"
-    printf "  growth after minute 5 under %s MB/h (total): %s\n", growth, yesno(gt < growth)
+    if (nounique) printf "  growth after minute 5 under %s MB/h (total): %s\n", growth, yesno(gt < growth)
+    else printf "  growth after minute 5 under %s MB/h (unique): %s\n", growth, yesno(gu < growth)
     printf "  descriptors flat: %s\n", yesno(halfmax(f, mid + 1, n) <= halfmax(f, five, mid))
     printf "  threads flat: %s\n", yesno(halfmax(th, mid + 1, n) <= halfmax(th, five, mid))
-    printf "  client + helpers under %s MB (max total): %s\n", limit, yesno(maxt < limit)
+    if (nounique) printf "  client + helpers under %s MB (max total): %s\n", limit, yesno(maxt < limit)
+    else printf "  client + helpers under %s MB (max unique): %s\n", limit, yesno(maxu < limit)
   }' "$SAMPLES" | tee "$WORK/summary.txt"
 echo "soak: samples in $SAMPLES, logs in $LOGS"
 exit $status
