@@ -2,6 +2,7 @@
 
 #include <QAuthenticator>
 #include <QEvent>
+#include <QImage>
 #include <QQuickWidget>
 #include <QQuickWindow>
 #include <QTimer>
@@ -13,6 +14,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+
+#include <cstdlib>
 
 #include "core/product_texts.h"
 
@@ -107,10 +110,7 @@ TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile)
     // loaded, styled page: until then the last item's frame stays on screen.
     SetWaitsForFirstFrame(true);
     frameAfterStyle_.setSingleShot(true);
-    connect(&frameAfterStyle_, &QTimer::timeout, this, [this] {
-        awaitingPaint_ = false;
-        FirstFrameReady();
-    });
+    connect(&frameAfterStyle_, &QTimer::timeout, this, [this] { StopAwaitingFrame(); });
 }
 
 bool TfrmFullScreenHtml::eventFilter(QObject* watched, QEvent* event) {
@@ -124,29 +124,66 @@ bool TfrmFullScreenHtml::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmFullScreenHtml::StyledFrameDrawn() {
+    if (!awaitingPaint_ || checkQueued_) return;
+    checkQueued_ = true;
+    // Once this frame has reached the window's backing store (and outside any
+    // paint event, since the look renders the view).
+    QTimer::singleShot(0, this, [this] {
+        checkQueued_ = false;
+        // A rendering of the scene before the renderer's frame has come (the
+        // window mapped, moved or activated) shows only the background: the
+        // cover stays until a rendering shows the page, or the timer ends it.
+        if (awaitingPaint_ && ViewShowsPage()) StopAwaitingFrame();
+    });
+}
+
+void TfrmFullScreenHtml::StopAwaitingFrame() {
     if (!awaitingPaint_) return;
     awaitingPaint_ = false;
     frameAfterStyle_.stop();
-    // Once this frame has reached the window's backing store.
-    QTimer::singleShot(0, this, [this] { FirstFrameReady(); });
+    disconnect(renderings_);
+    FirstFrameReady();
+}
+
+bool TfrmFullScreenHtml::ViewShowsPage() const {
+    const QImage frame = WebBrowser1->grab().toImage();
+    if (frame.isNull()) return false;
+    const QColor background = page_->backgroundColor();
+    constexpr int kColumns = 16;
+    constexpr int kRows = 9;
+    constexpr int kTolerance = 8;
+    for (int row = 0; row < kRows; ++row) {
+        for (int column = 0; column < kColumns; ++column) {
+            const QColor c = frame.pixelColor((2 * column + 1) * frame.width() / (2 * kColumns),
+                                              (2 * row + 1) * frame.height() / (2 * kRows));
+            if (std::abs(c.red() - background.red()) > kTolerance ||
+                std::abs(c.green() - background.green()) > kTolerance ||
+                std::abs(c.blue() - background.blue()) > kTolerance) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void TfrmFullScreenHtml::AwaitStyledFrame() {
     awaitingPaint_ = true;
     frameAfterStyle_.start(kFrameAfterStyleMs);
     // The render widget is a Qt Quick widget that renders its scene whether
-    // or not the cover hides it (its paint events may then be left out): its
-    // next rendering after the styling holds the styled page.
+    // or not the cover hides it (its paint events may then be left out): each
+    // rendering after the styling is looked at until one shows the page.
+    disconnect(renderings_);
     if (auto* quick = qobject_cast<QQuickWidget*>(WebBrowser1->focusProxy())) {
         if (QQuickWindow* scene = quick->quickWindow()) {
-            connect(scene, &QQuickWindow::afterRendering, this, [this] { StyledFrameDrawn(); },
-                    Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+            renderings_ = connect(scene, &QQuickWindow::afterRendering, this,
+                                  [this] { StyledFrameDrawn(); }, Qt::QueuedConnection);
         }
     }
 }
 
 TfrmFullScreenHtml::~TfrmFullScreenHtml() {
     destroying_ = true;
+    disconnect(renderings_);
     // The page goes before the view that shows it.
     WebBrowser1->setPage(nullptr);
     delete page_;

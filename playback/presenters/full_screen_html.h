@@ -69,9 +69,16 @@ public:
     int StyledLoads() const { return styledLoads_; }
 
     // After a load is styled, the longest the window waits for the view to
-    // paint again before it takes what it shows as the page's first frame (a
-    // page the styling did not change paints nothing new).
-    static constexpr int kFrameAfterStyleMs = 150;
+    // paint the page before it takes what it shows as the page's first frame
+    // (a page the styling did not change paints nothing new; a page all in its
+    // background colour looks like no page at all).
+    static constexpr int kFrameAfterStyleMs = 600;
+
+    // Whether the view's latest rendering shows something of the page: a point
+    // of a grid over it differs from the page's background colour, which is
+    // all the view shows until the page's first frame has arrived from the
+    // renderer. Renders the view (a few ms).
+    bool ViewShowsPage() const;
 
 signals:
     void PageStyled();
@@ -88,9 +95,15 @@ private:
     SilentWebPage* page_ = nullptr;
     int styledLoads_ = 0;
     bool destroying_ = false;
+    // Takes what the view shows as the page's first frame, now.
+    void StopAwaitingFrame();
+
     // Styled, waiting for the view to paint the styled page.
     bool awaitingPaint_ = false;
+    // A look at the view's latest rendering is queued.
+    bool checkQueued_ = false;
     QTimer frameAfterStyle_;
+    QMetaObject::Connection renderings_;
 };
 
 }  // namespace zorvak

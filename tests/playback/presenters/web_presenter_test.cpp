@@ -154,5 +154,44 @@ TEST_F(WebPresenter, StylesEveryFinishedLoad) {
     EXPECT_EQ(overflow, "hidden/0px");
 }
 
+
+// What the view shows counts as the page only when something differs from the
+// page's background colour (black): that colour alone is also what the view
+// shows before the renderer's first frame has come, and the cover must not go
+// for it.
+TEST_F(WebPresenter, OnlyAViewShowingMoreThanItsBackgroundShowsThePage) {
+    struct Case {
+        const char* name;
+        const char* html;
+        bool showsPage;
+    };
+    const Case cases[] = {
+        {"blue", "<body style=\"background: rgb(40,70,220)\"></body>", true},
+        {"black", "<body style=\"background: black\"></body>", false},
+        {"white words on black",
+         "<body style=\"background: black; color: white; font-size: 200px\">"
+         "&#9608;&#9608;&#9608;&#9608;&#9608;&#9608;<br>&#9608;&#9608;&#9608;&#9608;&#9608;&#9608;"
+         "</body>",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder_.File(std::string(c.name) + ".html");
+        ASSERT_TRUE(WritePage(path, QString::fromLatin1("<!DOCTYPE html><html>") + c.html + "</html>"));
+        WindowPresenters presenters(online_, appDir_, {}, TestSettings());
+        bool shows = !c.showsPage;
+        ShowStyled(presenters, path, [&](TfrmFullScreenHtml* window) {
+            // The styled page is rendered a moment after the styling.
+            if (c.showsPage) {
+                shows = WaitFor([&] { return window->ViewShowsPage(); }, 5000);
+            } else {
+                Spin(500);
+                shows = window->ViewShowsPage();
+            }
+        });
+        EXPECT_EQ(shows, c.showsPage);
+    }
+}
+
 }  // namespace
 }  // namespace zorvak
