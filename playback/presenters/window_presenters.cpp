@@ -5,6 +5,8 @@
 #include <QSGRendererInterface>
 #include <QByteArray>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QThread>
 #include <QUrl>
 #include <QWebEngineProfile>
@@ -19,6 +21,7 @@
 #include "playback/presenters/full_screen_html.h"
 #include "playback/presenters/full_screen_img.h"
 #include "playback/presenters/full_screen_mp4.h"
+#include "playback/presenters/picture_preparer.h"
 
 namespace zorvak {
 namespace {
@@ -98,7 +101,8 @@ WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirector
     : connectivity_(connectivity),
       appDirectory_(appDirectory),
       fetch_(std::move(fetch)),
-      settings_(std::move(settings)) {
+      settings_(std::move(settings)),
+      preparer_(std::make_unique<PicturePreparer>()) {
     warmTimer_.setSingleShot(true);
     QObject::connect(&warmTimer_, &QTimer::timeout, [this] { WarmWebEngine(); });
 }
@@ -112,6 +116,7 @@ WindowPresenters::~WindowPresenters() {
     warmTimer_.stop();
     delete warmPage_.data();
     delete profile_;
+    preparer_.reset();
 }
 
 TfrmFullScreenImg* WindowPresenters::frmFullScreenImg() const {
@@ -201,7 +206,11 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
         // Unguarded: a picture that cannot be loaded leaves the call as an error
         // and the window stays in the slot.
         lastEnd_ = {ItemEndCause::kError, "the picture could not be loaded"};
-        frmFullScreenImg_->LoadPicture(path);
+        if (std::optional<PreparedPicture> prepared = preparer_->Take(path)) {
+            frmFullScreenImg_->UsePreparedPicture(std::move(*prepared));
+        } else {
+            frmFullScreenImg_->LoadPicture(path);
+        }
         try {
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
@@ -290,6 +299,16 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     ItemEnded();
 }
 
+void WindowPresenters::PreparePicture(const std::string& path) {
+    try {
+        // The picture window covers the primary screen (PresenterWindow::ShowModal).
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen == nullptr) return;
+        preparer_->Prepare(QString::fromStdString(path), screen->geometry().size());
+    } catch (...) {
+    }
+}
+
 void WindowPresenters::CloseAllPresenters() {
     try {
         const QString caption =
@@ -339,6 +358,7 @@ void WindowPresenters::EndRun() {
     try {
         if (runDepth_ == 0 || --runDepth_ > 0) return;
         warmTimer_.stop();
+        preparer_->Drop();
         if (backdrop_ != nullptr) backdrop_->HideBackdrop();
     } catch (...) {
     }
