@@ -81,6 +81,7 @@ void PicturePreparer::Prepare(const QString& path, QSize size) {
     wanted_ = key;
     wantedSize_ = size;
     ++generation_;
+    ++requested_;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_ = Request{generation_, *key, QByteArray(format), size};

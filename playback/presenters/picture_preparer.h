@@ -83,6 +83,8 @@ public:
 
     // A request has not finished yet (for tests).
     bool Preparing() const { return wanted_.has_value(); }
+    // How many requests started a decode (for tests).
+    int Requested() const { return requested_; }
     // A finished picture is held (for tests).
     bool HoldsPicture() const { return ready_.has_value(); }
     // The key of the held picture, if any (for tests).
@@ -109,6 +111,7 @@ private:
     std::uint64_t generation_ = 0;          // of the latest request
     std::optional<PictureFileKey> wanted_;  // the latest request's file, until its result
     QSize wantedSize_;
+    int requested_ = 0;
     std::optional<PreparedPicture> ready_;
     // The worker's results are queued calls to this object; it goes only
     // after the worker has ended, and with it any result still queued.

@@ -196,6 +196,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
             HandOverFrames(*frmFullScreenImg_);
+            PrepareAfterFirstFrame(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
             EndedBy(*frmFullScreenImg_);
         } catch (...) {
@@ -216,6 +217,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
             HandOverFrames(*frmFullScreenImg_);
+            PrepareAfterFirstFrame(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
             EndedBy(*frmFullScreenImg_);
         } catch (...) {
@@ -248,6 +250,7 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
         frmFullScreenMp4_->SetStayOnTop();
         frmFullScreenMp4_->SetShownAbove(backdrop_.get());
         HandOverFrames(*frmFullScreenMp4_);
+        PrepareAfterFirstFrame(*frmFullScreenMp4_);
         frmFullScreenMp4_->ArmDisplayTimer(seconds);
         if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
             frmFullScreenMp4_->Stop();
@@ -286,6 +289,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
         frmFullScreenHtml_->SetStayOnTop();
         frmFullScreenHtml_->SetShownAbove(backdrop_.get());
         HandOverFrames(*frmFullScreenHtml_);
+        PrepareAfterFirstFrame(*frmFullScreenHtml_);
         frmFullScreenHtml_->ArmDisplayTimer(seconds);
         frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
                                                                        : QUrl::fromUserInput(text));
@@ -300,13 +304,22 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
 }
 
 void WindowPresenters::PreparePicture(const std::string& path) {
-    try {
-        // The picture window covers the primary screen (PresenterWindow::ShowModal).
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        if (screen == nullptr) return;
-        preparer_->Prepare(QString::fromStdString(path), screen->geometry().size());
-    } catch (...) {
-    }
+    pictureToPrepare_ = path;
+}
+
+void WindowPresenters::PrepareAfterFirstFrame(PresenterWindow& window) {
+    window.SetFirstFrameShown([this] {
+        try {
+            if (pictureToPrepare_.empty()) return;
+            const QString path = QString::fromStdString(pictureToPrepare_);
+            pictureToPrepare_.clear();
+            // The picture window covers the primary screen (PresenterWindow::ShowModal).
+            if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+                preparer_->Prepare(path, screen->geometry().size());
+            }
+        } catch (...) {
+        }
+    });
 }
 
 void WindowPresenters::CloseAllPresenters() {
@@ -358,6 +371,7 @@ void WindowPresenters::EndRun() {
     try {
         if (runDepth_ == 0 || --runDepth_ > 0) return;
         warmTimer_.stop();
+        pictureToPrepare_.clear();
         preparer_->Drop();
         if (backdrop_ != nullptr) backdrop_->HideBackdrop();
     } catch (...) {

@@ -77,7 +77,10 @@ public:
     // when the file's path, size and modification time are still those it was
     // decoded from and the decode has finished; otherwise ShowImage decodes as
     // without it (and throws as ever for a file it cannot read). Bitmaps only
-    // (bmp, ico, jpeg, png); at most one picture is held.
+    // (bmp, ico, jpeg, png); at most one picture is held. The decode starts
+    // once the next item shown (the one the loop is about to show) has its
+    // first frame on screen, so that it never competes with that item's
+    // switch.
     void PreparePicture(const std::string& path) override;
     ItemEnd LastItemEnd() const override { return lastEnd_; }
 
@@ -99,6 +102,9 @@ private:
     // The window hands its last frame to the backdrop as it closes (during a
     // run), so the screen keeps showing it until the next item's window is up.
     void HandOverFrames(PresenterWindow& window);
+    // The picture asked for by PreparePicture goes to the preparer once the
+    // window's first frame is on screen.
+    void PrepareAfterFirstFrame(PresenterWindow& window);
     QWebEngineProfile* EnsureProfile();
     // Starts the web engine ahead of the first page item, once per process:
     // the profile and one hidden page with an empty document, let go once it
@@ -133,6 +139,7 @@ private:
     std::unique_ptr<PlayerCore> player_;
     std::unique_ptr<Backdrop> backdrop_;
     std::unique_ptr<PicturePreparer> preparer_;
+    std::string pictureToPrepare_;  // asked for, not handed to the preparer yet
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
     QPointer<SilentWebPage> warmPage_;

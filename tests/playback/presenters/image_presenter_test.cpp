@@ -249,9 +249,23 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
     }
 }
 
-// Serves events until the presenters' read-ahead has finished its picture.
-bool PreparedInTime(WindowPresenters& presenters) {
-    return WaitFor([&] { return !presenters.Preparer().Preparing(); }, 10000);
+// As the play loop does it: next is handed over for preparing, then current
+// is shown; it stays on screen until the preparation has finished. False when
+// it did not start or finish.
+bool ShowWhilePreparing(WindowPresenters& presenters, const std::string& current,
+                        const std::string& next) {
+    presenters.PreparePicture(next);
+    bool finished = false;
+    After(0, [&] {
+        finished = WaitFor(
+            [&] {
+                return presenters.Preparer().Requested() > 0 && !presenters.Preparer().Preparing();
+            },
+            10000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(current, 0, MediaSource::kLocalFile);
+    return finished;
 }
 
 // A picture of one colour, in a given size.
@@ -276,8 +290,12 @@ TEST(ImagePresenter, APreparedPictureIsShownAtItsTurnAndThenLetGo) {
     SwitchConnectivity online;
     WindowPresenters presenters(online, appDir, {}, TestSettings());
 
+    ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+    // Nothing is decoded before the item shown meanwhile is on screen.
     presenters.PreparePicture(folder.File("quarters.jpg"));
-    ASSERT_TRUE(PreparedInTime(presenters));
+    Spin(100);
+    EXPECT_EQ(presenters.Preparer().Requested(), 0);
+    ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), folder.File("quarters.jpg")));
     ASSERT_TRUE(presenters.Preparer().HoldsPicture());
 
     bool painted = false;
@@ -306,8 +324,8 @@ TEST(ImagePresenter, AFileRewrittenAfterPreparingShowsItsNewContent) {
     ASSERT_TRUE(WriteFile(path, Encoded(Plain(kRed), "png")));
     SwitchConnectivity online;
     WindowPresenters presenters(online, appDir, {}, TestSettings());
-    presenters.PreparePicture(path);
-    ASSERT_TRUE(PreparedInTime(presenters));
+    ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+    ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), path));
     ASSERT_TRUE(presenters.Preparer().HoldsPicture());
 
     Rewrite(path, Encoded(Plain(kBlue), "png"));
@@ -344,8 +362,9 @@ TEST(ImagePresenter, AnUnreadablePictureThrowsAtItsTurnWhateverWasPrepared) {
         ASSERT_TRUE(WriteFile(path, c.bytes));
         SwitchConnectivity online;
         WindowPresenters presenters(online, appDir, {}, TestSettings());
-        presenters.PreparePicture(path);
-        ASSERT_TRUE(PreparedInTime(presenters));
+        ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+        ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), path));
+        EXPECT_EQ(presenters.Preparer().HoldsPicture(), c.then.has_value());
         if (c.then) Rewrite(path, *c.then);
 
         // Closed at once should it show anything at all.
@@ -364,14 +383,31 @@ TEST(ImagePresenter, TheEndOfARunLetsAPreparedPictureGo) {
     SwitchConnectivity online;
     WindowPresenters presenters(online, appDir, {}, TestSettings());
 
+    ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+
     presenters.BeginRun();
     presenters.BeginRun();
-    presenters.PreparePicture(folder.File("p.png"));
-    ASSERT_TRUE(PreparedInTime(presenters));
+    ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), folder.File("p.png")));
+    EXPECT_TRUE(presenters.Preparer().HoldsPicture());
     presenters.EndRun();  // the inner run: the outer one goes on
     EXPECT_TRUE(presenters.Preparer().HoldsPicture());
     presenters.EndRun();
     EXPECT_FALSE(presenters.Preparer().HoldsPicture());
+
+    // A picture asked for but not handed over yet goes too: the next run's
+    // first item does not start its decode.
+    presenters.BeginRun();
+    presenters.PreparePicture(folder.File("p.png"));
+    presenters.EndRun();
+    presenters.BeginRun();
+    After(0, [&] {
+        WaitFor([] { return VisiblePresenterWindows("TfrmFullScreenImg") > 0; }, 5000);
+        Spin(200);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("current.png"), 0, MediaSource::kLocalFile);
+    presenters.EndRun();
+    EXPECT_EQ(presenters.Preparer().Requested(), 1);
 }
 
 }  // namespace
