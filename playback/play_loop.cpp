@@ -150,6 +150,27 @@ void PlayLoop::Present(ItemKind kind, const std::string& location, int seconds,
     }
 }
 
+void PlayLoop::PrepareNextPicture() noexcept {
+    try {
+        const ValidNowQuery& list = d_.store.PlayList();
+        const PlaylistRow* next = list.RowAhead();
+        if (next == nullptr && d_.flags.RepeatList && !list.Eof()) next = &list.Rows().front();
+        if (next == nullptr) return;
+        // The same tests as the row's turn makes: a row it would skip, an
+        // online item or a file still to be downloaded is not prepared.
+        if (RowFieldText(*next, "f_lx") != kTypeImage) return;
+        if (RowFieldText(*next, "listurl").empty()) return;
+        if (RowFieldInteger(*next, "online_play") != 0) return;
+        const std::string fileName = RowFieldText(*next, "f_filename");
+        if (fileName.empty() || !IsAcceptableCacheName(fileName)) return;
+        const std::string path = MediaCachePath(d_.appDir, fileName);
+        if (!CacheFileExists(path)) return;
+        d_.presenters.PreparePicture(path);
+    } catch (...) {
+        // A row that cannot be read now is dealt with at its turn.
+    }
+}
+
 void PlayLoop::ProcessRow() {
     ValidNowQuery& list = d_.store.PlayList();
 
@@ -188,6 +209,9 @@ void PlayLoop::ProcessRow() {
                 return;
             }
         }
+
+        // While this item is on screen the next picture can be decoded.
+        PrepareNextPicture();
 
         // Three tests one after the other, each reading the type afresh: a
         // nested handler may have moved the cursor while an item was shown.

@@ -101,6 +101,12 @@ private:
     void ProcessRow();
     // One item to its presenter (modal).
     void Present(ItemKind kind, const std::string& location, int seconds, MediaSource source);
+    // Hands the presenters the row after the current one when it is a local
+    // picture whose cache file is there (in loop play the first row when the
+    // current one is the last: a wrap mostly selects the same rows again).
+    // Reads ahead without moving the cursor; the row is still read afresh at
+    // its turn. Never throws.
+    void PrepareNextPicture() noexcept;
     // After the last row in loop play: the selection made afresh, back to the
     // first row.
     void Wrap(bool finalPump);

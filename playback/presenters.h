@@ -55,6 +55,15 @@ public:
     virtual void BeginRun() {}
     virtual void EndRun() {}
 
+    // The play loop's read-ahead: path is a local picture (a file in the media
+    // cache) that the loop expects to hand to ShowImage after the item it is
+    // about to show. The presenters may decode it meanwhile, off the GUI
+    // thread, so that it shows sooner at its turn. Nothing else depends on
+    // it: ShowImage still reads the file as it is at its turn, and a picture
+    // prepared from a file that changed since, or never asked for, is simply
+    // not used. A later call replaces an earlier one. Never throws.
+    virtual void PreparePicture(const std::string& /*path*/) {}
+
     // How the last call of ShowImage, PlayVideo or ShowWebPage ended, read
     // right after it returned. Never throws.
     virtual ItemEnd LastItemEnd() const { return {}; }

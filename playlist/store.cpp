@@ -64,6 +64,26 @@ StoredValue ReadColumn(sqlite3_stmt* stmt, int column) {
     }
 }
 
+const StoredValue& FieldOf(const PlaylistRow& row, std::string_view column) {
+    const int index = ColumnIndex(column);
+    if (index < 0 || static_cast<std::size_t>(index) >= row.values.size()) {
+        throw StoreError("no column " + std::string(column) + " in t_b_data");
+    }
+    return row.values[static_cast<std::size_t>(index)];
+}
+
+// A value read as a whole number: null reads as 0; anything but a whole
+// number in the range of int throws.
+int WholeNumber(const StoredValue& value, std::string_view column) {
+    if (std::holds_alternative<std::monostate>(value)) return 0;
+    if (auto n = std::get_if<std::int64_t>(&value)) {
+        if (*n >= INT_MIN && *n <= INT_MAX) return static_cast<int>(*n);
+    } else if (auto s = std::get_if<std::string>(&value)) {
+        if (auto parsed = ParseWholeNumberText(*s)) return *parsed;
+    }
+    throw StoreError("column " + std::string(column) + " does not hold a whole number");
+}
+
 struct StmtFree {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
@@ -141,12 +161,15 @@ bool ValidNowQuery::Eof() const { return !open_ || cursor_ >= rows_.size(); }
 
 int ValidNowQuery::RecordCount() const { return open_ ? static_cast<int>(rows_.size()) : 0; }
 
+const PlaylistRow* ValidNowQuery::RowAhead() const {
+    if (!open_ || cursor_ + 1 >= rows_.size()) return nullptr;
+    return &rows_[cursor_ + 1];
+}
+
 const StoredValue& ValidNowQuery::Field(std::string_view column) const {
     if (!open_) throw StoreError("the valid-now selection is closed");
     if (cursor_ >= rows_.size()) throw StoreError("the valid-now selection is past its last row");
-    const int index = ColumnIndex(column);
-    if (index < 0) throw StoreError("no column " + std::string(column) + " in t_b_data");
-    return rows_[cursor_].values[static_cast<std::size_t>(index)];
+    return FieldOf(rows_[cursor_], column);
 }
 
 std::string ValidNowQuery::FieldText(std::string_view column) const {
@@ -154,14 +177,15 @@ std::string ValidNowQuery::FieldText(std::string_view column) const {
 }
 
 int ValidNowQuery::FieldInteger(std::string_view column) const {
-    const StoredValue& value = Field(column);
-    if (std::holds_alternative<std::monostate>(value)) return 0;
-    if (auto n = std::get_if<std::int64_t>(&value)) {
-        if (*n >= INT_MIN && *n <= INT_MAX) return static_cast<int>(*n);
-    } else if (auto s = std::get_if<std::string>(&value)) {
-        if (auto parsed = ParseWholeNumberText(*s)) return *parsed;
-    }
-    throw StoreError("column " + std::string(column) + " does not hold a whole number");
+    return WholeNumber(Field(column), column);
+}
+
+std::string RowFieldText(const PlaylistRow& row, std::string_view column) {
+    return DisplayText(FieldOf(row, column));
+}
+
+int RowFieldInteger(const PlaylistRow& row, std::string_view column) {
+    return WholeNumber(FieldOf(row, column), column);
 }
 
 // ---------------------------------------------------------------------------

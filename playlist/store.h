@@ -41,6 +41,12 @@ struct PlaylistRow {
 // Display text of a stored value: "" for null, dates as YYYY/MM/DD HH:MM:SS.
 std::string DisplayText(const StoredValue& value);
 
+// A column of a row by name, read as ValidNowQuery reads its current row's
+// (FieldText, FieldInteger: same values, same StoreError for an unknown
+// column or a value that is not a whole number).
+std::string RowFieldText(const PlaylistRow& row, std::string_view column);
+int RowFieldInteger(const PlaylistRow& row, std::string_view column);
+
 // A date-time as the playlist document and the operator write it: year, month
 // and day separated by "/" (or "-"), optionally followed by blanks and a time
 // of day h:m:s; blanks at the edges are ignored; "2019/5/1" is 2019/05/01
@@ -86,6 +92,11 @@ public:
 
     // Every row of the snapshot (empty when closed).
     const std::vector<PlaylistRow>& Rows() const { return rows_; }
+    // The row after the current one, for reading ahead without moving the
+    // cursor (RowFieldText, RowFieldInteger); nullptr when the query is
+    // closed, past its end or on its last row. Valid until the next Open()
+    // or Close().
+    const PlaylistRow* RowAhead() const;
 
     // Called after every Open() and Close(); the control window's grid follows it.
     void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }

@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QPainter>
 #include <QScreen>
 
@@ -10,22 +9,10 @@
 
 #include "core/product_texts.h"
 #include "playback/presenters/metafile.h"
+#include "playback/presenters/picture_preparer.h"
 
 namespace zorvak {
 namespace {
-
-// The decoder for a file extension, or nullptr when the extension names no
-// supported picture type. Metafiles (wmf, emf) are drawn by metafile.h.
-const char* DecoderFor(const QString& path) {
-    const QString extension = QFileInfo(path).suffix().toLower();
-    if (extension == "bmp") return "bmp";
-    if (extension == "ico") return "ico";
-    if (extension == "jpg" || extension == "jpeg") return "jpeg";
-    if (extension == "png") return "png";
-    if (extension == "wmf") return "wmf";
-    if (extension == "emf") return "emf";
-    return nullptr;
-}
 
 // A metafile has no size of its own worth keeping: it is drawn at the size it
 // is shown at, the screen's.
@@ -33,17 +20,6 @@ QSize MetafileSize(const QWidget& window) {
     if (window.isVisible() && !window.size().isEmpty()) return window.size();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) return screen->size();
     return QSize(1280, 720);
-}
-
-QImage ReadStrictly(const QString& path, const char* format) {
-    QImageReader reader(path, format);
-    reader.setAutoDetectImageFormat(false);
-    reader.setDecideFormatFromContent(false);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        throw std::runtime_error(reader.errorString().toStdString());
-    }
-    return image;
 }
 
 }  // namespace
@@ -54,7 +30,7 @@ TfrmFullScreenImg::TfrmFullScreenImg(const QString& logoPath,
     setAttribute(Qt::WA_OpaquePaintEvent);
     if (!QFileInfo::exists(logoPath)) return;
     try {
-        imgLogo = QPixmap::fromImage(ReadStrictly(logoPath, "png"));
+        imgLogo = QPixmap::fromImage(ReadPictureStrictly(logoPath, "png"));
     } catch (const std::exception& e) {
         imgLogo = QPixmap();
         if (report) report(e.what());
@@ -62,7 +38,7 @@ TfrmFullScreenImg::TfrmFullScreenImg(const QString& logoPath,
 }
 
 void TfrmFullScreenImg::LoadPicture(const QString& path) {
-    const char* format = DecoderFor(path);
+    const char* format = PictureDecoderFor(path);
     if (format == nullptr) {
         throw std::runtime_error("Unknown picture file extension (." +
                                  QFileInfo(path).suffix().toStdString() + ")");
@@ -70,8 +46,14 @@ void TfrmFullScreenImg::LoadPicture(const QString& path) {
     const std::string type = format;
     if (type == "wmf") imgShow = RenderWmfFile(path, MetafileSize(*this));
     else if (type == "emf") imgShow = RenderEmfFile(path, MetafileSize(*this));
-    else imgShow = ReadStrictly(path, format);
+    else imgShow = ReadPictureStrictly(path, format);
     scaled_ = QPixmap();
+    update();
+}
+
+void TfrmFullScreenImg::UsePreparedPicture(PreparedPicture picture) {
+    imgShow = std::move(picture.image);
+    scaled_ = picture.scaled.isNull() ? QPixmap() : QPixmap::fromImage(std::move(picture.scaled));
     update();
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "playback/presenters/picture_preparer.h"
 #include "playback/presenters/presenter_window.h"
 
 namespace zorvak {
@@ -37,6 +38,11 @@ public:
     // and emf, drawn at the screen's size (metafile.h). Any other extension, or
     // content the named decoder cannot read, throws std::runtime_error.
     void LoadPicture(const QString& path);
+    // Shows a picture decoded ahead of its turn (PicturePreparer) as
+    // LoadPicture would have loaded it from the same file. Its scaled image is
+    // painted as it is while the window has that image's size (the screen's,
+    // once shown), and made afresh from the picture at any other size.
+    void UsePreparedPicture(PreparedPicture picture);
     // Decodes data as JPEG, whatever it holds. False when it cannot.
     bool LoadJpeg(const QByteArray& bytes);
     // Clears imgShow and imgLogo (a window reused after a failed load).
@@ -53,7 +59,7 @@ protected:
 private:
     QImage imgShow;
     QPixmap imgLogo;
-    QPixmap scaled_;  // imgShow at the window's size, made when first painted at that size
+    QPixmap scaled_;  // imgShow at the window's size: prepared, or made when first painted at that size
 };
 
 }  // namespace zorvak

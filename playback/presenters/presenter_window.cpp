@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <climits>
@@ -103,6 +104,7 @@ void PresenterWindow::ShowModal() {
                              : nullptr;
         window->setTransientParent(below);
     }
+    firstFrameTold_ = false;
     revealed_ = !waitsForFirstFrame_ || firstFrameReady_;
     if (!revealed_) {
         // The content draws under the cover, unseen, until its first frame is in.
@@ -144,6 +146,22 @@ void PresenterWindow::Reveal() {
     if (revealed_) return;
     revealed_ = true;
     if (cover_ != nullptr) cover_->hide();
+    TellFirstFrameShown();
+}
+
+void PresenterWindow::TellFirstFrameShown() {
+    if (firstFrameTold_ || modalLoop_ == nullptr || closeRequested_) return;
+    firstFrameTold_ = true;
+    QTimer::singleShot(0, this, [this] {
+        if (modalLoop_ != nullptr && !closeRequested_ && firstFrameShown_) firstFrameShown_();
+    });
+}
+
+bool PresenterWindow::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // The window's own first paint, when no cover lies over it.
+    if (event->type() == QEvent::Paint && revealed_) TellFirstFrameShown();
+    return handled;
 }
 
 void PresenterWindow::KeepCoverOnTop() {

@@ -65,6 +65,12 @@ public:
     // content until then (the backdrop's copy of the last item's frame); null
     // shows black. Set before ShowModal().
     void SetCoverFrame(const QPixmap& frame) { coverFrame_ = frame; }
+    // Called once per ShowModal() when the window's content first shows: for
+    // a window with a cover when the cover goes, for any other after its
+    // first paint, as a queued call (the painted frame is on its way to the
+    // screen by then). Not called when the window closes before. Set before
+    // ShowModal().
+    void SetFirstFrameShown(std::function<void()> shown) { firstFrameShown_ = std::move(shown); }
     // The longest a window waits for its first frame before its content shows
     // anyway.
     static constexpr int kRevealTimeoutMs = 3000;
@@ -115,6 +121,7 @@ protected:
     // Puts the cover back above a child raised while it lies there.
     void KeepCoverOnTop();
 
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -124,6 +131,8 @@ protected:
 private:
     void CoverScreen();
     void Reveal();
+    // Queues the call of firstFrameShown_, once per ShowModal().
+    void TellFirstFrameShown();
 
     QString className_;
     QPointer<QWidget> shownAbove_;
@@ -139,6 +148,8 @@ private:
     QTimer revealTimer_;
     QPixmap coverFrame_;
     QWidget* cover_ = nullptr;
+    std::function<void()> firstFrameShown_;
+    bool firstFrameTold_ = false;
 };
 
 }  // namespace zorvak

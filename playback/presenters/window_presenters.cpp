@@ -5,6 +5,8 @@
 #include <QSGRendererInterface>
 #include <QByteArray>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QThread>
 #include <QUrl>
 #include <QWebEngineProfile>
@@ -19,6 +21,7 @@
 #include "playback/presenters/full_screen_html.h"
 #include "playback/presenters/full_screen_img.h"
 #include "playback/presenters/full_screen_mp4.h"
+#include "playback/presenters/picture_preparer.h"
 
 namespace zorvak {
 namespace {
@@ -98,7 +101,8 @@ WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirector
     : connectivity_(connectivity),
       appDirectory_(appDirectory),
       fetch_(std::move(fetch)),
-      settings_(std::move(settings)) {
+      settings_(std::move(settings)),
+      preparer_(std::make_unique<PicturePreparer>()) {
     warmTimer_.setSingleShot(true);
     QObject::connect(&warmTimer_, &QTimer::timeout, [this] { WarmWebEngine(); });
 }
@@ -112,6 +116,7 @@ WindowPresenters::~WindowPresenters() {
     warmTimer_.stop();
     delete warmPage_.data();
     delete profile_;
+    preparer_.reset();
 }
 
 TfrmFullScreenImg* WindowPresenters::frmFullScreenImg() const {
@@ -191,6 +196,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
             HandOverFrames(*frmFullScreenImg_);
+            PrepareAfterFirstFrame(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
             EndedBy(*frmFullScreenImg_);
         } catch (...) {
@@ -201,12 +207,17 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
         // Unguarded: a picture that cannot be loaded leaves the call as an error
         // and the window stays in the slot.
         lastEnd_ = {ItemEndCause::kError, "the picture could not be loaded"};
-        frmFullScreenImg_->LoadPicture(path);
+        if (std::optional<PreparedPicture> prepared = preparer_->Take(path)) {
+            frmFullScreenImg_->UsePreparedPicture(std::move(*prepared));
+        } else {
+            frmFullScreenImg_->LoadPicture(path);
+        }
         try {
             frmFullScreenImg_->ArmDisplayTimer(seconds);
             frmFullScreenImg_->SetStayOnTop();
             frmFullScreenImg_->SetShownAbove(backdrop_.get());
             HandOverFrames(*frmFullScreenImg_);
+            PrepareAfterFirstFrame(*frmFullScreenImg_);
             frmFullScreenImg_->ShowModal();
             EndedBy(*frmFullScreenImg_);
         } catch (...) {
@@ -239,6 +250,7 @@ void WindowPresenters::PlayVideo(const std::string& location, int seconds, Media
         frmFullScreenMp4_->SetStayOnTop();
         frmFullScreenMp4_->SetShownAbove(backdrop_.get());
         HandOverFrames(*frmFullScreenMp4_);
+        PrepareAfterFirstFrame(*frmFullScreenMp4_);
         frmFullScreenMp4_->ArmDisplayTimer(seconds);
         if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
             frmFullScreenMp4_->Stop();
@@ -277,6 +289,7 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
         frmFullScreenHtml_->SetStayOnTop();
         frmFullScreenHtml_->SetShownAbove(backdrop_.get());
         HandOverFrames(*frmFullScreenHtml_);
+        PrepareAfterFirstFrame(*frmFullScreenHtml_);
         frmFullScreenHtml_->ArmDisplayTimer(seconds);
         frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
                                                                        : QUrl::fromUserInput(text));
@@ -288,6 +301,25 @@ void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
     delete frmFullScreenHtml_.data();
     frmFullScreenHtml_ = nullptr;
     ItemEnded();
+}
+
+void WindowPresenters::PreparePicture(const std::string& path) {
+    pictureToPrepare_ = path;
+}
+
+void WindowPresenters::PrepareAfterFirstFrame(PresenterWindow& window) {
+    window.SetFirstFrameShown([this] {
+        try {
+            if (pictureToPrepare_.empty()) return;
+            const QString path = QString::fromStdString(pictureToPrepare_);
+            pictureToPrepare_.clear();
+            // The picture window covers the primary screen (PresenterWindow::ShowModal).
+            if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+                preparer_->Prepare(path, screen->geometry().size());
+            }
+        } catch (...) {
+        }
+    });
 }
 
 void WindowPresenters::CloseAllPresenters() {
@@ -339,6 +371,8 @@ void WindowPresenters::EndRun() {
     try {
         if (runDepth_ == 0 || --runDepth_ > 0) return;
         warmTimer_.stop();
+        pictureToPrepare_.clear();
+        preparer_->Drop();
         if (backdrop_ != nullptr) backdrop_->HideBackdrop();
     } catch (...) {
     }

@@ -20,6 +20,7 @@ class QWebEngineProfile;
 namespace zorvak {
 
 class Backdrop;
+class PicturePreparer;
 class PresenterWindow;
 class TfrmFullScreenImg;
 class TfrmFullScreenMp4;
@@ -67,9 +68,20 @@ public:
     // A web page, silent, without new windows, scroll bars, border or margin.
     void ShowWebPage(const std::string& location, int seconds, MediaSource source) override;
     void CloseAllPresenters() override;
-    // The black backdrop under the presenters, for as long as a run lasts.
+    // The black backdrop under the presenters, for as long as a run lasts. At
+    // the end of the outermost run a prepared picture is dropped.
     void BeginRun() override;
     void EndRun() override;
+    // Decodes the local picture at path on a worker thread and scales it to
+    // the screen, so that the ShowImage call for it finds it ready: used there
+    // when the file's path, size and modification time are still those it was
+    // decoded from and the decode has finished; otherwise ShowImage decodes as
+    // without it (and throws as ever for a file it cannot read). Bitmaps only
+    // (bmp, ico, jpeg, png); at most one picture is held. The decode starts
+    // once the next item shown (the one the loop is about to show) has its
+    // first frame on screen, so that it never competes with that item's
+    // switch.
+    void PreparePicture(const std::string& path) override;
     ItemEnd LastItemEnd() const override { return lastEnd_; }
 
     // The slots (empty while no window of the kind exists).
@@ -81,6 +93,8 @@ public:
     PlayerCore* Player() const { return player_.get(); }
     // The backdrop, while a run lasts (for tests).
     bool BackdropUp() const;
+    // The pictures decoded ahead (for tests).
+    PicturePreparer& Preparer() { return *preparer_; }
 
 private:
     ItemEnd lastEnd_;
@@ -88,6 +102,9 @@ private:
     // The window hands its last frame to the backdrop as it closes (during a
     // run), so the screen keeps showing it until the next item's window is up.
     void HandOverFrames(PresenterWindow& window);
+    // The picture asked for by PreparePicture goes to the preparer once the
+    // window's first frame is on screen.
+    void PrepareAfterFirstFrame(PresenterWindow& window);
     QWebEngineProfile* EnsureProfile();
     // Starts the web engine ahead of the first page item, once per process:
     // the profile and one hidden page with an empty document, let go once it
@@ -121,6 +138,8 @@ private:
 
     std::unique_ptr<PlayerCore> player_;
     std::unique_ptr<Backdrop> backdrop_;
+    std::unique_ptr<PicturePreparer> preparer_;
+    std::string pictureToPrepare_;  // asked for, not handed to the preparer yet
     int runDepth_ = 0;
     QWebEngineProfile* profile_ = nullptr;
     QPointer<SilentWebPage> warmPage_;

@@ -43,6 +43,8 @@ struct ShowCall {
     int seconds = 0;
     int online = 0;
     bool fileExisted = false;  // for online 0: whether the file was there at the call
+    // The pictures handed to PreparePicture since the call before, in order.
+    std::vector<std::string> preparedBefore;
 
     bool operator==(const ShowCall& o) const {
         return kind == o.kind && location == o.location && seconds == o.seconds &&
@@ -74,12 +76,17 @@ public:
         Show("page", l, s, static_cast<int>(o));
     }
     void CloseAllPresenters() override { ++closes; }
+    void PreparePicture(const std::string& path) override {
+        prepared.push_back(path);
+        preparedSinceShow_.push_back(path);
+    }
     // The cover of a run: how many runs have begun and ended, and how deep
     // the runs are nested now.
     void BeginRun() override { ++runsBegun; }
     void EndRun() override { ++runsEnded; }
 
     std::vector<ShowCall> calls;
+    std::vector<std::string> prepared;  // every PreparePicture, in order
     int closes = 0;
     int runsBegun = 0;
     int runsEnded = 0;
@@ -88,7 +95,9 @@ private:
     void Show(const char* kind, const std::string& location, int seconds, int online) {
         int index = static_cast<int>(calls.size());
         calls.push_back({kind, location, seconds, online,
-                         online == 0 && std::filesystem::exists(location)});
+                         online == 0 && std::filesystem::exists(location),
+                         std::move(preparedSinceShow_)});
+        preparedSinceShow_.clear();
         auto end = ends_.find(index);
         lastEnd_ = end != ends_.end() ? end->second : ItemEnd{ItemEndCause::kTimeUp, {}};
         auto it = actions_.find(index);
@@ -104,6 +113,7 @@ private:
     std::map<int, bool> throwAt_;
     std::map<int, ItemEnd> ends_;
     ItemEnd lastEnd_;
+    std::vector<std::string> preparedSinceShow_;
 };
 
 class RecordingChrome final : public DesktopChrome {

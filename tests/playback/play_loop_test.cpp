@@ -20,6 +20,11 @@ ShowCall Page(const std::string& location, int seconds, int online = 0) {
     return {"page", location, seconds, online};
 }
 
+// The file name a test row was inserted with.
+std::string RowName(const PlaylistItem& row) {
+    return row.f_filename.HasText() ? row.f_filename.Text() : std::string();
+}
+
 TEST(PlayLoop, PlayOnceShowsTheValidRowsInOrderThenBringsTheChromeBack) {
     LoopRig rig;
     // Inserted out of order; one row outside its window; one with 0 seconds.
@@ -474,6 +479,95 @@ TEST(PlayLoop, LoopPlayEndsTheShellOnlyWhenAskedAndRunning) {
         EXPECT_TRUE(rig.flags.RepeatList);
         EXPECT_FALSE(rig.flags.PlayActive);
     }
+}
+
+using Paths = std::vector<std::string>;
+
+TEST(PlayLoopReadAhead, OnlyTheNextLocalPictureWhoseCacheFileIsThereIsPrepared) {
+    struct Case {
+        const char* name;
+        PlaylistItem next;
+        bool prepared;
+    };
+    const Case cases[] = {
+        {"local picture", {.f_filename = "b.jpg"}, true},
+        {"local picture, other case", {.f_filename = "b.PNG"}, true},
+        {"cache file missing", {.f_filename = "missing.jpg"}, false},
+        {"online picture", {.f_filename = "b.jpg", .online_play = "1"}, false},
+        {"local video", {.f_lx = "20", .f_filename = "b.jpg"}, false},
+        {"local page", {.f_lx = "30", .f_filename = "b.jpg"}, false},
+        {"empty listurl (skipped at its turn)", {.listurl = "", .f_filename = "b.jpg"}, false},
+        {"name outside the cache", {.f_filename = "../outside.jpg"}, false},
+        {"name with a folder", {.f_filename = "sub/b.jpg"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopRig rig;
+        rig.connectivity.online = false;  // a missing file stays missing
+        rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+        PlaylistItem next = c.next;
+        next.order_sx = 2;
+        rig.Insert(next);
+        rig.Cache("a.jpg");
+        rig.Cache("b.jpg");
+        rig.Cache("b.PNG");
+        // Files the unsafe names would reach if they were taken as paths.
+        WriteFile(rig.folder.Path() + "outside.jpg", "picture");
+        WriteFile(rig.CachePath("sub/b.jpg"), "picture");
+        const std::string nextName = RowName(next);
+
+        rig.loop->PlayOnce();
+
+        ASSERT_FALSE(rig.presenters.calls.empty());
+        // Handed over before the first item is shown, i.e. while it is on screen.
+        EXPECT_EQ(rig.presenters.calls[0].preparedBefore,
+                  c.prepared ? Paths{rig.CachePath(nextName)} : Paths{});
+        // The last row has none after it in a single pass.
+        EXPECT_EQ(rig.presenters.prepared.size(), c.prepared ? 1u : 0u);
+    }
+}
+
+TEST(PlayLoopReadAhead, EachItemHandsOverThePictureAfterItAndTheCursorStays) {
+    LoopRig rig;
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg", .play_time = 1});
+    rig.Insert({.order_sx = 2, .f_filename = "b.jpg", .play_time = 2});
+    rig.Insert({.order_sx = 3, .f_lx = "20", .f_filename = "v.mp4", .play_time = 3});
+    rig.Insert({.order_sx = 4, .f_filename = "c.jpg", .play_time = 4});
+    for (auto name : {"a.jpg", "b.jpg", "v.mp4", "c.jpg"}) rig.Cache(name);
+
+    rig.loop->PlayOnce();
+
+    // Exactly what a run shows without reading ahead.
+    EXPECT_EQ(rig.presenters.calls,
+              (Calls{Image(rig.CachePath("a.jpg"), 1), Image(rig.CachePath("b.jpg"), 2),
+                     Video(rig.CachePath("v.mp4"), 3), Image(rig.CachePath("c.jpg"), 4)}));
+    ASSERT_EQ(rig.presenters.calls.size(), 4u);
+    EXPECT_EQ(rig.presenters.calls[0].preparedBefore, Paths{rig.CachePath("b.jpg")});
+    EXPECT_EQ(rig.presenters.calls[1].preparedBefore, Paths{});  // a video comes next
+    EXPECT_EQ(rig.presenters.calls[2].preparedBefore, Paths{rig.CachePath("c.jpg")});
+    EXPECT_EQ(rig.presenters.calls[3].preparedBefore, Paths{});
+}
+
+TEST(PlayLoopReadAhead, LoopPlayLooksPastTheLastRowToTheFirstAndStillPlaysWhatTheWrapSelects) {
+    LoopRig rig;
+    rig.Insert({.order_sx = 1, .f_filename = "first.jpg", .f_enddate = "2024-06-01 12:00:30"});
+    rig.Insert({.order_sx = 2, .f_filename = "last.jpg"});
+    for (auto name : {"first.jpg", "last.jpg"}) rig.Cache(name);
+    // While the last row is on screen the first one's time runs out: the
+    // wrap's selection no longer has it.
+    rig.presenters.At(1, [&] { rig.clock.Set({2024, 6, 1, 12, 1, 0}); });
+    rig.presenters.At(2, [&] { rig.Esc(); });
+
+    rig.loop->PlayInLoop();
+
+    EXPECT_EQ(rig.presenters.calls,
+              (Calls{Image(rig.CachePath("first.jpg"), 10), Image(rig.CachePath("last.jpg"), 10),
+                     Image(rig.CachePath("last.jpg"), 10)}));
+    ASSERT_EQ(rig.presenters.calls.size(), 3u);
+    EXPECT_EQ(rig.presenters.calls[0].preparedBefore, Paths{rig.CachePath("last.jpg")});
+    EXPECT_EQ(rig.presenters.calls[1].preparedBefore, Paths{rig.CachePath("first.jpg")});
+    // One row left: it is its own next.
+    EXPECT_EQ(rig.presenters.calls[2].preparedBefore, Paths{rig.CachePath("last.jpg")});
 }
 
 }  // namespace

@@ -293,6 +293,39 @@ TEST_F(ValidNow, FieldReaders) {
     EXPECT_THROW(q.FieldText("playname"), StoreError);
 }
 
+TEST_F(ValidNow, TheRowAheadIsReadWithoutMovingTheCursor) {
+    Import(Document(ItemXml({{"playname", "a"}, {"order_sx", "1"}}) +
+                    ItemXml({{"playname", "b"}, {"order_sx", "2"}, {"play_time", "7"},
+                             {"f_lx", "20"}, {"remark", ""}}) +
+                    ItemXml({{"playname", "c"}, {"order_sx", "3"}})));
+    ValidNowQuery& q = store_.PlayList();
+    EXPECT_EQ(q.RowAhead(), nullptr);  // closed
+    clock_.Set(kNoon);
+    q.Open();
+    q.First();
+    const PlaylistRow* ahead = q.RowAhead();
+    ASSERT_NE(ahead, nullptr);
+    EXPECT_EQ(RowFieldText(*ahead, "PLAYNAME"), "b");
+    EXPECT_EQ(RowFieldInteger(*ahead, "play_time"), 7);
+    EXPECT_EQ(RowFieldInteger(*ahead, "f_lx"), 20);
+    EXPECT_EQ(RowFieldText(*ahead, "remark"), "");
+    EXPECT_EQ(RowFieldInteger(*ahead, "playlist"), 0);  // null
+    EXPECT_EQ(RowFieldText(*ahead, "f_startdate"), "2020/01/01 00:00:00");
+    EXPECT_THROW(RowFieldInteger(*ahead, "playname"), StoreError);
+    EXPECT_THROW(RowFieldText(*ahead, "nope"), StoreError);
+    // The cursor stays on the first row.
+    EXPECT_EQ(q.FieldText("playname"), "a");
+    q.Next();
+    ASSERT_NE(q.RowAhead(), nullptr);
+    EXPECT_EQ(RowFieldText(*q.RowAhead(), "playname"), "c");
+    q.Next();
+    EXPECT_EQ(q.FieldText("playname"), "c");
+    EXPECT_EQ(q.RowAhead(), nullptr);  // on the last row
+    q.Next();
+    EXPECT_TRUE(q.Eof());
+    EXPECT_EQ(q.RowAhead(), nullptr);  // past the end
+}
+
 TEST_F(ValidNow, OpenAndCloseTellTheListener) {
     Import(Document(ItemXml()));
     ValidNowQuery& q = store_.PlayList();

@@ -2,9 +2,13 @@
 #include <QElapsedTimer>
 #include <QPainter>
 
+#include <chrono>
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 #include "playback/presenters/full_screen_img.h"
+#include "playback/presenters/picture_preparer.h"
 #include "presenter_test_env.h"
 
 namespace zorvak {
@@ -243,6 +247,167 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
         EXPECT_EQ(painted, c.shown) << c.what;
         EXPECT_EQ(presenters.frmFullScreenImg(), nullptr) << c.what;
     }
+}
+
+// As the play loop does it: next is handed over for preparing, then current
+// is shown; it stays on screen until the preparation has finished. False when
+// it did not start or finish.
+bool ShowWhilePreparing(WindowPresenters& presenters, const std::string& current,
+                        const std::string& next) {
+    presenters.PreparePicture(next);
+    bool finished = false;
+    After(0, [&] {
+        finished = WaitFor(
+            [&] {
+                return presenters.Preparer().Requested() > 0 && !presenters.Preparer().Preparing();
+            },
+            10000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(current, 0, MediaSource::kLocalFile);
+    return finished;
+}
+
+// A picture of one colour, in a given size.
+QImage Plain(QColor colour, int width = 640, int height = 360) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// A file written again later: another content and a later modification time.
+void Rewrite(const std::string& path, const QByteArray& bytes) {
+    ASSERT_TRUE(WriteFile(path, bytes));
+    const auto t = std::filesystem::last_write_time(path);
+    std::filesystem::last_write_time(path, t + std::chrono::seconds(2));
+}
+
+TEST(ImagePresenter, APreparedPictureIsShownAtItsTurnAndThenLetGo) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("quarters.jpg"), Encoded(Quarters(1920, 1080), "jpeg")));
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+    // Nothing is decoded before the item shown meanwhile is on screen.
+    presenters.PreparePicture(folder.File("quarters.jpg"));
+    Spin(100);
+    EXPECT_EQ(presenters.Preparer().Requested(), 0);
+    ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), folder.File("quarters.jpg")));
+    ASSERT_TRUE(presenters.Preparer().HoldsPicture());
+
+    bool painted = false;
+    QImage screen;
+    After(0, [&] {
+        painted = WaitForPixel(4, 4, kRed, 5000);
+        screen = GrabScreen();
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("quarters.jpg"), 0, MediaSource::kLocalFile);
+
+    ASSERT_TRUE(painted);
+    EXPECT_TRUE(Near(screen.pixelColor(1275, 4), kGreen));
+    EXPECT_TRUE(Near(screen.pixelColor(4, 715), kBlue));
+    EXPECT_TRUE(Near(screen.pixelColor(1275, 715), kYellow));
+    // Taken by its item: nothing is held after it.
+    EXPECT_FALSE(presenters.Preparer().HoldsPicture());
+    EXPECT_EQ(presenters.LastItemEnd().cause, ItemEndCause::kStop);
+}
+
+TEST(ImagePresenter, AFileRewrittenAfterPreparingShowsItsNewContent) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    const std::string path = folder.File("p.png");
+    ASSERT_TRUE(WriteFile(path, Encoded(Plain(kRed), "png")));
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+    ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+    ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), path));
+    ASSERT_TRUE(presenters.Preparer().HoldsPicture());
+
+    Rewrite(path, Encoded(Plain(kBlue), "png"));
+
+    QColor shown;
+    After(0, [&] {
+        WaitForPixel(640, 360, kBlue, 3000);
+        shown = GrabScreen().pixelColor(640, 360);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(path, 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(Near(shown, kBlue)) << Describe(shown);
+    EXPECT_FALSE(presenters.Preparer().HoldsPicture());
+}
+
+TEST(ImagePresenter, AnUnreadablePictureThrowsAtItsTurnWhateverWasPrepared) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    const QByteArray good = Encoded(Plain(kGreen), "png");
+    struct Case {
+        const char* name;
+        const char* file;
+        QByteArray bytes;               // the file when prepared
+        std::optional<QByteArray> then;  // rewritten to this before its turn
+    } cases[] = {
+        {"never decodable", "png-in.jpg", good, std::nullopt},
+        {"cut short", "short.png", good.left(60), std::nullopt},
+        {"rewritten unreadable after preparing", "p.png", good, good.left(60)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FixedAppDirectory appDir(folder.Path());
+        const std::string path = folder.File(c.file);
+        ASSERT_TRUE(WriteFile(path, c.bytes));
+        SwitchConnectivity online;
+        WindowPresenters presenters(online, appDir, {}, TestSettings());
+        ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+        ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), path));
+        EXPECT_EQ(presenters.Preparer().HoldsPicture(), c.then.has_value());
+        if (c.then) Rewrite(path, *c.then);
+
+        // Closed at once should it show anything at all.
+        After(0, [&] { presenters.CloseAllPresenters(); });
+        EXPECT_THROW(presenters.ShowImage(path, 0, MediaSource::kLocalFile), std::runtime_error);
+        EXPECT_EQ(presenters.LastItemEnd().cause, ItemEndCause::kError);
+        Spin(20);
+    }
+}
+
+TEST(ImagePresenter, TheEndOfARunLetsAPreparedPictureGo) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    ASSERT_TRUE(WriteFile(folder.File("p.png"), Encoded(Plain(kRed), "png")));
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kMagenta), "png")));
+
+    presenters.BeginRun();
+    presenters.BeginRun();
+    ASSERT_TRUE(ShowWhilePreparing(presenters, folder.File("current.png"), folder.File("p.png")));
+    EXPECT_TRUE(presenters.Preparer().HoldsPicture());
+    presenters.EndRun();  // the inner run: the outer one goes on
+    EXPECT_TRUE(presenters.Preparer().HoldsPicture());
+    presenters.EndRun();
+    EXPECT_FALSE(presenters.Preparer().HoldsPicture());
+
+    // A picture asked for but not handed over yet goes too: the next run's
+    // first item does not start its decode.
+    presenters.BeginRun();
+    presenters.PreparePicture(folder.File("p.png"));
+    presenters.EndRun();
+    presenters.BeginRun();
+    After(0, [&] {
+        WaitFor([] { return VisiblePresenterWindows("TfrmFullScreenImg") > 0; }, 5000);
+        Spin(200);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("current.png"), 0, MediaSource::kLocalFile);
+    presenters.EndRun();
+    EXPECT_EQ(presenters.Preparer().Requested(), 1);
 }
 
 }  // namespace

@@ -1,0 +1,161 @@
+#include "playback/presenters/picture_preparer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMetaObject>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace zorvak {
+
+const char* PictureDecoderFor(const QString& path) {
+    const QString extension = QFileInfo(path).suffix().toLower();
+    if (extension == "bmp") return "bmp";
+    if (extension == "ico") return "ico";
+    if (extension == "jpg" || extension == "jpeg") return "jpeg";
+    if (extension == "png") return "png";
+    if (extension == "wmf") return "wmf";
+    if (extension == "emf") return "emf";
+    return nullptr;
+}
+
+QImage ReadPictureStrictly(const QString& path, const char* format) {
+    QImageReader reader(path, format);
+    reader.setAutoDetectImageFormat(false);
+    reader.setDecideFormatFromContent(false);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        throw std::runtime_error(reader.errorString().toStdString());
+    }
+    return image;
+}
+
+std::optional<PictureFileKey> PictureFileKeyOf(const QString& path) {
+    if (path.isEmpty()) return std::nullopt;
+#ifdef _WIN32
+    const std::filesystem::path file(path.toStdWString());
+#else
+    const std::filesystem::path file(QFile::encodeName(path).toStdString());
+#endif
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    if (error) return std::nullopt;
+    const auto modified = std::filesystem::last_write_time(file, error);
+    if (error) return std::nullopt;
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
+    return PictureFileKey{path, size, static_cast<std::int64_t>(ns)};
+}
+
+PicturePreparer::PicturePreparer() : receiver_(std::make_unique<QObject>()) {}
+
+PicturePreparer::~PicturePreparer() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        pending_.reset();
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+    // Results still queued go with their receiver.
+    receiver_.reset();
+}
+
+void PicturePreparer::Prepare(const QString& path, QSize size) {
+    const char* format = PictureDecoderFor(path);
+    // Metafiles are drawn at the window's size on the GUI thread, as before.
+    if (format == nullptr || std::strcmp(format, "wmf") == 0 || std::strcmp(format, "emf") == 0) {
+        return;
+    }
+    if (size.isEmpty()) return;
+    const std::optional<PictureFileKey> key = PictureFileKeyOf(path);
+    if (!key) return;
+    if (wanted_ == key && wantedSize_ == size) return;  // being decoded already
+
+    wanted_ = key;
+    wantedSize_ = size;
+    ++generation_;
+    ++requested_;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_ = Request{generation_, *key, QByteArray(format), size};
+    }
+    if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
+    wake_.notify_one();
+}
+
+std::optional<PreparedPicture> PicturePreparer::Take(const QString& path) {
+    if (!ready_ || ready_->key.path != path) return std::nullopt;
+    if (PictureFileKeyOf(path) != ready_->key) {
+        // The file changed since it was decoded.
+        ready_.reset();
+        return std::nullopt;
+    }
+    std::optional<PreparedPicture> picture = std::move(ready_);
+    ready_.reset();
+    return picture;
+}
+
+void PicturePreparer::Drop() {
+    ready_.reset();
+    wanted_.reset();
+    ++generation_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.reset();
+}
+
+std::optional<PictureFileKey> PicturePreparer::HeldKey() const {
+    if (!ready_) return std::nullopt;
+    return ready_->key;
+}
+
+void PicturePreparer::Work() {
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || pending_.has_value(); });
+            if (stopping_) return;
+            request = std::move(*pending_);
+            pending_.reset();
+        }
+        std::shared_ptr<PreparedPicture> picture;
+        try {
+            // Decoded only from the file the request saw, and kept only when
+            // it did not change while it was read.
+            if (PictureFileKeyOf(request.key.path) == request.key) {
+                QImage image = ReadPictureStrictly(request.key.path, request.format.constData());
+                QImage scaled =
+                    image.scaled(request.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                if (PictureFileKeyOf(request.key.path) == request.key) {
+                    picture = std::make_shared<PreparedPicture>(
+                        PreparedPicture{request.key, std::move(image), std::move(scaled)});
+                }
+            }
+        } catch (...) {
+            // Decoded again at its turn, where the error shows as it always did.
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return;
+        // Under the lock: the destructor cannot have begun, so the receiver
+        // is there.
+        QMetaObject::invokeMethod(
+            receiver_.get(),
+            [this, generation = request.generation, picture] { Finished(generation, picture); },
+            Qt::QueuedConnection);
+    }
+}
+
+void PicturePreparer::Finished(std::uint64_t generation, std::shared_ptr<PreparedPicture> picture) {
+    if (generation != generation_) return;  // superseded or dropped meanwhile
+    wanted_.reset();
+    if (picture) ready_ = std::move(*picture);
+}
+
+}  // namespace zorvak

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QSize>
+#include <QString>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace zorvak {
+
+// The decoder QImageReader uses for a picture file, by its extension compared
+// without regard to case: "bmp", "ico", "jpeg" (jpg, jpeg), "png", and "wmf",
+// "emf" for the Windows metafiles (drawn by metafile.h, not by a reader).
+// nullptr for any other extension.
+const char* PictureDecoderFor(const QString& path);
+
+// Reads a picture file with exactly that decoder, content detection off.
+// Throws std::runtime_error with the reader's message when it cannot.
+QImage ReadPictureStrictly(const QString& path, const char* format);
+
+// A picture file as it was when read: a file replaced or rewritten since has
+// another key (its size or its modification time, to the nanosecond,
+// differ).
+struct PictureFileKey {
+    QString path;
+    std::uintmax_t size = 0;
+    std::int64_t modifiedNs = 0;
+
+    bool operator==(const PictureFileKey&) const = default;
+};
+// The key of the regular file at path now; nullopt when there is none.
+std::optional<PictureFileKey> PictureFileKeyOf(const QString& path);
+
+// A picture decoded ahead of its turn, as the picture window would decode it,
+// and that image scaled to `scaled.size()` as the window scales it for its
+// first paint (IgnoreAspectRatio, SmoothTransformation).
+struct PreparedPicture {
+    PictureFileKey key;
+    QImage image;
+    QImage scaled;
+};
+
+// Decodes one local picture at a time off the GUI thread, for the picture
+// window to show at its turn without decoding or scaling it then.
+//
+// Create, use and destroy it on the GUI thread. One worker thread, started
+// at the first Prepare(), decodes at most one picture at a time; its result
+// comes back as a queued call, so what Take() sees changes only while the GUI
+// thread serves events. It holds at most one finished picture: a newer one
+// replaces it, Take() hands it out, Drop() lets it go. The destructor waits
+// for a decode in progress (a picture's decode time at most) and drops its
+// result; nothing of the worker outlives the preparer.
+class PicturePreparer {
+public:
+    PicturePreparer();
+    ~PicturePreparer();
+    PicturePreparer(const PicturePreparer&) = delete;
+    PicturePreparer& operator=(const PicturePreparer&) = delete;
+
+    // Starts decoding the picture at path and scaling it to size. Only
+    // bitmaps are prepared (bmp, ico, jpeg, png by PictureDecoderFor); for
+    // anything else, no file, or an empty size it does nothing. Supersedes
+    // an earlier request that has not finished (its result is dropped when
+    // it does); a request for the picture already being decoded, unchanged,
+    // lets that decode go on. A picture that cannot be decoded, or whose file
+    // changed while it was read, gives no result.
+    void Prepare(const QString& path, QSize size);
+
+    // The prepared picture of the file at path as it is now, handed out; the
+    // preparer holds none afterwards. nullopt when the prepared picture is of
+    // another file, or none is finished; a prepared picture of the same path
+    // whose file changed since is dropped.
+    std::optional<PreparedPicture> Take(const QString& path);
+
+    // Drops the finished picture and any request not finished yet.
+    void Drop();
+
+    // A request has not finished yet (for tests).
+    bool Preparing() const { return wanted_.has_value(); }
+    // How many requests started a decode (for tests).
+    int Requested() const { return requested_; }
+    // A finished picture is held (for tests).
+    bool HoldsPicture() const { return ready_.has_value(); }
+    // The key of the held picture, if any (for tests).
+    std::optional<PictureFileKey> HeldKey() const;
+
+private:
+    struct Request {
+        std::uint64_t generation = 0;
+        PictureFileKey key;
+        QByteArray format;
+        QSize size;
+    };
+    void Work();
+    // On the GUI thread: a result of the worker.
+    void Finished(std::uint64_t generation, std::shared_ptr<PreparedPicture> picture);
+
+    // Shared with the worker, under mutex_.
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::optional<Request> pending_;
+    bool stopping_ = false;
+
+    // GUI thread only.
+    std::uint64_t generation_ = 0;          // of the latest request
+    std::optional<PictureFileKey> wanted_;  // the latest request's file, until its result
+    QSize wantedSize_;
+    int requested_ = 0;
+    std::optional<PreparedPicture> ready_;
+    // The worker's results are queued calls to this object; it goes only
+    // after the worker has ended, and with it any result still queued.
+    std::unique_ptr<QObject> receiver_;
+    std::thread worker_;
+};
+
+}  // namespace zorvak
