@@ -284,7 +284,11 @@ stop_client
 echo "soak: load average at end: $(cut -d' ' -f1-3 /proc/loadavg); $generation playlist changes"
 
 # ---- summary ---------------------------------------------------------------------
-# Growth per hour: least-squares slope of the samples from minute 5 on.
+# Growth per hour: least-squares slope, from minute 5 on, of the medians of
+# 5-minute stretches of samples (a stretch with under half the samples of a
+# full one, the run's last, is left out). Medians, since a page's renderer
+# lives about one second in five and adds some 50 MB to the few samples that
+# fall on it: a slope of single samples follows when they fell.
 # Descriptors and threads are flat when the highest value in the second half
 # of the samples after minute 5 does not exceed the highest in the first half.
 awk -F'\t' -v limit="$LIMIT_MB" -v growth="$GROWTH_MB" '
@@ -293,8 +297,20 @@ awk -F'\t' -v limit="$LIMIT_MB" -v growth="$GROWTH_MB" '
     if ($10 == "-" || $10 == "") nounique = 1; else u[n] = $10
     if ($5 > maxt) { maxt = $5; maxat = $1 }
     if ($10 + 0 > maxu) { maxu = $10 + 0; maxuat = $1 } }
-  function slope(v, from,   i, k, sx, sy, sxx, sxy, d) {
-    for (i = from; i <= n; i++) { k++; sx += m[i]; sy += v[i]; sxx += m[i] * m[i]; sxy += m[i] * v[i] }
+  function slope(v, from,   i, j, b, last, most, cnt, val, x, k, sx, sy, sxx, sxy, d, tmp, med) {
+    last = -1
+    for (i = from; i <= n; i++) {
+      b = int((m[i] - 5) / 5); if (b < 0) b = 0
+      val[b, ++cnt[b]] = v[i]; if (b > last) last = b; if (cnt[b] > most) most = cnt[b]
+    }
+    for (b = 0; b <= last; b++) {
+      if (cnt[b] * 2 < most) continue
+      for (i = 2; i <= cnt[b]; i++)
+        for (j = i; j > 1 && val[b, j - 1] > val[b, j]; j--) { tmp = val[b, j]; val[b, j] = val[b, j - 1]; val[b, j - 1] = tmp }
+      med = cnt[b] % 2 ? val[b, (cnt[b] + 1) / 2] : (val[b, cnt[b] / 2] + val[b, cnt[b] / 2 + 1]) / 2
+      x = 5 + 5 * b + 2.5
+      k++; sx += x; sy += med; sxx += x * x; sxy += x * med
+    }
     d = k * sxx - sx * sx
     return d > 0 ? (k * sxy - sx * sy) / d * 60 : 0
   }
@@ -314,7 +330,7 @@ awk -F'\t' -v limit="$LIMIT_MB" -v growth="$GROWTH_MB" '
     if (!five || n - five < 4) { print "  too short for the growth goals (needs samples well past minute 5)"; exit 0 }
     gc = slope(c, five); gt = slope(t, five); gp = slope(p, five)
     mid = int((five + n) / 2)
-    printf "  growth after minute 5: client %+.1f MB/h, total %+.1f MB/h, pss %+.1f MB/h", gc, gt, gp
+    printf "  growth after minute 5 (5-minute medians): client %+.1f MB/h, total %+.1f MB/h, pss %+.1f MB/h", gc, gt, gp
     if (!nounique) { gu = slope(u, five); printf ", unique %+.1f MB/h", gu }
     printf "\n"
     printf "  descriptors after minute 5: first half max %d, second half max %d\n", halfmax(f, five, mid), halfmax(f, mid + 1, n)
