@@ -45,19 +45,6 @@ QImage Logo() {
     return image;
 }
 
-QByteArray Encoded(const QImage& image, const char* format) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
-bool WriteFile(const std::string& path, const QByteArray& bytes) {
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
     ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;

@@ -28,19 +28,6 @@ QImage Detailed(QColor colour, int width = 640, int height = 360) {
     return image;
 }
 
-QByteArray Encoded(const QImage& image, const char* format) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
-bool Write(const std::string& path, const QByteArray& bytes) {
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 // Moves a file's modification time by a whole second, as a file written
 // again later would have it.
 void Touch(const std::string& path, int seconds) {
@@ -62,7 +49,7 @@ TEST(PicturePreparer, GivesThePictureAndItsSmoothScaleAsThePictureWindowWouldMak
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = folder.File(c.name);
-        ASSERT_TRUE(Write(path, Encoded(Detailed(Qt::red), c.format)));
+        ASSERT_TRUE(WriteFile(path, Encoded(Detailed(Qt::red), c.format)));
         const QString file = QString::fromStdString(path);
         PicturePreparer preparer;
 
@@ -102,7 +89,7 @@ TEST(PicturePreparer, PreparesNothingItCannotDecodeOrThatIsNotABitmap) {
         SCOPED_TRACE(c.name);
         const std::string path = folder.File(c.name);
         if (!c.bytes.isEmpty()) {
-            ASSERT_TRUE(Write(path, c.bytes));
+            ASSERT_TRUE(WriteFile(path, c.bytes));
         }
         const QString file = QString::fromStdString(path);
         PicturePreparer preparer;
@@ -128,17 +115,17 @@ TEST(PicturePreparer, AFileChangedSincePreparingIsNotUsedAndTheStalePictureGoes)
          [&](const std::string& p) {
              QByteArray same = red;
              same[same.size() / 2] = char(same[same.size() / 2] ^ 0x55);
-             ASSERT_TRUE(Write(p, same));
+             ASSERT_TRUE(WriteFile(p, same));
              Touch(p, 2);
          }},
-        {"replaced by another picture", [&](const std::string& p) { ASSERT_TRUE(Write(p, blue)); }},
+        {"replaced by another picture", [&](const std::string& p) { ASSERT_TRUE(WriteFile(p, blue)); }},
         {"touched only", [&](const std::string& p) { Touch(p, -3); }},
         {"removed", [&](const std::string& p) { std::filesystem::remove(p); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = folder.File("p.png");
-        ASSERT_TRUE(Write(path, red));
+        ASSERT_TRUE(WriteFile(path, red));
         const QString file = QString::fromStdString(path);
         PicturePreparer preparer;
         preparer.Prepare(file, kScreen);
@@ -158,9 +145,9 @@ TEST(PicturePreparer, HoldsOnlyTheLatestRequestsPicture) {
     const QString a = QString::fromStdString(folder.File("a.png"));
     const QString b = QString::fromStdString(folder.File("b.png"));
     const QString c = QString::fromStdString(folder.File("c.png"));
-    ASSERT_TRUE(Write(a.toStdString(), Encoded(Detailed(Qt::red, 1920, 1080), "png")));
-    ASSERT_TRUE(Write(b.toStdString(), Encoded(Detailed(Qt::green), "png")));
-    ASSERT_TRUE(Write(c.toStdString(), Encoded(Detailed(Qt::blue), "png")));
+    ASSERT_TRUE(WriteFile(a.toStdString(), Encoded(Detailed(Qt::red, 1920, 1080), "png")));
+    ASSERT_TRUE(WriteFile(b.toStdString(), Encoded(Detailed(Qt::green), "png")));
+    ASSERT_TRUE(WriteFile(c.toStdString(), Encoded(Detailed(Qt::blue), "png")));
     PicturePreparer preparer;
 
     // b supersedes a before a's result can come back: a's is dropped.
@@ -192,7 +179,7 @@ TEST(PicturePreparer, GoesWhileADecodeIsInFlight) {
     ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     const QString big = QString::fromStdString(folder.File("big.png"));
-    ASSERT_TRUE(Write(big.toStdString(), Encoded(Detailed(Qt::red, 3840, 2160), "png")));
+    ASSERT_TRUE(WriteFile(big.toStdString(), Encoded(Detailed(Qt::red, 3840, 2160), "png")));
     // The destructor waits for the worker (a thread still joinable would end
     // the process) and takes any queued result with it (a result delivered
     // afterwards would write into freed memory, which the sanitizer run

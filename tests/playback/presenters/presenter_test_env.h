@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFile>
@@ -34,6 +36,21 @@ namespace zorvak::test {
 
 inline QImage GrabScreen() {
     return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+}
+
+// The picture as a file of that format would hold it ("png", "jpeg", ...).
+inline QByteArray Encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// Writes bytes as the whole file at path (replacing what it held).
+inline bool WriteFile(const std::string& path, const QByteArray& bytes) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 inline bool Near(QColor a, QColor b, int tolerance = 48) {
