@@ -47,13 +47,20 @@ void TfrmFullScreenImg::LoadPicture(const QString& path) {
     if (type == "wmf") imgShow = RenderWmfFile(path, MetafileSize(*this));
     else if (type == "emf") imgShow = RenderEmfFile(path, MetafileSize(*this));
     else imgShow = ReadPictureStrictly(path, format);
-    scaled_ = QPixmap();
+    frame_ = QPixmap();
     update();
 }
 
 void TfrmFullScreenImg::UsePreparedPicture(PreparedPicture picture) {
     imgShow = std::move(picture.image);
-    scaled_ = picture.scaled.isNull() ? QPixmap() : QPixmap::fromImage(std::move(picture.scaled));
+    frame_ = QPixmap();
+    if (!picture.scaled.isNull()) {
+        // Opaque already (drawn over black when it was prepared): the logo
+        // goes straight onto it, and the frame keeps its memory, which the
+        // worker thread touched ahead of this item's turn.
+        DrawLogo(picture.scaled);
+        frame_ = QPixmap::fromImage(std::move(picture.scaled));
+    }
     update();
 }
 
@@ -61,7 +68,7 @@ bool TfrmFullScreenImg::LoadJpeg(const QByteArray& bytes) {
     QImage image;
     if (!image.loadFromData(bytes, "JPEG")) return false;
     imgShow = image;
-    scaled_ = QPixmap();
+    frame_ = QPixmap();
     update();
     return true;
 }
@@ -69,30 +76,39 @@ bool TfrmFullScreenImg::LoadJpeg(const QByteArray& bytes) {
 void TfrmFullScreenImg::ClearPictures() {
     imgShow = QImage();
     imgLogo = QPixmap();
-    scaled_ = QPixmap();
+    frame_ = QPixmap();
     update();
 }
 
-QRect TfrmFullScreenImg::LogoBox() const {
-    return QRect(width() - kLogoRight - kLogoWidth, height() - kLogoBottom - kLogoHeight,
+QRect TfrmFullScreenImg::LogoBoxIn(QSize size) {
+    return QRect(size.width() - kLogoRight - kLogoWidth, size.height() - kLogoBottom - kLogoHeight,
                  kLogoWidth, kLogoHeight);
+}
+
+void TfrmFullScreenImg::DrawLogo(QPaintDevice& frame) const {
+    if (imgLogo.isNull()) return;
+    QPainter painter(&frame);
+    const QRect box = LogoBoxIn(QSize(frame.width(), frame.height()));
+    painter.setClipRect(box);
+    painter.drawPixmap(box.topLeft(), imgLogo);
+}
+
+QPixmap TfrmFullScreenImg::FrameAt(QSize size) {
+    if (frame_.size() == size || size.isEmpty()) return frame_;
+    QImage frame(size, QImage::Format_RGB32);
+    frame.fill(Qt::black);
+    if (!imgShow.isNull()) {
+        QPainter painter(&frame);
+        painter.drawImage(0, 0, imgShow.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    DrawLogo(frame);
+    frame_ = QPixmap::fromImage(std::move(frame));
+    return frame_;
 }
 
 void TfrmFullScreenImg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (!imgShow.isNull()) {
-        if (scaled_.size() != size()) {
-            scaled_ = QPixmap::fromImage(imgShow.scaled(size(), Qt::IgnoreAspectRatio,
-                                                        Qt::SmoothTransformation));
-        }
-        painter.drawPixmap(0, 0, scaled_);
-    }
-    if (!imgLogo.isNull()) {
-        const QRect box = LogoBox();
-        painter.setClipRect(box);
-        painter.drawPixmap(box.topLeft(), imgLogo);
-    }
+    painter.drawPixmap(0, 0, FrameAt(size()));
 }
 
 }  // namespace zorvak

@@ -39,9 +39,9 @@ public:
     // content the named decoder cannot read, throws std::runtime_error.
     void LoadPicture(const QString& path);
     // Shows a picture decoded ahead of its turn (PicturePreparer) as
-    // LoadPicture would have loaded it from the same file. Its scaled image is
-    // painted as it is while the window has that image's size (the screen's,
-    // once shown), and made afresh from the picture at any other size.
+    // LoadPicture would have loaded it from the same file. Its scaled image,
+    // with the logo drawn on it, is the frame at that image's size (the
+    // screen's); at any other size the frame is made afresh from the picture.
     void UsePreparedPicture(PreparedPicture picture);
     // Decodes data as JPEG, whatever it holds. False when it cannot.
     bool LoadJpeg(const QByteArray& bytes);
@@ -51,15 +51,24 @@ public:
     bool HasPicture() const { return !imgShow.isNull(); }
     bool HasLogo() const { return !imgLogo.isNull(); }
     // Where the logo box lies in window coordinates.
-    QRect LogoBox() const;
+    QRect LogoBox() const { return LogoBoxIn(size()); }
+    static QRect LogoBoxIn(QSize size);
+
+    // What the window paints when it has that size, made once per size and
+    // kept: black, the picture, the logo. The run's backdrop shows it before
+    // the window is on screen (WindowPresenters::ShowImage).
+    QPixmap FrameAt(QSize size);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Draws the logo into its box on frame, a frame of the window's content.
+    void DrawLogo(QPaintDevice& frame) const;
+
     QImage imgShow;
     QPixmap imgLogo;
-    QPixmap scaled_;  // imgShow at the window's size: prepared, or made when first painted at that size
+    QPixmap frame_;  // FrameAt() at the size last asked for (or prepared); null after a change
 };
 
 }  // namespace zorvak

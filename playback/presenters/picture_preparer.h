@@ -39,7 +39,8 @@ std::optional<PictureFileKey> PictureFileKeyOf(const QString& path);
 
 // A picture decoded ahead of its turn, as the picture window would decode it,
 // and that image scaled to `scaled.size()` as the window scales it for its
-// first paint (IgnoreAspectRatio, SmoothTransformation).
+// first paint (IgnoreAspectRatio, SmoothTransformation), drawn over black as
+// the window draws it: `scaled` is opaque, Format_RGB32.
 struct PreparedPicture {
     PictureFileKey key;
     QImage image;

@@ -192,13 +192,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             if (!frmFullScreenImg_->LoadJpeg(QByteArray(body->data(), qsizetype(body->size())))) {
                 throw std::runtime_error("The picture is not a JPEG picture");
             }
-            frmFullScreenImg_->ArmDisplayTimer(seconds);
-            frmFullScreenImg_->SetStayOnTop();
-            frmFullScreenImg_->SetShownAbove(backdrop_.get());
-            HandOverFrames(*frmFullScreenImg_);
-            PrepareAfterFirstFrame(*frmFullScreenImg_);
-            frmFullScreenImg_->ShowModal();
-            EndedBy(*frmFullScreenImg_);
+            ShowPictureWindow(seconds);
         } catch (...) {
             lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
             if (frmFullScreenImg_ != nullptr) frmFullScreenImg_->ClearPictures();
@@ -213,13 +207,7 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
             frmFullScreenImg_->LoadPicture(path);
         }
         try {
-            frmFullScreenImg_->ArmDisplayTimer(seconds);
-            frmFullScreenImg_->SetStayOnTop();
-            frmFullScreenImg_->SetShownAbove(backdrop_.get());
-            HandOverFrames(*frmFullScreenImg_);
-            PrepareAfterFirstFrame(*frmFullScreenImg_);
-            frmFullScreenImg_->ShowModal();
-            EndedBy(*frmFullScreenImg_);
+            ShowPictureWindow(seconds);
         } catch (...) {
             lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
         }
@@ -227,6 +215,18 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
     delete frmFullScreenImg_.data();
     frmFullScreenImg_ = nullptr;
     ItemEnded();
+}
+
+void WindowPresenters::ShowPictureWindow(int seconds) {
+    TfrmFullScreenImg& window = *frmFullScreenImg_;
+    window.ArmDisplayTimer(seconds);
+    window.SetStayOnTop();
+    window.SetShownAbove(backdrop_.get());
+    HandOverFrames(window);
+    PrepareAfterFirstFrame(window);
+    if (BackdropUp()) backdrop_->HoldFrame(window.FrameAt(backdrop_->size()));
+    window.ShowModal();
+    EndedBy(*frmFullScreenImg_);
 }
 
 void WindowPresenters::PlayVideo(const std::string& location, int seconds, MediaSource source) {

@@ -105,6 +105,12 @@ private:
     // The picture asked for by PreparePicture goes to the preparer once the
     // window's first frame is on screen.
     void PrepareAfterFirstFrame(PresenterWindow& window);
+    // Shows the picture window, its picture loaded, for seconds, and returns
+    // when it has closed. During a run the backdrop shows the window's frame
+    // first: its backing store is warm, so the frame is on screen a few
+    // milliseconds later, where the new window's first paint would fill a
+    // fresh one; the window then paints the same pixels over it.
+    void ShowPictureWindow(int seconds);
     QWebEngineProfile* EnsureProfile();
     // Starts the web engine ahead of the first page item, once per process:
     // the profile and one hidden page with an empty document, let go once it

@@ -76,12 +76,61 @@ TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
     }
 }
 
+// As the play loop does it: next is handed over for preparing, then current
+// is shown; it stays on screen until the preparation has finished. False when
+// it did not start or finish.
+bool ShowWhilePreparing(WindowPresenters& presenters, const std::string& current,
+                        const std::string& next) {
+    presenters.PreparePicture(next);
+    bool finished = false;
+    After(0, [&] {
+        finished = WaitFor(
+            [&] {
+                return presenters.Preparer().Requested() > 0 && !presenters.Preparer().Preparing();
+            },
+            10000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(current, 0, MediaSource::kLocalFile);
+    return finished;
+}
+
+// A picture of one colour, in a given size.
+QImage Plain(QColor colour, int width = 640, int height = 360) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// Grabs the screen when a picture window is about to be mapped: at its show
+// event, after it was created and before it is on screen.
+class GrabBeforeThePictureWindowMaps : public QObject {
+public:
+    GrabBeforeThePictureWindowMaps() { qApp->installEventFilter(this); }
+    ~GrabBeforeThePictureWindowMaps() override { qApp->removeEventFilter(this); }
+    QImage screen;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const auto* window = qobject_cast<PresenterWindow*>(watched);
+        if (event->type() == QEvent::Show && window != nullptr && screen.isNull() &&
+            window->WindowClassName() == "TfrmFullScreenImg") {
+            screen = GrabScreen();
+        }
+        return false;
+    }
+};
+
+// As the window paints it, and, during a run, already before the window is on
+// screen: the backdrop shows the same frame first, whether the picture was
+// prepared ahead or is decoded at its turn.
 TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
     ZORVAK_NEEDS_DISPLAY();
     TempFolder folder;
     FixedAppDirectory appDir(folder.Path());
     ASSERT_TRUE(WriteFile(folder.File("logo.png"), Encoded(Logo(), "png")));
     ASSERT_TRUE(WriteFile(folder.File("quarters.png"), Encoded(Quarters(), "png")));
+    ASSERT_TRUE(WriteFile(folder.File("current.png"), Encoded(Plain(kBlack), "png")));
     SwitchConnectivity online;
     WindowPresenters presenters(online, appDir, {}, TestSettings());
 
@@ -105,25 +154,49 @@ TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
         {948, 650, kYellow, "left of the box"},
         {952 + 50, 598, kYellow, "above the box"},
     };
+    auto expectFrame = [&](const QImage& screen, const std::string& what) {
+        ASSERT_EQ(screen.size(), QSize(1280, 720)) << what;
+        for (const Probe& p : probes) {
+            EXPECT_TRUE(Near(screen.pixelColor(p.x, p.y), p.colour))
+                << what << ", " << p.what << " at " << p.x << "," << p.y << ": "
+                << Describe(screen.pixelColor(p.x, p.y));
+        }
+    };
 
-    bool painted = false;
-    QImage screen;
-    After(0, [&] {
-        painted = WaitForPixel(4, 4, kRed, 5000);
-        Spin(100);
-        screen = GrabScreen();
-        presenters.CloseAllPresenters();
-    });
-    presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
+    enum class Way { kNoRun, kRunPrepared, kRunDecodedAtItsTurn };
+    for (Way way : {Way::kNoRun, Way::kRunPrepared, Way::kRunDecodedAtItsTurn}) {
+        const std::string what = way == Way::kNoRun         ? "no run"
+                                  : way == Way::kRunPrepared ? "run, prepared ahead"
+                                                             : "run, decoded at its turn";
+        if (way != Way::kNoRun) {
+            // An item before it, while which the picture is prepared, or
+            // another one.
+            presenters.BeginRun();
+            ASSERT_TRUE(ShowWhilePreparing(
+                presenters, folder.File("current.png"),
+                folder.File(way == Way::kRunPrepared ? "quarters.png" : "current.png")));
+            const std::optional<PictureFileKey> held = presenters.Preparer().HeldKey();
+            EXPECT_EQ(held.has_value() && held->path == QString::fromStdString(folder.File("quarters.png")),
+                      way == Way::kRunPrepared);
+        }
+        bool painted = false;
+        QImage screen;
+        After(0, [&] {
+            painted = WaitForPixel(4, 4, kRed, 5000);
+            Spin(100);
+            screen = GrabScreen();
+            presenters.CloseAllPresenters();
+        });
+        GrabBeforeThePictureWindowMaps beforeMapped;
+        presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
+        if (way != Way::kNoRun) presenters.EndRun();
 
-    ASSERT_TRUE(painted);
-    ASSERT_EQ(screen.size(), QSize(1280, 720));
-    for (const Probe& p : probes) {
-        EXPECT_TRUE(Near(screen.pixelColor(p.x, p.y), p.colour))
-            << p.what << " at " << p.x << "," << p.y << ": " << Describe(screen.pixelColor(p.x, p.y));
+        ASSERT_TRUE(painted) << what;
+        expectFrame(screen, what);
+        if (way != Way::kNoRun) expectFrame(beforeMapped.screen, what + ", before the window");
+        EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
+        EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
     }
-    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
-    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
 }
 
 TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
@@ -234,32 +307,6 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
         EXPECT_EQ(painted, c.shown) << c.what;
         EXPECT_EQ(presenters.frmFullScreenImg(), nullptr) << c.what;
     }
-}
-
-// As the play loop does it: next is handed over for preparing, then current
-// is shown; it stays on screen until the preparation has finished. False when
-// it did not start or finish.
-bool ShowWhilePreparing(WindowPresenters& presenters, const std::string& current,
-                        const std::string& next) {
-    presenters.PreparePicture(next);
-    bool finished = false;
-    After(0, [&] {
-        finished = WaitFor(
-            [&] {
-                return presenters.Preparer().Requested() > 0 && !presenters.Preparer().Preparing();
-            },
-            10000);
-        presenters.CloseAllPresenters();
-    });
-    presenters.ShowImage(current, 0, MediaSource::kLocalFile);
-    return finished;
-}
-
-// A picture of one colour, in a given size.
-QImage Plain(QColor colour, int width = 640, int height = 360) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
 }
 
 // A file written again later: another content and a later modification time.

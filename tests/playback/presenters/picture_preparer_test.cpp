@@ -45,11 +45,22 @@ TEST(PicturePreparer, GivesThePictureAndItsSmoothScaleAsThePictureWindowWouldMak
     struct Case {
         const char* name;
         const char* format;
-    } cases[] = {{"p.jpg", "jpeg"}, {"p.PNG", "png"}, {"p.bmp", "bmp"}};
+        bool translucent;  // half of it: the window draws it over black
+    } cases[] = {{"p.jpg", "jpeg", false},
+                 {"p.PNG", "png", false},
+                 {"p.bmp", "bmp", false},
+                 {"t.png", "png", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = folder.File(c.name);
-        ASSERT_TRUE(WriteFile(path, Encoded(Detailed(Qt::red), c.format)));
+        QImage written = Detailed(Qt::red);
+        if (c.translucent) {
+            written = written.convertToFormat(QImage::Format_ARGB32);
+            QPainter p(&written);
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            p.fillRect(0, 0, 320, 360, QColor(255, 255, 255, 100));
+        }
+        ASSERT_TRUE(WriteFile(path, Encoded(written, c.format)));
         const QString file = QString::fromStdString(path);
         PicturePreparer preparer;
 
@@ -61,9 +72,14 @@ TEST(PicturePreparer, GivesThePictureAndItsSmoothScaleAsThePictureWindowWouldMak
         ASSERT_TRUE(picture.has_value());
         EXPECT_EQ(picture->key, PictureFileKeyOf(file));
         EXPECT_EQ(picture->image, decoded);
-        EXPECT_EQ(picture->scaled.size(), kScreen);
-        EXPECT_EQ(picture->scaled,
-                  decoded.scaled(kScreen, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        QImage shown(kScreen, QImage::Format_RGB32);
+        shown.fill(Qt::black);
+        QPainter(&shown).drawImage(
+            0, 0, decoded.scaled(kScreen, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        EXPECT_EQ(picture->scaled.format(), QImage::Format_RGB32);
+        EXPECT_EQ(picture->scaled, shown);
+        // Grey where the white was translucent, not white: drawn over black.
+        EXPECT_EQ(qRed(picture->scaled.pixel(8, 20)) < 128, c.translucent);
         // Handed out once.
         EXPECT_FALSE(preparer.HoldsPicture());
         EXPECT_FALSE(preparer.Take(file).has_value());
