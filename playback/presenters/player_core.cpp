@@ -75,6 +75,10 @@ PlayerCore::PlayerCore(PlayerSettings settings) : settings_(std::move(settings))
     option("input-vo-keyboard", "no");  // keys go to the window, not to mpv
     option("input-cursor", "no");
     option("idle", "yes");
+    // The video output stays between clips (idle, it shows black): made anew
+    // for each clip, its display connection, configuration and images cost
+    // about 90 ms of every clip's first frame.
+    option("force-window", "yes");
     option("keep-open", "yes");  // a finished clip stays on screen, paused on its last frame
     option("loop-file", "no");
     option("volume", "50");
@@ -201,8 +205,8 @@ void PlayerCore::Detach(PlayerListener* listener) {
         Stop();
     } catch (...) {
     }
-    // The video output is torn down on mpv's thread once the core goes idle;
-    // waiting for that keeps the last frame of this item out of the next one.
+    // The core goes idle on mpv's thread; waiting for that keeps the last
+    // frame of this item out of the next one (idle, the output shows black).
     WaitUntilIdle(1000);
     // The output list is probed once: later items start with the output that
     // worked (probing a missing GPU again costs time at every item).

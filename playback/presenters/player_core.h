@@ -44,8 +44,8 @@ public:
 // and the surface widget moves into whichever video window is playing: Attach()
 // re-parents it into the window, Detach() unloads the media and parks it in a
 // hidden holder. The surface's native window, which mpv draws into by its id,
-// therefore outlives every video output mpv creates and tears down on its own
-// thread.
+// therefore stays the same for the core's whole life, and so does mpv's video
+// output inside it: kept between clips, it shows black while idle.
 //
 // mpv reports events from its threads through a wakeup callback; they are
 // handled on the GUI thread, so listeners run inside the event loop.
@@ -94,7 +94,7 @@ private:
     QPointer<QWidget> surface_;
     PlayerListener* listener_ = nullptr;
     int64_t currentEntry_ = -1;
-    bool idleSeen_ = true;  // mpv went idle (its video output torn down) since the last SetUrl
+    bool idleSeen_ = true;  // mpv went idle (the media unloaded) since the last SetUrl
     bool pinnedOutput_ = false;
     bool embedded_ = false;  // drawing into the surface by its native window id
     std::string usedOutput_;

@@ -4,8 +4,50 @@
 #include "playback/presenters/full_screen_mp4.h"
 #include "presenter_test_env.h"
 
+#include <iterator>
+
+// After Qt's headers: Xlib defines Bool, Status and the like as macros.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
 namespace zorvak {
 namespace {
+
+// Marks the child windows of an X window (a property of our own on each) and
+// tells how many there are and how many of them were marked already: a window
+// destroyed and made again does not have the mark, even under the same id.
+struct MarkedChildren {
+    unsigned count = 0;
+    unsigned markedBefore = 0;
+};
+MarkedChildren MarkChildWindows(WId window) {
+    MarkedChildren seen;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return seen;
+    const Atom mark = XInternAtom(display, "ZORVAK_TEST_MARK", False);
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    if (XQueryTree(display, Window(window), &root, &parent, &children, &seen.count) != 0) {
+        for (unsigned i = 0; i < seen.count; ++i) {
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display, children[i], mark, 0, 1, False, AnyPropertyType, &type,
+                                   &format, &items, &after, &data) == Success &&
+                type != None) {
+                ++seen.markedBefore;
+            }
+            if (data != nullptr) XFree(data);
+            const unsigned char one = 1;
+            XChangeProperty(display, children[i], mark, XA_CARDINAL, 8, PropModeReplace, &one, 1);
+        }
+        if (children != nullptr) XFree(children);
+    }
+    XSync(display, False);
+    XCloseDisplay(display);
+    return seen;
+}
 
 using namespace zorvak::test;
 
@@ -126,23 +168,37 @@ TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
 }
 
 // Items back to back share the one player; each shows its own picture.
-TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClip) {
+TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClipThroughOneVideoOutput) {
     ASSERT_TRUE(MakeClip(folder_.File("blue.mp4"), "blue", 1.0));
     WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     const struct {
         const char* file;
         QColor colour;
     } items[] = {{"red.mp4", kRed}, {"blue.mp4", QColor(0, 0, 255)}, {"red.mp4", kRed}};
+    // The windows the video output draws in, inside the player's surface,
+    // while each clip shows: the output is kept from clip to clip, not made
+    // anew for each.
+    std::vector<MarkedChildren> outputWindows;
     for (const auto& item : items) {
         bool shown = false;
         After(0, [&] {
             shown = WaitForPixel(640, 360, item.colour, 8000);
+            TfrmFullScreenMp4* window = presenters.frmFullScreenMp4();
+            auto* surface = window != nullptr ? window->findChild<QWidget*>("wmMp4") : nullptr;
+            if (surface != nullptr) outputWindows.push_back(MarkChildWindows(surface->winId()));
             presenters.CloseAllPresenters();
         });
         presenters.PlayVideo(folder_.File(item.file), 0, MediaSource::kLocalFile);
         EXPECT_TRUE(shown) << item.file;
     }
     ASSERT_NE(presenters.Player(), nullptr);
+    ASSERT_EQ(outputWindows.size(), std::size(items));
+    EXPECT_GT(outputWindows[0].count, 0u);
+    EXPECT_EQ(outputWindows[0].markedBefore, 0u);
+    for (size_t i = 1; i < outputWindows.size(); ++i) {
+        EXPECT_EQ(outputWindows[i].count, outputWindows[0].count) << items[i].file;
+        EXPECT_EQ(outputWindows[i].markedBefore, outputWindows[0].count) << items[i].file;
+    }
 }
 
 }  // namespace
