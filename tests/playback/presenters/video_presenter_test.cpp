@@ -5,6 +5,7 @@
 #include "presenter_test_env.h"
 
 #include <iterator>
+#include <vector>
 
 // After Qt's headers: Xlib defines Bool, Status and the like as macros.
 #include <X11/Xatom.h>
@@ -167,7 +168,8 @@ TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
     EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
 }
 
-// Items back to back share the one player; each shows its own picture.
+// Items back to back share the one player and its one video output; each
+// shows its own picture.
 TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClipThroughOneVideoOutput) {
     ASSERT_TRUE(MakeClip(folder_.File("blue.mp4"), "blue", 1.0));
     WindowPresenters presenters(online_, appDir_, {}, TestSettings());
