@@ -55,8 +55,8 @@ void TfrmFullScreenImg::UsePreparedPicture(PreparedPicture picture) {
     imgShow = std::move(picture.image);
     frame_ = QPixmap();
     if (!picture.scaled.isNull()) {
-        // Opaque already (drawn over black when it was prepared): the logo
-        // goes straight onto it, and the frame keeps its memory, which the
+        // Opaque already (ScaledOverBlack on the worker): the logo goes
+        // straight onto it, and the frame keeps its memory, which the
         // worker thread touched ahead of this item's turn.
         DrawLogo(picture.scaled);
         frame_ = QPixmap::fromImage(std::move(picture.scaled));
@@ -95,11 +95,12 @@ void TfrmFullScreenImg::DrawLogo(QPaintDevice& frame) const {
 
 QPixmap TfrmFullScreenImg::FrameAt(QSize size) {
     if (frame_.size() == size || size.isEmpty()) return frame_;
-    QImage frame(size, QImage::Format_RGB32);
-    frame.fill(Qt::black);
-    if (!imgShow.isNull()) {
-        QPainter painter(&frame);
-        painter.drawImage(0, 0, imgShow.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    QImage frame;
+    if (imgShow.isNull()) {
+        frame = QImage(size, QImage::Format_RGB32);
+        frame.fill(Qt::black);
+    } else {
+        frame = ScaledOverBlack(imgShow, size);
     }
     DrawLogo(frame);
     frame_ = QPixmap::fromImage(std::move(frame));

@@ -13,19 +13,16 @@
 #include <system_error>
 
 namespace zorvak {
-namespace {
 
-// image as the picture window shows it: opaque, over black.
-QImage OverBlack(QImage image) {
-    if (image.format() == QImage::Format_RGB32) return image;
-    QImage opaque(image.size(), QImage::Format_RGB32);
+QImage ScaledOverBlack(const QImage& image, QSize size) {
+    QImage scaled = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (scaled.format() == QImage::Format_RGB32) return scaled;
+    QImage opaque(size, QImage::Format_RGB32);
     opaque.fill(Qt::black);
     QPainter painter(&opaque);
-    painter.drawImage(0, 0, image);
+    painter.drawImage(0, 0, scaled);
     return opaque;
 }
-
-}  // namespace
 
 const char* PictureDecoderFor(const QString& path) {
     const QString extension = QFileInfo(path).suffix().toLower();
@@ -145,8 +142,7 @@ void PicturePreparer::Work() {
             // it did not change while it was read.
             if (PictureFileKeyOf(request.key.path) == request.key) {
                 QImage image = ReadPictureStrictly(request.key.path, request.format.constData());
-                QImage scaled = OverBlack(
-                    image.scaled(request.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+                QImage scaled = ScaledOverBlack(image, request.size);
                 if (PictureFileKeyOf(request.key.path) == request.key) {
                     picture = std::make_shared<PreparedPicture>(
                         PreparedPicture{request.key, std::move(image), std::move(scaled)});

@@ -24,6 +24,11 @@ const char* PictureDecoderFor(const QString& path);
 // Throws std::runtime_error with the reader's message when it cannot.
 QImage ReadPictureStrictly(const QString& path, const char* format);
 
+// image as the picture window shows it at size: stretched to it
+// (IgnoreAspectRatio, SmoothTransformation) and drawn over black, so opaque,
+// Format_RGB32.
+QImage ScaledOverBlack(const QImage& image, QSize size);
+
 // A picture file as it was when read: a file replaced or rewritten since has
 // another key (its size or its modification time, to the nanosecond,
 // differ).
@@ -38,9 +43,7 @@ struct PictureFileKey {
 std::optional<PictureFileKey> PictureFileKeyOf(const QString& path);
 
 // A picture decoded ahead of its turn, as the picture window would decode it,
-// and that image scaled to `scaled.size()` as the window scales it for its
-// first paint (IgnoreAspectRatio, SmoothTransformation), drawn over black as
-// the window draws it: `scaled` is opaque, Format_RGB32.
+// and that image as the window shows it at `scaled.size()` (ScaledOverBlack).
 struct PreparedPicture {
     PictureFileKey key;
     QImage image;
