@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/app_directory.h"
 #include "core/clock.h"
@@ -88,6 +89,29 @@ TEST_F(CtlLog, PlaysRefusesABadMomentAndSaysWhenThereIsNoFile) {
     ProgramRun bad = RunProgram("zorvak-ctl", {"plays", "--appdir", Dir(), "--since", "yesterday"});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_EQ(bad.out, "");
+}
+
+// A damaged playlog.db is moved aside, as the client does, and a new one
+// starts: plays answers with no records, and says so on its error output.
+TEST_F(CtlLog, PlaysMovesADamagedFileAsideAndStartsANewOne) {
+    const std::string path = folder_.File(PlayLog::kFileName);
+    WriteFile(path, std::string(5000, 'x'));
+
+    ProgramRun run = RunProgram("zorvak-ctl", {"plays", "--appdir", Dir()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, kHeader);
+    EXPECT_NE(run.err.find("moved aside to " + path + ".damaged-"), std::string::npos) << run.err;
+    std::vector<std::string> aside;
+    for (const std::string& name : folder_.Entries())
+        if (name.rfind("playlog.db.damaged-", 0) == 0) aside.push_back(name);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFile(folder_.File(aside[0])), std::string(5000, 'x'));
+
+    Record({2026, 5, 1, 9, 0, 0}, "after", "time up");
+    ProgramRun again = RunProgram("zorvak-ctl", {"plays", "--appdir", Dir()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(again.out, kHeader + "2026/05/01 09:00:00\t2026/05/01 09:00:10\t4\tafter\ta.jpg\t10\ttime up\t\n");
 }
 
 class CtlStatus : public CtlLog {};
