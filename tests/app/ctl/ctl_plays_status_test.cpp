@@ -23,6 +23,7 @@
 #include "tests/support/files.h"
 #include "tests/support/playlist_items.h"
 #include "tests/support/program_run.h"
+#include "tests/support/store_file.h"
 #include "tests/support/temp_folder.h"
 
 extern char** environ;
@@ -132,6 +133,26 @@ TEST_F(CtlStatus, AnEmptyFolderStillAnswersEveryField) {
                            "last_fetch: none\n"
                            "last_import: none\n"
                            "client_running: no\n");
+}
+
+// A damaged store is replaced as the client does, and status says where the
+// damaged one went.
+TEST_F(CtlStatus, ADamagedStoreIsReplacedAndTheStatusSaysWhereItWent) {
+    const std::string path = folder_.File(PlaylistStore::kFileName);
+    WriteFile(path, "not a database at all");
+
+    ProgramRun run = RunProgram("zorvak-ctl", {"status", "--appdir", Dir()});
+
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string open = "store: open, the damaged store moved aside to " + path + ".damaged-";
+    EXPECT_NE(run.out.find(open), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("valid_rows: 0\n"), std::string::npos) << run.out;
+    std::vector<std::string> aside;
+    for (const std::string& name : folder_.Entries())
+        if (name.rfind("tmpdb.mdb.damaged-", 0) == 0) aside.push_back(name);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFile(folder_.File(aside[0])), "not a database at all");
+    EXPECT_TRUE(TableDump(path).empty());
 }
 
 TEST_F(CtlStatus, SettingsRowsCacheStatesLastFetchAndARunningClient) {
