@@ -282,7 +282,7 @@ bool PlaylistStore::ReplaceDamaged(const std::string& path, const std::string& d
             return false;
         };
         // The empty store is made complete beside the damaged one first, so
-        // the folder is never left without a store.
+        // the folder is without a store only between two renames.
         const std::string fresh = path + ".empty";
         std::string source;
         const std::string error = WriteEmptyStore(fresh, source);
@@ -295,8 +295,11 @@ bool PlaylistStore::ReplaceDamaged(const std::string& path, const std::string& d
             return failed(why);
         }
         std::filesystem::rename(fresh, path, ec);
-        if (ec) return failed("cannot rename " + fresh + " to " + path + ": " + ec.message());
+        if (ec)
+            return failed("moved aside to " + aside + ", but cannot rename " + fresh + " to " +
+                          path + ": " + ec.message());
         replaceFailureLogged_ = false;
+        replacedSinceImport_ = true;
         movedAside_ = aside;
         LogWarning(LogCategory::kApp,
                    "the store " + path + " is damaged (" + damage + "): moved aside to " + aside);

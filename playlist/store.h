@@ -189,6 +189,10 @@ public:
     // Where the last damaged store was moved aside to by this object ("" when
     // none was).
     const std::string& MovedAside() const { return movedAside_; }
+    // True from the replacement of a damaged store until the next import
+    // succeeds: the table is empty whatever the last document shown was, so
+    // a fetch imports even an answer it has seen before.
+    bool ReplacedSinceImport() const { return replacedSinceImport_; }
 
     ValidNowQuery& PlayList() { return playList_; }
     const Clock& clock() const { return clock_; }
@@ -213,6 +217,7 @@ private:
     ImportReport lastImport_;
     std::string movedAside_;
     bool replaceFailureLogged_ = false;
+    bool replacedSinceImport_ = false;
 };
 
 }  // namespace zorvak
