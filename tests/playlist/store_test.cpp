@@ -86,14 +86,14 @@ std::vector<std::string> DamagedFiles(const TempFolder& folder) {
 
 // A store SQLite finds damaged (cut short) or not a database at all (junk) is
 // moved aside under the time of the clock, byte for byte; an empty store
-// takes its place (the pristine one when there is
-// one, else made from the built-in schema), the connection opens on it, the
-// log says both, and the next import fills it.
+// takes its place (the pristine one when there is one, else made from the
+// built-in schema), the connection opens on it, the log says both, and the
+// next import fills it.
 TEST(StoreRecovery, ADamagedStoreIsMovedAsideAndAnEmptyOneTakesItsPlace) {
     struct Case {
         const char* what;
         std::function<void(const std::string&)> make;
-        bool pristine;                        // a pristine empty store is there
+        bool pristine;  // a pristine empty store is there
     };
     const Case cases[] = {
         {"a text file", [](const std::string& p) { WriteFile(p, "Standard Jet DB\nnot sqlite"); },
