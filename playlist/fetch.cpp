@@ -168,7 +168,10 @@ FetchResult PlaylistFetch::FetchOnce() {
     const std::string memo = window_.memoText ? window_.memoText() : std::string();
     std::string shown;
     if (!Trimmed(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
-    if (!Trimmed(memo).empty() && Trimmed(memo) == Trimmed(shown)) {
+    // A store replaced since its last import is filled even by the answer
+    // the memo shows.
+    if (!Trimmed(memo).empty() && Trimmed(memo) == Trimmed(shown) &&
+        !store_.ReplacedSinceImport()) {
         result.outcome = FetchOutcome::kUnchanged;
         return result;
     }

@@ -420,6 +420,7 @@ bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view u
     report.ok = ImportRows(ansiText, utf8Text, serve, report);
     report.ms = stopwatch.ElapsedMs();
     if (report.ok) {
+        replacedSinceImport_ = false;
         LogInfo(LogCategory::kImport, "imported " + std::to_string(report.rows) + " rows in " +
                                           std::to_string(report.ms) + " ms");
     } else {

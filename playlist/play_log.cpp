@@ -4,6 +4,7 @@
 
 #include "core/log.h"
 #include "playlist/fetch.h"
+#include "playlist/store_recovery.h"
 
 namespace zorvak {
 
@@ -63,13 +64,25 @@ void PlayLog::Report(const std::string& what) noexcept {
 
 bool PlayLog::Open() noexcept {
     Close();
+    std::string why;
+    int rc = OpenFile(why);
+    if (IsDamagedDatabaseCode(rc) && MoveAside(why)) rc = OpenFile(why);
+    if (rc != SQLITE_OK) {
+        Report(why);
+        return false;
+    }
+    Trim();
+    return true;
+}
+
+int PlayLog::OpenFile(std::string& why) noexcept {
     const std::string path = dir_.Path() + kFileName;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-        Report(db != nullptr ? sqlite3_errmsg(db) : "cannot open the file");
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        why = db != nullptr ? sqlite3_errmsg(db) : "cannot open the file";
         sqlite3_close(db);
-        return false;
+        return rc;
     }
     db_ = db;
     sqlite3_busy_timeout(db_, 200);
@@ -79,20 +92,49 @@ bool PlayLog::Open() noexcept {
     // database (a checkpoint, which syncs the file: up to tens of ms) not by
     // SQLite on some item's record but by Checkpoint() after each fetch.
     char* error = nullptr;
-    const int rc = sqlite3_exec(db_,
-                                "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
-                                "PRAGMA wal_autocheckpoint=0;",
-                                nullptr,
-                                nullptr, &error);
-    if (rc == SQLITE_OK) sqlite3_exec(db_, kSchema, nullptr, nullptr, &error);
-    if (error != nullptr || !Prepare()) {
-        Report(error != nullptr ? error : sqlite3_errmsg(db_));
+    rc = sqlite3_exec(db_,
+                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                      "PRAGMA wal_autocheckpoint=0;",
+                      nullptr, nullptr, &error);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, &error);
+    if (rc == SQLITE_OK && !Prepare()) {
+        rc = sqlite3_errcode(db_);
+        if (rc == SQLITE_OK) rc = SQLITE_ERROR;
+    }
+    if (rc != SQLITE_OK) {
+        why = error != nullptr ? error : sqlite3_errmsg(db_);
         sqlite3_free(error);
         Close();
+    }
+    return rc;
+}
+
+bool PlayLog::MoveAside(const std::string& damage) noexcept {
+    try {
+        Close();
+        const std::string path = dir_.Path() + kFileName;
+        std::string why;
+        const std::string aside = MoveDamagedAside(path, clock_.Now(), why);
+        if (aside.empty()) {
+            Report("the file is damaged (" + damage + ") and cannot be moved aside: " + why);
+            return false;
+        }
+        movedAside_ = aside;
+        LogWarning(LogCategory::kPlay,
+                   "the log database " + path + " is damaged (" + damage + "): moved aside to " + aside);
+        LogWarning(LogCategory::kPlay, "the log database " + path + " starts again empty");
+        return true;
+    } catch (...) {
         return false;
     }
-    Trim();
-    return true;
+}
+
+void PlayLog::WriteFailed(int rc) noexcept {
+    std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "the file is closed";
+    if (IsDamagedDatabaseCode(rc) && MoveAside(why)) {
+        if (OpenFile(why) == SQLITE_OK) return;
+    }
+    Report(why);
 }
 
 bool PlayLog::Prepare() noexcept {
@@ -122,14 +164,16 @@ void PlayLog::Trim() noexcept {
         const std::string column = std::string(table) == "plays" ? "started" : "at";
         const std::string one = "DELETE FROM " + std::string(table) + " WHERE " + column +
                                 " < datetime(?, '-" + std::to_string(kKeepDays) + " days')";
+        if (db_ == nullptr) return;
         sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db_, one.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
+        int rc = sqlite3_prepare_v2(db_, one.c_str(), -1, &stmt, nullptr);
+        if (rc == SQLITE_OK) {
             BindText(stmt, 1, cutoffBase);
-            if (sqlite3_step(stmt) != SQLITE_DONE) Report(sqlite3_errmsg(db_));
-        } else {
-            Report(sqlite3_errmsg(db_));
+            rc = sqlite3_step(stmt);
+            if (rc == SQLITE_DONE) rc = SQLITE_OK;
         }
         sqlite3_finalize(stmt);
+        if (rc != SQLITE_OK) WriteFailed(rc);
     }
     trimmedOn_ = cutoffBase.substr(0, 10);
 }
@@ -152,9 +196,10 @@ void PlayLog::RecordPlay(const PlayRecord& r) noexcept {
         BindText(s, 7, r.endedBy);
         if (r.error.empty()) sqlite3_bind_null(s, 8);
         else BindText(s, 8, r.error);
-        if (sqlite3_step(s) != SQLITE_DONE) Report(sqlite3_errmsg(db_));
+        const int rc = sqlite3_step(s);
         sqlite3_reset(s);
         sqlite3_clear_bindings(s);
+        if (rc != SQLITE_DONE) WriteFailed(rc);
         // Offline there are no fetches: the log still stays bounded.
         if (++recordsSinceCheckpoint_ >= kCheckpointAfterRecords) Checkpoint();
     } catch (...) {
@@ -170,6 +215,7 @@ void PlayLog::Checkpoint() noexcept {
 }
 
 void PlayLog::InsertSync(const SyncRecord& r) noexcept {
+    if (db_ == nullptr) return;
     sqlite3_stmt* s = insertSync_;
     BindText(s, 1, r.at);
     BindText(s, 2, r.kind);
@@ -180,9 +226,10 @@ void PlayLog::InsertSync(const SyncRecord& r) noexcept {
     sqlite3_bind_int64(s, 7, r.ms);
     if (r.detail.empty()) sqlite3_bind_null(s, 8);
     else BindText(s, 8, r.detail);
-    if (sqlite3_step(s) != SQLITE_DONE) Report(sqlite3_errmsg(db_));
+    const int rc = sqlite3_step(s);
     sqlite3_reset(s);
     sqlite3_clear_bindings(s);
+    if (rc != SQLITE_DONE) WriteFailed(rc);
 }
 
 void PlayLog::RecordFetch(const FetchResult& result) noexcept {
@@ -237,13 +284,14 @@ PlayLogReading ReadPlayLog(const std::string& path, std::optional<LocalDateTime>
     const char* playsSql =
         "SELECT id, started, ended, row_id, playname, f_filename, f_lx, ended_by, error "
         "FROM plays WHERE started >= ? ORDER BY started, id";
-    if (sqlite3_prepare_v2(db, playsSql, -1, &stmt, nullptr) != SQLITE_OK) {
+    int rc = sqlite3_prepare_v2(db, playsSql, -1, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
         reading.error = sqlite3_errmsg(db);
+        reading.damaged = IsDamagedDatabaseCode(rc);
         sqlite3_close(db);
         return reading;
     }
     BindText(stmt, 1, since ? since->ToSortableText() : std::string());
-    int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         PlayRecord r;
         r.started = ColumnTime(stmt, 1);
@@ -259,6 +307,7 @@ PlayLogReading ReadPlayLog(const std::string& path, std::optional<LocalDateTime>
     sqlite3_finalize(stmt);
     if (rc != SQLITE_DONE) {
         reading.error = sqlite3_errmsg(db);
+        reading.damaged = IsDamagedDatabaseCode(rc);
         sqlite3_close(db);
         return reading;
     }
@@ -266,8 +315,10 @@ PlayLogReading ReadPlayLog(const std::string& path, std::optional<LocalDateTime>
         const char* sql =
             "SELECT at, kind, ok, outcome, bytes, rows, ms, detail FROM syncs WHERE kind = ? "
             "ORDER BY at DESC, id DESC LIMIT 1";
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        if (rc != SQLITE_OK) {
             reading.error = sqlite3_errmsg(db);
+            reading.damaged = IsDamagedDatabaseCode(rc);
             sqlite3_close(db);
             return reading;
         }

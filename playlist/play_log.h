@@ -45,8 +45,14 @@ struct SyncRecord {
 // without a sync to disk. Kept to the last 90 days: older records are removed
 // when the file is opened and once a day after.
 //
-// The client goes on when the file cannot be opened or written: each such
-// failure is written to the log once (zorvak.play) and the records are lost.
+// A file SQLite finds damaged or not a database (SQLITE_CORRUPT,
+// SQLITE_NOTADB), when it is opened or when a record is written, is moved
+// aside with its -wal and -shm (MoveDamagedAside: playlog.db.damaged-
+// yyyyMMdd-HHmmss, the time from the clock) and a new, empty file takes its
+// place; both are logged as warnings (zorvak.play). Any other failure (no
+// permission, locked, a folder in the way) never moves the file. The client
+// goes on when the file cannot be opened or written: each such failure is
+// written to the log once (zorvak.play) and the records are lost.
 class PlayLog {
 public:
     static constexpr const char* kFileName = "playlog.db";
@@ -57,7 +63,8 @@ public:
     PlayLog(const PlayLog&) = delete;
     PlayLog& operator=(const PlayLog&) = delete;
 
-    // Opens (creating when needed) playlog.db; false when it cannot be used.
+    // Opens (creating when needed) playlog.db, replacing a damaged one; false
+    // when it cannot be used.
     bool Open() noexcept;
     bool IsOpen() const { return db_ != nullptr; }
     void Close() noexcept;
@@ -76,7 +83,18 @@ public:
     void Checkpoint() noexcept;
     static constexpr int kCheckpointAfterRecords = 2000;
 
+    // Where the last damaged file was moved aside to by this object ("" when
+    // none was).
+    const std::string& MovedAside() const { return movedAside_; }
+
 private:
+    // Opens the file and sets it up; SQLITE_OK, or the failing code with why.
+    int OpenFile(std::string& why) noexcept;
+    // Moves the damaged file aside (closing the connection first); true when
+    // it is gone from its place.
+    bool MoveAside(const std::string& damage) noexcept;
+    // After a failed write: reports it, and replaces a damaged file.
+    void WriteFailed(int rc) noexcept;
     bool Prepare() noexcept;
     void Report(const std::string& what) noexcept;
     void InsertSync(const SyncRecord& record) noexcept;
@@ -90,12 +108,14 @@ private:
     bool reported_ = false;
     int recordsSinceCheckpoint_ = 0;
     std::string trimmedOn_;  // "YYYY-MM-DD" of the last trim
+    std::string movedAside_;
 };
 
 // Reading the file (zorvak-ctl): read-only, never creating it.
 struct PlayLogReading {
     bool ok = false;
-    std::string error;  // when !ok
+    std::string error;     // when !ok
+    bool damaged = false;  // when !ok: SQLite found the file damaged or not a database
     std::vector<std::pair<std::int64_t, PlayRecord>> plays;  // (record id, record)
     std::optional<SyncRecord> lastFetch;
     std::optional<SyncRecord> lastImport;

@@ -6,8 +6,13 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
+#include "core/log.h"
+#include "playlist/mkstore/store_schema.h"
 #include "playlist/playlist_document.h"
+#include "playlist/store_recovery.h"
 
 namespace zorvak {
 
@@ -82,6 +87,34 @@ int WholeNumber(const StoredValue& value, std::string_view column) {
         if (auto parsed = ParseWholeNumberText(*s)) return *parsed;
     }
     throw StoreError("column " + std::string(column) + " does not hold a whole number");
+}
+
+// Opens the store file at path read-write without creating it and reads its
+// schema: t_b_data with every column. SQLITE_OK with *out set, else the code
+// of the failing call with SQLite's message in why (nothing left open).
+int OpenStoreFile(const std::string& path, sqlite3** out, std::string& why) {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        const std::string probe = "SELECT " + ColumnList() + " FROM t_b_data LIMIT 0";
+        sqlite3_stmt* stmt = nullptr;
+        rc = sqlite3_prepare_v2(db, probe.c_str(), -1, &stmt, nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(stmt);
+            if (rc == SQLITE_DONE) rc = SQLITE_OK;
+        }
+        if (rc != SQLITE_OK) why = sqlite3_errmsg(db);
+        sqlite3_finalize(stmt);
+    } else {
+        why = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    }
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return rc;
+    }
+    *out = db;
+    return SQLITE_OK;
 }
 
 struct StmtFree {
@@ -191,8 +224,8 @@ int RowFieldInteger(const PlaylistRow& row, std::string_view column) {
 // ---------------------------------------------------------------------------
 // PlaylistStore
 
-PlaylistStore::PlaylistStore(const AppDirectory& dir, const Clock& clock)
-    : dir_(dir), clock_(clock) {}
+PlaylistStore::PlaylistStore(const AppDirectory& dir, const Clock& clock, std::string emptyStore)
+    : dir_(dir), clock_(clock), emptyStore_(std::move(emptyStore)) {}
 
 PlaylistStore::~PlaylistStore() {
     if (db_) sqlite3_close_v2(db_);
@@ -208,24 +241,73 @@ void PlaylistStore::ConnectDatabase() noexcept {
     }
     try {
         const std::string path = dir_.Path() + kFileName;
+        std::string why;
         sqlite3* db = nullptr;
-        // Read-write on an existing file only: the client never creates its store.
-        int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(db, kBusyTimeoutMs);
-            // An SQLite database holding t_b_data with every column, or nothing.
-            const std::string probe = "SELECT " + ColumnList() + " FROM t_b_data LIMIT 0";
-            sqlite3_stmt* stmt = nullptr;
-            rc = sqlite3_prepare_v2(db, probe.c_str(), -1, &stmt, nullptr);
-            if (rc == SQLITE_OK) rc = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
-            sqlite3_finalize(stmt);
-        }
-        if (rc != SQLITE_OK) {
-            sqlite3_close_v2(db);
-            return;
-        }
-        db_ = db;
+        int rc = OpenStoreFile(path, &db, why);
+        if (IsDamagedDatabaseCode(rc) && ReplaceDamaged(path, why)) rc = OpenStoreFile(path, &db, why);
+        if (rc == SQLITE_OK) db_ = db;
     } catch (...) {
+    }
+}
+
+std::string PlaylistStore::WriteEmptyStore(const std::string& target, std::string& source) const {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!emptyStore_.empty() && fs::is_regular_file(emptyStore_, ec)) {
+        fs::copy_file(emptyStore_, target, fs::copy_options::overwrite_existing, ec);
+        if (!ec) {
+            // The package's copy is read-only; the site's store is written.
+            fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::add, ec);
+            sqlite3* db = nullptr;
+            std::string why;
+            if (OpenStoreFile(target, &db, why) == SQLITE_OK && sqlite3_close(db) == SQLITE_OK) {
+                source = emptyStore_;
+                return {};
+            }
+        }
+        fs::remove(target, ec);
+    }
+    source = "the built-in schema";
+    return CreateEmptyStore(target);
+}
+
+bool PlaylistStore::ReplaceDamaged(const std::string& path, const std::string& damage) noexcept {
+    try {
+        auto failed = [&](const std::string& why) {
+            if (!replaceFailureLogged_)
+                LogWarning(LogCategory::kApp, "the store " + path + " is damaged (" + damage +
+                                                  ") and cannot be replaced: " + why);
+            replaceFailureLogged_ = true;
+            return false;
+        };
+        // The empty store is made complete beside the damaged one first, so
+        // the folder is without a store only between two renames.
+        const std::string fresh = path + ".empty";
+        std::string source;
+        const std::string error = WriteEmptyStore(fresh, source);
+        if (!error.empty()) return failed(error);
+        std::string why;
+        const std::string aside = MoveDamagedAside(path, clock_.Now(), why);
+        std::error_code ec;
+        if (aside.empty()) {
+            std::filesystem::remove(fresh, ec);
+            return failed(why);
+        }
+        std::filesystem::rename(fresh, path, ec);
+        if (ec)
+            return failed("moved aside to " + aside + ", but cannot rename " + fresh + " to " +
+                          path + ": " + ec.message());
+        replaceFailureLogged_ = false;
+        replacedSinceImport_ = true;
+        movedAside_ = aside;
+        LogWarning(LogCategory::kApp,
+                   "the store " + path + " is damaged (" + damage + "): moved aside to " + aside);
+        LogWarning(LogCategory::kApp, "the store " + path + " starts again empty, from " + source +
+                                          "; the next fetch fills it");
+        return true;
+    } catch (...) {
+        return false;
     }
 }
 

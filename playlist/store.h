@@ -113,21 +113,42 @@ private:
     std::function<void()> listener_;
 };
 
+// Where the Debian package keeps the pristine empty store ("" where there is
+// none): the store a damaged one is replaced by.
+#ifdef _WIN32
+inline constexpr const char* kPackagedEmptyStore = "";
+#else
+inline constexpr const char* kPackagedEmptyStore = "/usr/share/zorvak-client/tmpdb.mdb";
+#endif
+
 // The local playlist store: tmpdb.mdb in the application directory, an SQLite
-// database holding the table t_b_data. The client never creates the file or
-// the table.
+// database holding the table t_b_data. The client never creates a missing
+// file or table; a damaged file it replaces (see ConnectDatabase).
 class PlaylistStore {
 public:
     static constexpr const char* kFileName = "tmpdb.mdb";
 
-    PlaylistStore(const AppDirectory& dir, const Clock& clock);
+    // emptyStore: the pristine empty store that replaces a damaged one; when
+    // it is missing or unusable, an empty store is made from the built-in
+    // schema (playlist/schema.sql).
+    PlaylistStore(const AppDirectory& dir, const Clock& clock,
+                  std::string emptyStore = kPackagedEmptyStore);
     ~PlaylistStore();
     PlaylistStore(const PlaylistStore&) = delete;
     PlaylistStore& operator=(const PlaylistStore&) = delete;
 
     // (Re)opens the connection to tmpdb.mdb in the application directory,
-    // read-write, never creating it. A missing file, or one without the table
-    // t_b_data, leaves the connection closed. Never throws.
+    // read-write, never creating it, and reads its schema: t_b_data with every
+    // column. A missing file, one without the table t_b_data, or one that
+    // cannot be opened or read for any reason but damage (busy, locked, no
+    // permission) leaves the connection closed and the file as it is. A file
+    // SQLite finds damaged or not a database (SQLITE_CORRUPT, SQLITE_NOTADB)
+    // is moved aside with its companions (MoveDamagedAside: tmpdb.mdb.damaged-
+    // yyyyMMdd-HHmmss, the time from the clock), an empty store takes its
+    // place (a copy of emptyStore, else made from the built-in schema) and the
+    // connection opens on it; both are logged as warnings (zorvak.app). When
+    // that replacement fails it is logged once and the connection stays
+    // closed. Never throws.
     void ConnectDatabase() noexcept;
     bool IsConnected() const { return db_ != nullptr; }
     // Closes the connection and the valid-now selection. Throws StoreError
@@ -165,6 +186,14 @@ public:
     };
     const ImportReport& LastImport() const { return lastImport_; }
 
+    // Where the last damaged store was moved aside to by this object ("" when
+    // none was).
+    const std::string& MovedAside() const { return movedAside_; }
+    // True from the replacement of a damaged store until the next import
+    // succeeds: the table is empty whatever the last document shown was, so
+    // a fetch imports even an answer it has seen before.
+    bool ReplacedSinceImport() const { return replacedSinceImport_; }
+
     ValidNowQuery& PlayList() { return playList_; }
     const Clock& clock() const { return clock_; }
     sqlite3* handle() const { return db_; }
@@ -173,11 +202,22 @@ private:
     bool ImportRows(std::string_view ansiText, std::string_view utf8Text,
                     const std::function<void()>& serve, ImportReport& report) noexcept;
 
+    // Replaces the damaged store at path by an empty one; false (logged once
+    // until a replacement succeeds) when it cannot.
+    bool ReplaceDamaged(const std::string& path, const std::string& damage) noexcept;
+    // Writes an empty store to target; "" or why not. source says what it
+    // was made from.
+    std::string WriteEmptyStore(const std::string& target, std::string& source) const;
+
     const AppDirectory& dir_;
     const Clock& clock_;
+    const std::string emptyStore_;
     sqlite3* db_ = nullptr;
     ValidNowQuery playList_{*this};
     ImportReport lastImport_;
+    std::string movedAside_;
+    bool replaceFailureLogged_ = false;
+    bool replacedSinceImport_ = false;
 };
 
 }  // namespace zorvak

@@ -59,6 +59,18 @@ int RunPlays(const std::vector<std::string>& args) {
 
     const std::string path = dir->Path() + PlayLog::kFileName;
     PlayLogReading reading = ReadPlayLog(path, since);
+    if (!reading.ok && reading.damaged) {
+        // As the client does: the damaged file goes aside, a new one starts.
+        SystemClock clock;
+        PlayLog log(*dir, clock);
+        log.Open();
+        log.Close();
+        if (!log.MovedAside().empty()) {
+            std::fprintf(stderr, "zorvak-ctl plays: %s was damaged (%s): moved aside to %s\n",
+                         path.c_str(), reading.error.c_str(), log.MovedAside().c_str());
+            reading = ReadPlayLog(path, since);
+        }
+    }
     if (!reading.ok) {
         std::fprintf(stderr, "zorvak-ctl plays: cannot read %s: %s\n", path.c_str(),
                      reading.error.c_str());

@@ -7,7 +7,8 @@
 //   restart_switch: off              (FixTimeRestart is "1")
 //   restart_time: 3:00:00            (FixTime; 3:00:00 when unset)
 //   explorer: 0                      (EXPLORER as stored)
-//   store: open                      (or "cannot be opened")
+//   store: open                      (or "cannot be opened"; "open, the damaged
+//                                     store moved aside to PATH" when it replaced one)
 //   valid_rows: 3                    (rows valid now)
 //   row.<ID>: <state> <f_filename>   (each valid local row; state complete(<bytes>),
 //                                     partial(<bytes>), missing or refused)
@@ -92,7 +93,9 @@ int RunStatus(const std::vector<std::string>& args) {
         line("store", "cannot be opened");
         line("valid_rows", "0");
     } else {
-        line("store", "open");
+        line("store", store.MovedAside().empty()
+                          ? "open"
+                          : "open, the damaged store moved aside to " + store.MovedAside());
         ValidNowQuery& query = store.PlayList();
         try {
             query.Open();

@@ -85,6 +85,25 @@ TEST_F(FetchTest, ChangedDocumentReplacesTheMemoAndIsImported) {
     EXPECT_TRUE(client_.FollowRedirects());
 }
 
+
+// A damaged store replaced by an empty one is filled by the next fetch even
+// when the answer is the one the memo shows; after that import the same
+// answer is unchanged again.
+TEST_F(FetchTest, AReplacedStoreIsFilledByTheNextFetchOfTheSameAnswer) {
+    Answer(Doc("kept"));
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    store_.CloseConnection();
+    WriteFile(StorePath(), "damaged beyond reading");
+    store_.ConnectDatabase();
+    ASSERT_TRUE(store_.IsConnected());
+    ASSERT_TRUE(Names().empty());
+
+    FetchResult r = Fetch();
+    EXPECT_EQ(r.outcome, FetchOutcome::kImported) << DescribeFetch(r);
+    EXPECT_EQ(Names(), std::vector<std::string>{"kept"});
+    r = Fetch();
+    EXPECT_EQ(r.outcome, FetchOutcome::kUnchanged) << DescribeFetch(r);
+}
 TEST_F(FetchTest, UnchangedTextIsNotImportedAgainUntilItChanges) {
     Answer(Doc("one"));
     ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);

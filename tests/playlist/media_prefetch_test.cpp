@@ -210,6 +210,28 @@ TEST(MediaPrefetch, AFailingDownloadDoesNotStopTheRest) {
     EXPECT_EQ(fs::file_size(rig.CachePath("dropped.mp4.tmp")), 20'000u);
 }
 
+// A new queue made while a file is downloading leaves that file out: nothing
+// waits for it, and when its transfer fails it is not asked for again until
+// the next Schedule() (one HEAD and one GET in all).
+TEST(MediaPrefetch, TheFileUnderTransferIsNotQueuedAgain) {
+    PrefetchRig rig;
+    Response dropped = Slow(Pattern(40'000, 6), 10ms);
+    dropped.dropAfter = 20'000;  // about 100 ms of body, then the connection drops
+    rig.server.Route("/t.mp4", dropped);
+    rig.prefetch.Schedule({rig.Item("t.mp4", "/t.mp4")});
+    ASSERT_TRUE(ServeQtUntil([&] { return rig.prefetch.Current() == "t.mp4"; }, 5s));
+
+    rig.prefetch.Schedule({rig.Item("t.mp4", "/t.mp4")});
+
+    EXPECT_EQ(rig.prefetch.Waiting(), 0u);
+    ASSERT_TRUE(rig.ServeUntilFinished(1));
+    EXPECT_EQ(rig.finished[0].second, DownloadResult::Kind::kFailed);
+    rig.ServeUntilFinished(2, 300ms);  // nothing more comes
+    EXPECT_EQ(rig.finished.size(), 1u);
+    EXPECT_EQ(rig.server.RequestCount("/t.mp4"), 2);
+    EXPECT_EQ(rig.prefetch.Current(), "");
+}
+
 // Names that would leave the cache, or that the OS cannot keep, are never
 // requested, neither from the queue nor by a waiting run.
 TEST(MediaPrefetch, UnsafeNamesAreNeverFetched) {

@@ -6,28 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/log.h"
 #include "playlist/fetch.h"
+#include "tests/support/files.h"
 #include "tests/support/store_file.h"
 #include "tests/support/temp_folder.h"
+#include "warning_sink.h"
 
 namespace zorvak::test {
 namespace {
-
-// Keeps the warnings of the log.
-class WarningSink final : public LogSink {
-public:
-    WarningSink() { SetLogSink(this); }
-    ~WarningSink() override { SetLogSink(nullptr); }
-    bool IsEnabled(LogCategory, LogLevel level) const override { return level == LogLevel::kWarning; }
-    void Write(LogCategory category, LogLevel, std::string_view message) override {
-        lines.push_back(std::string(LogCategoryName(category)) + ": " + std::string(message));
-    }
-    std::vector<std::string> lines;
-};
 
 PlayRecord Play(const LocalDateTime& started, const std::string& name) {
     PlayRecord r;
@@ -106,6 +98,52 @@ TEST_F(PlayLogTest, AFileThatCannotBeOpenedIsReportedOnceAndRecordsAreDropped) {
     EXPECT_EQ(sink.lines[0].rfind("zorvak.play: play records are not kept", 0), 0u) << sink.lines[0];
 }
 
+// A log database SQLite finds damaged (cut short) or not a database (junk)
+// is moved aside under the clock's time, byte for byte; a new one takes its
+// place and records are kept again.
+TEST_F(PlayLogTest, ADamagedFileIsMovedAsideAndANewOneStarts) {
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+    };
+    const Case cases[] = {
+        {"junk", [&] { WriteFile(DbPath(), std::string(3000, 'j')); }},
+        {"cut to half its length",
+         [&] {
+             {
+                 PlayLog log(dir_, clock_);
+                 ASSERT_TRUE(log.Open());
+                 for (int i = 0; i < 400; ++i) log.RecordPlay(Play({2026, 5, 1, 11, 0, 0}, "old " + std::to_string(i)));
+                 log.Checkpoint();
+             }
+             std::filesystem::resize_file(DbPath(), std::filesystem::file_size(DbPath()) / 2);
+         }},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(DbPath());
+        for (const std::string& name : folder_.Entries()) std::filesystem::remove(folder_.File(name));
+        c.make();
+        const std::optional<std::string> before = ReadFile(DbPath());
+        WarningSink sink;
+        PlayLog log(dir_, clock_);
+
+        const bool opened = log.Open();
+        EXPECT_TRUE(opened) << c.what;
+        if (!opened) continue;
+
+        const std::string aside = DbPath() + ".damaged-20260501-120000";
+        EXPECT_EQ(log.MovedAside(), aside) << c.what;
+        EXPECT_EQ(ReadFile(aside), before) << c.what << ": kept byte for byte";
+        ASSERT_EQ(sink.lines.size(), 2u) << c.what;
+        EXPECT_EQ(sink.lines[0].rfind("zorvak.play: the log database " + DbPath() + " is damaged (", 0), 0u)
+            << sink.lines[0];
+        EXPECT_NE(sink.lines[0].find("moved aside to " + aside), std::string::npos) << sink.lines[0];
+        log.RecordPlay(Play({2026, 5, 1, 12, 0, 0}, "new"));
+        EXPECT_EQ(Sql("SELECT playname FROM plays"), (std::vector<std::vector<std::string>>{{"new"}}))
+            << c.what;
+    }
+}
+
 TEST_F(PlayLogTest, FetchesAndImportsAreKeptAndTheLastOfEachReadBack) {
     PlayLog log(dir_, clock_);
     ASSERT_TRUE(log.Open());
@@ -135,6 +173,28 @@ TEST_F(PlayLogTest, FetchesAndImportsAreKeptAndTheLastOfEachReadBack) {
     EXPECT_EQ(reading.lastFetch->at, "2026-05-01 12:01:00");
     EXPECT_FALSE(reading.lastFetch->ok);
     EXPECT_EQ(reading.lastImport->rows, 3);
+}
+
+// After a fetch is recorded the records are in playlog.db itself, not only in
+// its write-ahead log: a copy of the main file alone (as a backup or an
+// operator's copy takes it) holds the plays and the fetch.
+TEST_F(PlayLogTest, AfterAFetchTheRecordsAreInTheMainFile) {
+    PlayLog log(dir_, clock_);
+    ASSERT_TRUE(log.Open());
+    log.RecordPlay(Play({2026, 5, 1, 11, 0, 0}, "a"));
+    log.RecordPlay(Play({2026, 5, 1, 11, 1, 0}, "b"));
+    FetchResult fetched;
+    fetched.outcome = FetchOutcome::kUnchanged;
+    fetched.bytes = 300;
+    log.RecordFetch(fetched);
+
+    const std::string copy = folder_.File("copy.db");
+    std::filesystem::copy_file(DbPath(), copy);
+    ASSERT_FALSE(std::filesystem::exists(copy + "-wal"));
+    EXPECT_EQ(Query(copy, "SELECT playname FROM plays ORDER BY id"),
+              (std::vector<std::vector<std::string>>{{"a"}, {"b"}}));
+    EXPECT_EQ(Query(copy, "SELECT kind, bytes FROM syncs"),
+              (std::vector<std::vector<std::string>>{{"fetch", "300"}}));
 }
 
 TEST_F(PlayLogTest, ReadingTakesThePlaysFromAMomentOnOldestFirst) {

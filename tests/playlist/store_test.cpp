@@ -1,9 +1,15 @@
-// The store through a real SQLite file: connection, atomic import, valid-now
-// selection.
+// The store through a real SQLite file: connection, replacement of a damaged
+// file, atomic import, valid-now selection.
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "playlist/store_recovery.h"
 #include "store_fixture.h"
+#include "warning_sink.h"
 
 namespace zorvak::test {
 namespace {
@@ -20,8 +26,6 @@ TEST(StoreConnection, OnlyAnExistingStoreWithTheTableConnects) {
         {"store made from the schema", [](const std::string& p) { CreateEmptyStore(p); }, true},
         {"no file", [](const std::string&) {}, false},
         {"empty file", [](const std::string& p) { WriteFile(p, ""); }, false},
-        {"a text file", [](const std::string& p) { WriteFile(p, "Standard Jet DB\nnot sqlite"); },
-         false},
         {"SQLite database without t_b_data",
          [](const std::string& p) {
              CreateEmptyStore(p);
@@ -53,6 +57,216 @@ TEST(StoreConnection, OnlyAnExistingStoreWithTheTableConnects) {
         EXPECT_EQ(std::filesystem::exists(path), existed) << c.what << ": never created";
         if (existed) {
             EXPECT_EQ(ReadFile(path), before) << c.what << ": left as it was";
+        }
+    }
+}
+
+// A store with rows: an import of count items into a new store at path.
+void MakeStoreWithRows(const std::string& path, int count) {
+    ASSERT_EQ(CreateEmptyStore(path), "");
+    std::string items;
+    for (int i = 0; i < count; ++i)
+        items += ItemXml({{"playname", "row " + std::to_string(i)}, {"remark", std::string(200, 'r')}});
+    FixedAppDirectory dir(std::filesystem::path(path).parent_path().string());
+    SettableClock clock;
+    PlaylistStore store(dir, clock);
+    store.ConnectDatabase();
+    ASSERT_TRUE(store.IsConnected());
+    ASSERT_TRUE(store.ImportPlaylist(Document(items)));
+}
+
+// The files of a folder whose name holds ".damaged-".
+std::vector<std::string> DamagedFiles(const TempFolder& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : folder.Entries())
+        if (name.find(".damaged-") != std::string::npos) names.push_back(name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A store SQLite finds damaged (cut short) or not a database at all (junk) is
+// moved aside under the time of the clock, byte for byte; an empty store
+// takes its place (the pristine one when there is one, else made from the
+// built-in schema), the connection opens on it, the log says both, and the
+// next import fills it.
+TEST(StoreRecovery, ADamagedStoreIsMovedAsideAndAnEmptyOneTakesItsPlace) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        bool pristine;  // a pristine empty store is there
+    };
+    const Case cases[] = {
+        {"a text file", [](const std::string& p) { WriteFile(p, "Standard Jet DB\nnot sqlite"); },
+         true},
+        {"junk of a page",
+         [](const std::string& p) {
+             std::string junk(4096, '\0');
+             for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>(i * 7 + 3);
+             WriteFile(p, junk);
+         },
+         false},
+        {"a store with rows cut to half its length",
+         [](const std::string& p) {
+             MakeStoreWithRows(p, 300);
+             std::filesystem::resize_file(p, std::filesystem::file_size(p) / 2);
+         },
+         false},
+        {"a store cut inside its first page",
+         [](const std::string& p) {
+             MakeStoreWithRows(p, 3);
+             std::filesystem::resize_file(p, 60);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder, package;
+        const std::string path = folder.File("tmpdb.mdb");
+        c.make(path);
+        const std::optional<std::string> before = ReadFile(path);
+        ASSERT_TRUE(before) << c.what;
+        const std::string pristine = package.File("tmpdb.mdb");
+        if (c.pristine) {
+            ASSERT_EQ(CreateEmptyStore(pristine), "");
+            Execute(pristine, "PRAGMA user_version = 7");  // tells the copy apart
+            std::filesystem::permissions(pristine, std::filesystem::perms::owner_read |
+                                                       std::filesystem::perms::group_read |
+                                                       std::filesystem::perms::others_read);
+        }
+        FixedAppDirectory dir(folder.Path());
+        SettableClock clock({2026, 5, 1, 12, 3, 4});
+        WarningSink sink;
+        PlaylistStore store(dir, clock, pristine);
+
+        store.ConnectDatabase();
+
+        EXPECT_TRUE(store.IsConnected()) << c.what;
+        if (!store.IsConnected()) continue;
+        const std::string aside = path + ".damaged-20260501-120304";
+        EXPECT_EQ(store.MovedAside(), aside) << c.what;
+        EXPECT_EQ(ReadFile(aside), before) << c.what << ": kept byte for byte";
+        const std::vector<std::string> expected = {"tmpdb.mdb.damaged-20260501-120304"};
+        EXPECT_EQ(DamagedFiles(folder), expected) << c.what;
+        EXPECT_TRUE(TableDump(path).empty()) << c.what;
+        EXPECT_EQ(Query(path, "PRAGMA user_version"),
+                  (std::vector<std::vector<std::string>>{{c.pristine ? "7" : "0"}}))
+            << c.what;
+        ASSERT_EQ(sink.lines.size(), 2u) << c.what;
+        EXPECT_EQ(sink.lines[0].rfind("zorvak.app: the store " + path + " is damaged (", 0), 0u)
+            << sink.lines[0];
+        EXPECT_NE(sink.lines[0].find("moved aside to " + aside), std::string::npos) << sink.lines[0];
+        EXPECT_NE(sink.lines[1].find(c.pristine ? pristine : "the built-in schema"), std::string::npos)
+            << sink.lines[1];
+
+        // The next fetch fills it; the store stays as it is from then on.
+        EXPECT_TRUE(store.ImportPlaylist(Document(ItemXml({{"playname", "fresh"}})))) << c.what;
+        store.ConnectDatabase();
+        ASSERT_TRUE(store.IsConnected());
+        EXPECT_EQ(Query(path, "SELECT playname FROM t_b_data"),
+                  (std::vector<std::vector<std::string>>{{"fresh"}}))
+            << c.what;
+        EXPECT_EQ(DamagedFiles(folder), expected) << c.what;
+    }
+}
+
+// The journal, write-ahead log and its index go aside with the file, under the
+// aside name, so none of them is ever applied to a new file; what is not
+// there is not made.
+TEST(StoreRecovery, TheCompanionsGoAsideWithTheFile) {
+    TempFolder folder;
+    const std::string path = folder.File("playlog.db");
+    WriteFile(path, "main");
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) WriteFile(path + suffix, suffix);
+    WriteFile(folder.File("other.db-wal"), "not a companion");
+    std::string why;
+
+    EXPECT_EQ(MoveDamagedAside(path, {2026, 12, 31, 23, 59, 58}, why), path + ".damaged-20261231-235958");
+
+    EXPECT_EQ(why, "");
+    std::vector<std::string> names = folder.Entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "other.db-wal", "playlog.db.damaged-20261231-235958",
+                         "playlog.db.damaged-20261231-235958-journal",
+                         "playlog.db.damaged-20261231-235958-shm",
+                         "playlog.db.damaged-20261231-235958-wal"}));
+    for (const char* suffix : {"-journal", "-wal", "-shm"})
+        EXPECT_EQ(ReadFile(path + ".damaged-20261231-235958" + suffix), suffix);
+
+    WriteFile(path, "again");
+    EXPECT_EQ(MoveDamagedAside(path, {2026, 12, 31, 23, 59, 58}, why),
+              path + ".damaged-20261231-235958-2");
+    EXPECT_FALSE(std::filesystem::exists(path + ".damaged-20261231-235958-2-wal"));
+}
+
+// A second damaged store in the same second keeps the first one aside.
+TEST(StoreRecovery, TwoDamagedStoresInOneSecondAreBothKept) {
+    TempFolder folder;
+    const std::string path = folder.File("tmpdb.mdb");
+    FixedAppDirectory dir(folder.Path());
+    SettableClock clock({2026, 5, 1, 12, 0, 0});
+    PlaylistStore store(dir, clock, "");
+    for (const char* junk : {"first junk", "second junk"}) {
+        store.CloseConnection();
+        WriteFile(path, junk);
+        store.ConnectDatabase();
+        ASSERT_TRUE(store.IsConnected());
+    }
+    EXPECT_EQ(ReadFile(path + ".damaged-20260501-120000"), "first junk");
+    EXPECT_EQ(ReadFile(path + ".damaged-20260501-120000-2"), "second junk");
+}
+
+// Only damage moves a store: one that is read-only, held by another program,
+// in the way as a folder, or simply missing stays exactly where and as it is
+// (read-only and healthy, it opens).
+TEST(StoreRecovery, AStoreThatIsOnlyUnreachableIsNeverMoved) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        bool connects;
+    };
+    sqlite3* holder = nullptr;
+    const Case cases[] = {
+        {"read-only and healthy",
+         [](const std::string& p) {
+             MakeStoreWithRows(p, 2);
+             std::filesystem::permissions(p, std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::others_read);
+         },
+         true},
+        {"held by another program's exclusive lock",
+         [&holder](const std::string& p) {
+             MakeStoreWithRows(p, 2);
+             ASSERT_EQ(sqlite3_open_v2(p.c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+             ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+         },
+         false},
+        {"a folder in its place", [](const std::string& p) { std::filesystem::create_directory(p); },
+         false},
+        {"missing", [](const std::string&) {}, false},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        const std::string path = folder.File("tmpdb.mdb");
+        c.make(path);
+        const std::optional<std::string> before = ReadFile(path);
+        const std::vector<std::string> entries = folder.Entries();
+        FixedAppDirectory dir(folder.Path());
+        SettableClock clock({2026, 5, 1, 12, 0, 0});
+        PlaylistStore store(dir, clock, "");
+
+        store.ConnectDatabase();
+
+        EXPECT_EQ(store.IsConnected(), c.connects) << c.what;
+        EXPECT_EQ(store.MovedAside(), "") << c.what;
+        EXPECT_EQ(folder.Entries(), entries) << c.what;
+        EXPECT_EQ(ReadFile(path), before) << c.what;
+        if (holder != nullptr) {
+            sqlite3_close(holder);
+            holder = nullptr;
+            store.ConnectDatabase();
+            EXPECT_TRUE(store.IsConnected()) << c.what << ": once released";
+            EXPECT_EQ(TableDump(path).size(), 2u) << c.what;
         }
     }
 }
@@ -204,29 +418,53 @@ TEST_F(StoreImport, AStoreClosedWhileServingImportsNothing) {
 
 using ValidNow = StoreTest;
 
+// Rows with bounds around 2019-05-01 (each row's f_filename is its playname),
+// and the rows valid at moments on and next to those bounds: the valid-now
+// selection and the prefetch's list of local media both take this table.
+std::string BoundsDocument() {
+    auto item = [](const char* name, Overrides fields) {
+        fields["playname"] = name;
+        fields["f_filename"] = name;
+        return ItemXml(fields);
+    };
+    return Document(
+        item("window", {{"f_startdate", "2019-05-01 00:00:00"}, {"f_enddate", "2019-05-31 18:00:00"}}) +
+        item("endday", {{"f_startdate", "2019/04/01"}, {"f_enddate", "2019/05/01"}}) +
+        item("nostart", {{"f_startdate", ""}, {"f_enddate", "2030/01/01"}}) +
+        item("noend", {{"f_startdate", "2000/01/01"}, {"f_enddate", ""}}) +
+        item("disabled", {{"f_enable", "0"}, {"f_startdate", "2019/05/01"}, {"f_enddate", "2019/05/02"}}));
+}
+
+struct BoundsCase {
+    LocalDateTime now;
+    std::vector<std::string> valid;
+};
+const BoundsCase kBoundsCases[] = {
+    {{2019, 4, 30, 23, 59, 59}, {"endday"}},
+    {{2019, 5, 1, 0, 0, 0}, {"window", "endday", "disabled"}},
+    {{2019, 5, 1, 0, 0, 1}, {"window", "disabled"}},
+    {{2019, 5, 2, 0, 0, 0}, {"window", "disabled"}},
+    {{2019, 5, 2, 0, 0, 1}, {"window"}},
+    {{2019, 5, 31, 18, 0, 0}, {"window"}},
+    {{2019, 5, 31, 18, 0, 1}, {}},
+};
+
 TEST_F(ValidNow, BoundsAreInclusiveAndMissingBoundsNeverValid) {
-    Import(Document(
-        ItemXml({{"playname", "window"}, {"f_startdate", "2019-05-01 00:00:00"},
-                 {"f_enddate", "2019-05-31 18:00:00"}}) +
-        ItemXml({{"playname", "endday"}, {"f_startdate", "2019/04/01"}, {"f_enddate", "2019/05/01"}}) +
-        ItemXml({{"playname", "nostart"}, {"f_startdate", ""}, {"f_enddate", "2030/01/01"}}) +
-        ItemXml({{"playname", "noend"}, {"f_startdate", "2000/01/01"}, {"f_enddate", ""}}) +
-        ItemXml({{"playname", "disabled"}, {"f_enable", "0"}, {"f_startdate", "2019/05/01"},
-                 {"f_enddate", "2019/05/02"}})));
-    struct Case {
-        LocalDateTime now;
-        std::vector<std::string> valid;
-    };
-    const Case cases[] = {
-        {{2019, 4, 30, 23, 59, 59}, {"endday"}},
-        {{2019, 5, 1, 0, 0, 0}, {"window", "endday", "disabled"}},
-        {{2019, 5, 1, 0, 0, 1}, {"window", "disabled"}},
-        {{2019, 5, 2, 0, 0, 0}, {"window", "disabled"}},
-        {{2019, 5, 2, 0, 0, 1}, {"window"}},
-        {{2019, 5, 31, 18, 0, 0}, {"window"}},
-        {{2019, 5, 31, 18, 0, 1}, {}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(ValidAt(c.now), c.valid) << c.now.ToDisplayText();
+    Import(BoundsDocument());
+    for (const BoundsCase& c : kBoundsCases) EXPECT_EQ(ValidAt(c.now), c.valid) << c.now.ToDisplayText();
+}
+
+// The prefetch's list of local media takes the same rows as the valid-now
+// selection at every bound, so the files the play loop is about to show are
+// the ones fetched ahead.
+TEST_F(ValidNow, TheLocalMediaListTakesTheSameRowsAtTheBounds) {
+    Import(BoundsDocument());
+    for (const BoundsCase& c : kBoundsCases) {
+        clock_.Set(c.now);
+        std::vector<std::string> names;
+        for (const MediaItem& item : store_.ValidLocalMedia()) names.push_back(item.fileName);
+        EXPECT_EQ(names, c.valid) << c.now.ToDisplayText();
+    }
 }
 
 TEST_F(ValidNow, PlayOrderIsNumericOrderSx) {

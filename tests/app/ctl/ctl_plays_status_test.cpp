@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/app_directory.h"
 #include "core/clock.h"
@@ -22,6 +23,7 @@
 #include "tests/support/files.h"
 #include "tests/support/playlist_items.h"
 #include "tests/support/program_run.h"
+#include "tests/support/store_file.h"
 #include "tests/support/temp_folder.h"
 
 extern char** environ;
@@ -90,6 +92,29 @@ TEST_F(CtlLog, PlaysRefusesABadMomentAndSaysWhenThereIsNoFile) {
     EXPECT_EQ(bad.out, "");
 }
 
+// A damaged playlog.db is moved aside, as the client does, and a new one
+// starts: plays answers with no records, and says so on its error output.
+TEST_F(CtlLog, PlaysMovesADamagedFileAsideAndStartsANewOne) {
+    const std::string path = folder_.File(PlayLog::kFileName);
+    WriteFile(path, std::string(5000, 'x'));
+
+    ProgramRun run = RunProgram("zorvak-ctl", {"plays", "--appdir", Dir()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, kHeader);
+    EXPECT_NE(run.err.find("moved aside to " + path + ".damaged-"), std::string::npos) << run.err;
+    std::vector<std::string> aside;
+    for (const std::string& name : folder_.Entries())
+        if (name.rfind("playlog.db.damaged-", 0) == 0) aside.push_back(name);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFile(folder_.File(aside[0])), std::string(5000, 'x'));
+
+    Record({2026, 5, 1, 9, 0, 0}, "after", "time up");
+    ProgramRun again = RunProgram("zorvak-ctl", {"plays", "--appdir", Dir()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(again.out, kHeader + "2026/05/01 09:00:00\t2026/05/01 09:00:10\t4\tafter\ta.jpg\t10\ttime up\t\n");
+}
+
 class CtlStatus : public CtlLog {};
 
 TEST_F(CtlStatus, AnEmptyFolderStillAnswersEveryField) {
@@ -108,6 +133,26 @@ TEST_F(CtlStatus, AnEmptyFolderStillAnswersEveryField) {
                            "last_fetch: none\n"
                            "last_import: none\n"
                            "client_running: no\n");
+}
+
+// A damaged store is replaced as the client does, and status says where the
+// damaged one went.
+TEST_F(CtlStatus, ADamagedStoreIsReplacedAndTheStatusSaysWhereItWent) {
+    const std::string path = folder_.File(PlaylistStore::kFileName);
+    WriteFile(path, "not a database at all");
+
+    ProgramRun run = RunProgram("zorvak-ctl", {"status", "--appdir", Dir()});
+
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string open = "store: open, the damaged store moved aside to " + path + ".damaged-";
+    EXPECT_NE(run.out.find(open), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("valid_rows: 0\n"), std::string::npos) << run.out;
+    std::vector<std::string> aside;
+    for (const std::string& name : folder_.Entries())
+        if (name.rfind("tmpdb.mdb.damaged-", 0) == 0) aside.push_back(name);
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFile(folder_.File(aside[0])), "not a database at all");
+    EXPECT_TRUE(TableDump(path).empty());
 }
 
 TEST_F(CtlStatus, SettingsRowsCacheStatesLastFetchAndARunningClient) {
