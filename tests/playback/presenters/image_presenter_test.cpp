@@ -7,7 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "playback/presenters/full_screen_img.h"
+#include "playback/presenters/picture_window.h"
 #include "playback/presenters/picture_preparer.h"
 #include "presenter_test_env.h"
 
@@ -60,7 +60,7 @@ TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
         {"j.wmf", "bmp", false},  {"k.emf", "bmp", false},   {"l.jpg", "png", false},
         {"m", "png", false},      {"n.png", nullptr, false},
     };
-    TfrmFullScreenImg window(QString(), {});
+    PictureWindow window(QString(), {});
     for (const Case& c : cases) {
         const std::string path = folder.File(c.name);
         ASSERT_TRUE(WriteFile(path, c.format ? Encoded(picture, c.format) : QByteArray("not a picture")));
@@ -112,9 +112,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        const auto* window = qobject_cast<PresenterWindow*>(watched);
-        if (event->type() == QEvent::Show && window != nullptr && screen.isNull() &&
-            window->WindowClassName() == "TfrmFullScreenImg") {
+        if (event->type() == QEvent::Show && qobject_cast<PictureWindow*>(watched) != nullptr &&
+            screen.isNull()) {
             screen = GrabScreen();
         }
         return false;
@@ -194,8 +193,8 @@ TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
         ASSERT_TRUE(painted) << what;
         expectFrame(screen, what);
         if (way != Way::kNoRun) expectFrame(beforeMapped.screen, what + ", before the window");
-        EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
-        EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
+        EXPECT_EQ(presenters.Pictures(), nullptr);
+        EXPECT_EQ(PresenterWindowsAlive("PictureWindow"), 0);
     }
 }
 
@@ -210,7 +209,7 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
     bool shown_with_caption = false;
     int interval = -1;
     After(200, [&] {
-        auto* window = presenters.frmFullScreenImg();
+        auto* window = presenters.Pictures();
         shown_with_caption = window != nullptr && window->isVisible() &&
                              window->windowTitle() == QStringLiteral("全屏图片") &&
                              window->isModal() &&
@@ -228,8 +227,8 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
     EXPECT_EQ(interval, 1000);
     EXPECT_GE(took, 950);
     EXPECT_LT(took, 10000);
-    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
-    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
+    EXPECT_EQ(presenters.Pictures(), nullptr);
+    EXPECT_EQ(PresenterWindowsAlive("PictureWindow"), 0);
 }
 
 TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
@@ -243,22 +242,22 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
     WindowPresenters presenters(online, appDir, {}, TestSettings());
 
     EXPECT_THROW(presenters.ShowImage(folder.File("bad.gif"), 0, MediaSource::kLocalFile), std::runtime_error);
-    TfrmFullScreenImg* kept = presenters.frmFullScreenImg();
+    PictureWindow* kept = presenters.Pictures();
     ASSERT_NE(kept, nullptr);
     EXPECT_FALSE(kept->isVisible());
     EXPECT_TRUE(kept->HasLogo());
 
-    TfrmFullScreenImg* reused = nullptr;
+    PictureWindow* reused = nullptr;
     bool logo_gone = false;
     After(0, [&] {
-        reused = presenters.frmFullScreenImg();
+        reused = presenters.Pictures();
         logo_gone = WaitForPixel(952 + 50, 650, kYellow, 5000) && !reused->HasLogo();
         presenters.CloseAllPresenters();
     });
     presenters.ShowImage(folder.File("good.png"), 0, MediaSource::kLocalFile);
     EXPECT_EQ(reused, kept);
     EXPECT_TRUE(logo_gone);
-    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
+    EXPECT_EQ(presenters.Pictures(), nullptr);
 }
 
 // Online pictures come through the fetch function and are always decoded as
@@ -305,7 +304,7 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
         EXPECT_EQ(asked, std::vector<std::string>{"http://127.0.0.1:9/picture.png"}) << c.what;
         EXPECT_EQ(guard_fired, c.shown) << c.what;
         EXPECT_EQ(painted, c.shown) << c.what;
-        EXPECT_EQ(presenters.frmFullScreenImg(), nullptr) << c.what;
+        EXPECT_EQ(presenters.Pictures(), nullptr) << c.what;
     }
 }
 
@@ -435,7 +434,7 @@ TEST(ImagePresenter, TheEndOfARunLetsAPreparedPictureGo) {
     presenters.EndRun();
     presenters.BeginRun();
     After(0, [&] {
-        WaitFor([] { return VisiblePresenterWindows("TfrmFullScreenImg") > 0; }, 5000);
+        WaitFor([] { return VisiblePresenterWindows("PictureWindow") > 0; }, 5000);
         Spin(200);
         presenters.CloseAllPresenters();
     });
