@@ -29,8 +29,7 @@ QSize MetafileSize(const QWidget& window) {
 
 }  // namespace
 
-PictureWindow::PictureWindow(const QString& logoPath,
-                             const std::function<void(const std::string&)>& report)
+PictureWindow::PictureWindow(const QString& logoPath)
     : PresenterWindow("frmFullScreenImg", QString::fromUtf8(texts::kImageWindowCaption)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     if (!QFileInfo::exists(logoPath)) return;
@@ -38,7 +37,7 @@ PictureWindow::PictureWindow(const QString& logoPath,
         logo_ = QPixmap::fromImage(ReadPictureStrictly(logoPath, "png"));
     } catch (const std::exception& e) {
         logo_ = QPixmap();
-        if (report) report(e.what());
+        logoFault_ = e.what();
     }
 }
 

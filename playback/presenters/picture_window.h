@@ -4,7 +4,6 @@
 #include <QPixmap>
 #include <QString>
 
-#include <functional>
 #include <string>
 
 #include "playback/presenters/picture_preparer.h"
@@ -28,9 +27,9 @@ public:
     static constexpr int kLogoBottom = 12;
 
     // Loads the logo from logoPath when a file exists there. A logo that
-    // exists but cannot be read is passed to report (when set) and the window
-    // goes on without a logo.
-    PictureWindow(const QString& logoPath, const std::function<void(const std::string&)>& report);
+    // exists but cannot be read leaves the window without a logo, and
+    // LogoFault() says why.
+    explicit PictureWindow(const QString& logoPath);
 
     // Loads a local picture by the type its extension names, compared without
     // regard to case: bmp, ico, jpg, jpeg, png, and the Windows metafiles wmf
@@ -49,6 +48,9 @@ public:
 
     bool HasPicture() const { return !picture_.isNull(); }
     bool HasLogo() const { return !logo_.isNull(); }
+    // Why the logo file that exists could not be read; empty when it was read
+    // or there is none.
+    const std::string& LogoFault() const { return logoFault_; }
     // Where the logo box lies in a window of that size.
     static QRect LogoBoxIn(QSize size);
 
@@ -71,6 +73,7 @@ private:
 
     QImage picture_;
     QPixmap logo_;
+    std::string logoFault_;
     QPixmap frame_;  // FrameAt() at the size last asked for (or prepared); null after a change
 };
 

@@ -213,16 +213,24 @@ void WindowPresenters::ShowImage(const std::string& location, int seconds, Media
     const QString path = QString::fromStdString(location);
     PresentItem(
         pictures_, source, FileExists(path), seconds,
-        [this] {
-            const QString logo = QString::fromStdString(appDirectory_.Path() + "logo.png");
-            return new PictureWindow(logo, settings_.reportError);
-        },
+        [this] { return MakePictureWindow(); },
         [&](PresenterWindow& window) {
             return LoadPicture(static_cast<PictureWindow&>(window), location, source);
         },
         // A local picture that cannot be decoded throws out of the call.
         source == MediaSource::kLocalFile ? LoadFailure::kLeavesTheCall
                                           : LoadFailure::kEndsTheItem);
+}
+
+PictureWindow* WindowPresenters::MakePictureWindow() {
+    auto* window =
+        new PictureWindow(QString::fromStdString(appDirectory_.Path() + "logo.png"));
+    if (!window->LogoFault().empty() && window->LogoFault() != logoFault_) {
+        LogWarning(LogCategory::kPlay,
+                   "logo.png cannot be read, pictures are shown without it: " + window->LogoFault());
+    }
+    logoFault_ = window->LogoFault();
+    return window;
 }
 
 bool WindowPresenters::LoadPicture(PictureWindow& window, const std::string& location,

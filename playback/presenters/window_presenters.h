@@ -35,9 +35,6 @@ struct PresenterSettings {
     PlayerSettings player;
     // The contact-number caption under the video player.
     std::string contactNumber = texts::kContactNumber;
-    // Receives the message of an unreadable logo.png (the application's report
-    // for unhandled errors). May be empty.
-    std::function<void(const std::string&)> reportError;
 };
 
 // The three full-screen presenters in real windows, on the GUI thread of a
@@ -66,7 +63,10 @@ public:
 
     // A picture stretched over the screen with logo.png in its corner. A local
     // file that cannot be decoded throws; its window then stays in the slot and
-    // is reused, without its logo, by the next call.
+    // is reused, without its logo, by the next call. A logo.png that cannot
+    // be read leaves the pictures without a logo: the fault is logged once
+    // (zorvak.play, a warning) until the logo reads again, and LogoFault()
+    // tells it; nothing waits for anyone.
     void ShowImage(const std::string& location, int seconds, MediaSource source) override;
     // A video played once by the process's player; a stop that fails after the
     // window has closed throws and keeps the window in the slot.
@@ -89,6 +89,10 @@ public:
     // switch.
     void PreparePicture(const std::string& path) override;
     ItemEnd LastItemEnd() const override { return lastEnd_; }
+
+    // Why logo.png could not be read when the last picture window was made;
+    // empty when it was read or there is none.
+    const std::string& LogoFault() const { return logoFault_; }
 
     // The windows of each kind (null while no window of the kind exists).
     PictureWindow* Pictures() const;
@@ -137,6 +141,9 @@ private:
     // offline or the file went meanwhile. Throws when it cannot be fetched
     // or decoded.
     bool LoadPicture(PictureWindow& window, const std::string& location, MediaSource source);
+    // A picture window with the logo as logo.png is now; a new fault of the
+    // logo goes to the log.
+    PictureWindow* MakePictureWindow();
     PlayerCore& EnsurePlayer();
     // The window hands its last frame to the backdrop as it closes (during a
     // run), so the screen keeps showing it until the next item's window is up.
@@ -167,6 +174,7 @@ private:
     PresenterSettings settings_;
 
     ItemEnd lastEnd_;
+    std::string logoFault_;  // logged already
     Slot pictures_;
     Slot videos_;
     Slot pages_;

@@ -2,11 +2,15 @@
 #include <QElapsedTimer>
 #include <QPainter>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
+#include <vector>
 
+#include "core/log.h"
 #include "playback/presenters/picture_window.h"
 #include "playback/presenters/picture_preparer.h"
 #include "presenter_test_env.h"
@@ -60,7 +64,7 @@ TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
         {"j.wmf", "bmp", false},  {"k.emf", "bmp", false},   {"l.jpg", "png", false},
         {"m", "png", false},      {"n.png", nullptr, false},
     };
-    PictureWindow window(QString(), {});
+    PictureWindow window{QString()};
     for (const Case& c : cases) {
         const std::string path = folder.File(c.name);
         ASSERT_TRUE(WriteFile(path, c.format ? Encoded(picture, c.format) : QByteArray("not a picture")));
@@ -258,6 +262,70 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
     EXPECT_EQ(reused, kept);
     EXPECT_TRUE(logo_gone);
     EXPECT_EQ(presenters.Pictures(), nullptr);
+}
+
+// Keeps the lines logged while it lives.
+class LogRecorder final : public LogSink {
+public:
+    LogRecorder() { SetLogSink(this); }
+    ~LogRecorder() override { SetLogSink(nullptr); }
+    bool IsEnabled(LogCategory, LogLevel) const override { return true; }
+    void Write(LogCategory category, LogLevel level, std::string_view message) override {
+        if (category == LogCategory::kPlay && level == LogLevel::kWarning) {
+            warnings.emplace_back(message);
+        }
+    }
+    int WarningsAbout(const std::string& text) const {
+        return int(std::count_if(warnings.begin(), warnings.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        }));
+    }
+    std::vector<std::string> warnings;
+};
+
+// A damaged logo.png (a PNG signature, then data no decoder reads) stops
+// nothing: every picture shows at once without it, the picture window is the
+// only modal window, and the fault goes to the log once however many pictures
+// follow. Once the file reads again, the logo is back and the fault gone.
+TEST(ImagePresenter, ADamagedLogoIsLoggedOnceAndPicturesShowWithoutIt) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    const QByteArray png = Encoded(Logo(), "png");
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), png.left(8) + QByteArray(300, 'x')));
+    ASSERT_TRUE(WriteFile(folder.File("quarters.png"), Encoded(Quarters(), "png")));
+    LogRecorder log;
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    for (int item = 0; item < 3; ++item) {
+        SCOPED_TRACE(item);
+        bool shown = false;
+        bool only_the_picture_is_modal = false;
+        After(0, [&] {
+            // The logo box shows the picture under it.
+            shown = WaitForPixel(952 + 50, 650, kYellow, 5000);
+            only_the_picture_is_modal = QApplication::activeModalWidget() == presenters.Pictures();
+            presenters.CloseAllPresenters();
+        });
+        presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(only_the_picture_is_modal);
+        EXPECT_EQ(presenters.LastItemEnd().cause, ItemEndCause::kStop);
+    }
+    EXPECT_EQ(log.WarningsAbout("logo.png"), 1);
+    EXPECT_FALSE(presenters.LogoFault().empty());
+
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), png));
+    bool logo_shown = false;
+    After(0, [&] {
+        logo_shown = WaitForPixel(952 + 50, 650, kMagenta, 5000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(logo_shown);
+    EXPECT_TRUE(presenters.LogoFault().empty());
+    EXPECT_EQ(log.WarningsAbout("logo.png"), 1);
 }
 
 // Online pictures come through the fetch function and are always decoded as

@@ -82,7 +82,7 @@ TEST(MetafilePresenter, AMetafileThatDoesNotDecodeFailsAsAnyUnreadablePicture) {
         {"wmf-named.emf", wmf},
         {"text.emf", std::string(200, 'x')},
     };
-    PictureWindow window(QString(), {});
+    PictureWindow window{QString()};
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteBytes(folder.File(c.name), c.bytes));
         window.ClearPictures();
