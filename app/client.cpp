@@ -64,9 +64,6 @@ Client::Client(ClientEnvironment environment)
         // Online pictures come through the shared client; while it is busy
         // with a fetch, the picture shows nothing.
         PresenterSettings presenterSettings;
-        presenterSettings.reportError = [this](const std::string& message) {
-            if (env_.errorBox) env_.errorBox(StandardErrorText(message));
-        };
         presenters_ = std::make_unique<WindowPresenters>(
             *env_.connectivity, *env_.appDirectory,
             [this](const std::string& url) -> std::optional<std::string> {

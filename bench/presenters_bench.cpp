@@ -33,7 +33,7 @@
 
 #include "core/app_directory.h"
 #include "platform/platform.h"
-#include "playback/presenters/full_screen_html.h"
+#include "playback/presenters/page_window.h"
 #include "playback/presenters/window_presenters.h"
 
 namespace zorvak {
@@ -131,7 +131,7 @@ public:
             bool ok = false;
             if (kind == Kind::Web) {
                 ok = WaitFor([&] {
-                    auto* w = presenters_->frmFullScreenHtml();
+                    auto* w = presenters_->Pages();
                     return w != nullptr && w->StyledLoads() > 0 && CentreIs(colour);
                 }, 20000);
             } else {

@@ -1,7 +1,8 @@
 #include "playback/presenters/backdrop.h"
 
+#include "playback/presenters/cover.h"
+
 #include <QGuiApplication>
-#include <QPainter>
 #include <QPalette>
 #include <QScreen>
 
@@ -46,17 +47,6 @@ void Backdrop::ReleaseFrame() {
     if (frame_.isNull()) return;
     frame_ = QPixmap();
     if (isVisible()) update();
-}
-
-void PaintHeldFrame(QWidget& widget, const QPixmap& frame) {
-    QPainter painter(&widget);
-    if (frame.isNull()) {
-        painter.fillRect(widget.rect(), Qt::black);
-    } else if (frame.size() == widget.size()) {
-        painter.drawPixmap(0, 0, frame);
-    } else {
-        painter.drawPixmap(widget.rect(), frame);
-    }
 }
 
 void Backdrop::paintEvent(QPaintEvent*) { PaintHeldFrame(*this, frame_); }

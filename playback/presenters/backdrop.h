@@ -5,10 +5,6 @@
 
 namespace zorvak {
 
-// Paints frame over the whole widget, stretched when its size differs, or
-// black when there is none.
-void PaintHeldFrame(QWidget& widget, const QPixmap& frame);
-
 // A borderless window covering the screen, under the presenter windows, for
 // the length of a play run: nothing of the desktop shows between two items.
 // It takes no focus and no part in modality.
@@ -30,15 +26,15 @@ public:
     // is painted at once, so the frame is what the window system gets as soon
     // as a window above goes.
     void HoldFrame(const QPixmap& frame);
-    // Black again.
-    void ReleaseFrame();
-    bool HoldsFrame() const { return !frame_.isNull(); }
     const QPixmap& HeldFrame() const { return frame_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Black again.
+    void ReleaseFrame();
+
     QPixmap frame_;
 };
 

@@ -1,6 +1,5 @@
 #include "playback/presenters/picture_preparer.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMetaObject>
@@ -11,6 +10,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/file_path.h"
 
 namespace zorvak {
 
@@ -48,11 +49,7 @@ QImage ReadPictureStrictly(const QString& path, const char* format) {
 
 std::optional<PictureFileKey> PictureFileKeyOf(const QString& path) {
     if (path.isEmpty()) return std::nullopt;
-#ifdef _WIN32
-    const std::filesystem::path file(path.toStdWString());
-#else
-    const std::filesystem::path file(QFile::encodeName(path).toStdString());
-#endif
+    const std::filesystem::path file = LocalPath(path.toStdString());
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
     const std::uintmax_t size = std::filesystem::file_size(file, error);
@@ -80,7 +77,7 @@ PicturePreparer::~PicturePreparer() {
 
 void PicturePreparer::Prepare(const QString& path, QSize size) {
     const char* format = PictureDecoderFor(path);
-    // Metafiles are drawn at the window's size on the GUI thread, as before.
+    // Metafiles are drawn at the window's size on the GUI thread, at their turn.
     if (format == nullptr || std::strcmp(format, "wmf") == 0 || std::strcmp(format, "emf") == 0) {
         return;
     }
@@ -149,7 +146,7 @@ void PicturePreparer::Work() {
                 }
             }
         } catch (...) {
-            // Decoded again at its turn, where the error shows as it always did.
+            // Decoded again at its turn, where the error leaves ShowImage.
         }
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_) return;

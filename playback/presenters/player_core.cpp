@@ -207,7 +207,7 @@ void PlayerCore::Detach(PlayerListener* listener) {
     }
     // The core goes idle on mpv's thread; waiting for that keeps the last
     // frame of this item out of the next one (idle, the output shows black).
-    WaitUntilIdle(1000);
+    WaitUntilIdle(kIdleWaitMs);
     // The output list is probed once: later items start with the output that
     // worked (probing a missing GPU again costs time at every item).
     if (!pinnedOutput_ && !usedOutput_.empty()) {
@@ -224,6 +224,7 @@ void PlayerCore::WaitUntilIdle(int timeoutMs) {
     QElapsedTimer elapsed;
     elapsed.start();
     while (!idleSeen_ && elapsed.elapsed() < timeoutMs) {
+        // In slices, so that the time bound holds however mpv's events come.
         mpv_event* event = mpv_wait_event(mpv_, 0.05);
         if (event->event_id != MPV_EVENT_NONE) HandleEvent(*event);
     }

@@ -77,11 +77,13 @@ public:
     // Scale the picture to the surface keeping its aspect ratio (true) or not.
     void SetKeepAspect(bool keep);
 
-    // For tests and the benchmark.
-    std::string CurrentVideoOutput();
-    int64_t CurrentEntry() const { return currentEntry_; }
-
 private:
+    // The longest Detach() waits for mpv to go idle after the stop: mpv
+    // unloads in milliseconds; the bound only keeps a player that hangs from
+    // holding the switch to the next item.
+    static constexpr int kIdleWaitMs = 1000;
+    // The video output mpv uses now ("gpu", "x11", ...; empty before one is made).
+    std::string CurrentVideoOutput();
     static void Wakeup(void* self);
     void DrainEvents();
     void HandleEvent(const mpv_event& event);

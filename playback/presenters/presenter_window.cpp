@@ -1,13 +1,10 @@
 #include "playback/presenters/presenter_window.h"
 
-#include "playback/presenters/backdrop.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QPainter>
 #include <QPalette>
 #include <QScreen>
 #include <QTimer>
@@ -17,51 +14,27 @@
 #include <stdexcept>
 
 namespace zorvak {
-namespace {
 
-// Paints a frame (stretched) or black over the whole presenter window.
-class Cover final : public QWidget {
-public:
-    Cover(QWidget* parent, const QPixmap& frame) : QWidget(parent), frame_(frame) {
-        setObjectName("Cover");
-        setAttribute(Qt::WA_NativeWindow);
-        setAttribute(Qt::WA_DontCreateNativeAncestors);
-        setAttribute(Qt::WA_OpaquePaintEvent);
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override { PaintHeldFrame(*this, frame_); }
-
-private:
-    QPixmap frame_;
-};
-
-}  // namespace
-
-PresenterWindow::PresenterWindow(const char* className, const QString& caption)
+PresenterWindow::PresenterWindow(const char* objectName, const QString& caption)
     // Stay-on-top is part of the window's flags from the start: changing the
     // flags of a window later re-creates its native window (and those of native
     // children such as the player surface, whose id the player draws into).
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      className_(className) {
-    setObjectName(QString(className).mid(1));  // "frmFullScreenImg", ...
+      cover_(*this, [this] { TellFirstFrameShown(); }) {
+    setObjectName(objectName);
     setWindowTitle(caption);
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    // FormCreate: a black background.
     QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
 
-    timShowTime.setTimerType(Qt::PreciseTimer);
-    connect(&timShowTime, &QTimer::timeout, this, [this] {
+    displayTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&displayTimer_, &QTimer::timeout, this, [this] {
         NoteEndCause(ItemEndCause::kTimeUp);
         CloseWindow();
     });
-    revealTimer_.setSingleShot(true);
-    connect(&revealTimer_, &QTimer::timeout, this, [this] { Reveal(); });
 
     qApp->installEventFilter(this);
 }
@@ -71,17 +44,11 @@ PresenterWindow::~PresenterWindow() {
 }
 
 void PresenterWindow::ArmDisplayTimer(int seconds) {
-    timShowTime.stop();
+    displayTimer_.stop();
     if (seconds <= 0) return;
     const int maxSeconds = INT_MAX / 1000;
-    timShowTime.setInterval((seconds > maxSeconds ? maxSeconds : seconds) * 1000);
-    timShowTime.start();
-}
-
-void PresenterWindow::SetStayOnTop() {
-    if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
-        setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
-    }
+    displayTimer_.setInterval((seconds > maxSeconds ? maxSeconds : seconds) * 1000);
+    displayTimer_.start();
 }
 
 void PresenterWindow::CoverScreen() {
@@ -105,16 +72,7 @@ void PresenterWindow::ShowModal() {
         window->setTransientParent(below);
     }
     firstFrameTold_ = false;
-    revealed_ = !waitsForFirstFrame_ || firstFrameReady_;
-    if (!revealed_) {
-        // The content draws under the cover, unseen, until its first frame is in.
-        delete cover_;
-        cover_ = new Cover(this, coverFrame_);
-        cover_->setGeometry(rect());
-        cover_->raise();
-        cover_->show();
-        revealTimer_.start(kRevealTimeoutMs);
-    }
+    cover_.Lay();
     showFullScreen();
     raise();
     activateWindow();
@@ -128,25 +86,10 @@ void PresenterWindow::ShowModal() {
     loop.exec(QEventLoop::DialogExec);
     modalLoop_ = nullptr;
 
-    timShowTime.stop();
-    revealTimer_.stop();
+    displayTimer_.stop();
     hide();
-    delete cover_;
-    cover_ = nullptr;
+    cover_.Lift();
     setWindowModality(Qt::NonModal);
-}
-
-void PresenterWindow::FirstFrameReady() {
-    firstFrameReady_ = true;
-    if (modalLoop_ != nullptr) Reveal();
-}
-
-void PresenterWindow::Reveal() {
-    revealTimer_.stop();
-    if (revealed_) return;
-    revealed_ = true;
-    if (cover_ != nullptr) cover_->hide();
-    TellFirstFrameShown();
 }
 
 void PresenterWindow::TellFirstFrameShown() {
@@ -160,12 +103,8 @@ void PresenterWindow::TellFirstFrameShown() {
 bool PresenterWindow::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     // The window's own first paint, when no cover lies over it.
-    if (event->type() == QEvent::Paint && revealed_) TellFirstFrameShown();
+    if (event->type() == QEvent::Paint && cover_.Revealed()) TellFirstFrameShown();
     return handled;
-}
-
-void PresenterWindow::KeepCoverOnTop() {
-    if (cover_ != nullptr && !revealed_) cover_->raise();
 }
 
 QPixmap PresenterWindow::GrabShownFrame() const {
@@ -179,13 +118,13 @@ bool PresenterWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         if (widget == this || isAncestorOf(widget)) {
-            FormKeyPress(static_cast<QKeyEvent*>(event));
+            KeyPreview(static_cast<QKeyEvent*>(event));
         }
     }
     return false;
 }
 
-void PresenterWindow::FormKeyPress(QKeyEvent* event) {
+void PresenterWindow::KeyPreview(QKeyEvent* event) {
     if (event->text().isEmpty()) return;
     NoteEndCause(event->key() == Qt::Key_Escape ? ItemEndCause::kEscape : ItemEndCause::kKey);
     CloseWindow();
@@ -202,12 +141,12 @@ void PresenterWindow::CloseWindow() {
     NoteEndCause(ItemEndCause::kStop);
     if (closing_) return;
     closing_ = true;
-    if (frameKeeper_ && IsShownModally() && revealed_) {
-        // Before FormClose: a video still shows its frame now.
+    if (frameKeeper_ && IsShownModally() && cover_.Revealed()) {
+        // Before WindowClosing: a video still shows its frame now.
         const QPixmap frame = GrabShownFrame();
         if (!frame.isNull()) frameKeeper_(frame);
     }
-    FormClose();
+    WindowClosing();
     if (modalLoop_ != nullptr) {
         closeRequested_ = true;
         modalLoop_->exit(0);
@@ -217,7 +156,7 @@ void PresenterWindow::CloseWindow() {
 
 void PresenterWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (cover_ != nullptr) cover_->setGeometry(rect());
+    cover_.Fit();
 }
 
 // A close asked for by the window system (a window manager's close button).

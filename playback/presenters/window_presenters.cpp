@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QThread>
 #include <QUrl>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -17,11 +16,10 @@
 #include "core/log.h"
 #include "core/product_texts.h"
 #include "playback/presenters/backdrop.h"
-
-#include "playback/presenters/full_screen_html.h"
-#include "playback/presenters/full_screen_img.h"
-#include "playback/presenters/full_screen_mp4.h"
+#include "playback/presenters/page_window.h"
 #include "playback/presenters/picture_preparer.h"
+#include "playback/presenters/picture_window.h"
+#include "playback/presenters/video_window.h"
 
 namespace zorvak {
 namespace {
@@ -41,17 +39,6 @@ public:
 private:
     bool& flag_;
 };
-
-// A top-level window of the class (the form class's name, without namespace)
-// with exactly this caption exists among the application's windows.
-bool TopLevelWindowExists(const char* className, const QString& caption) {
-    if (caption.isEmpty()) return false;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        const QString name = QString::fromLatin1(widget->metaObject()->className()).section("::", -1);
-        if (name == QLatin1String(className) && widget->windowTitle() == caption) return true;
-    }
-    return false;
-}
 
 // Adds a flag to the web engine's command line, after any the environment
 // already gives.
@@ -108,9 +95,9 @@ WindowPresenters::WindowPresenters(Connectivity& connectivity, const AppDirector
 }
 
 WindowPresenters::~WindowPresenters() {
-    delete frmFullScreenImg_.data();
-    delete frmFullScreenMp4_.data();
-    delete frmFullScreenHtml_.data();
+    delete pictures_.window.data();
+    delete videos_.window.data();
+    delete pages_.window.data();
     player_.reset();
     backdrop_.reset();
     warmTimer_.stop();
@@ -119,16 +106,16 @@ WindowPresenters::~WindowPresenters() {
     preparer_.reset();
 }
 
-TfrmFullScreenImg* WindowPresenters::frmFullScreenImg() const {
-    return frmFullScreenImg_;
+PictureWindow* WindowPresenters::Pictures() const {
+    return static_cast<PictureWindow*>(pictures_.window.data());
 }
 
-TfrmFullScreenMp4* WindowPresenters::frmFullScreenMp4() const {
-    return frmFullScreenMp4_;
+VideoWindow* WindowPresenters::Videos() const {
+    return static_cast<VideoWindow*>(videos_.window.data());
 }
 
-TfrmFullScreenHtml* WindowPresenters::frmFullScreenHtml() const {
-    return frmFullScreenHtml_;
+PageWindow* WindowPresenters::Pages() const {
+    return static_cast<PageWindow*>(pages_.window.data());
 }
 
 PlayerCore& WindowPresenters::EnsurePlayer() {
@@ -171,136 +158,131 @@ void WindowPresenters::HandOverFrames(PresenterWindow& window) {
     window.SetCoverFrame(backdrop_->HeldFrame());
 }
 
-void WindowPresenters::ShowImage(const std::string& location, int seconds, MediaSource source) {
-    const QString path = QString::fromStdString(location);
-    if (!Showable(source, FileExists(path), imageBusy_)) return;
-
-    if (frmFullScreenImg_ != nullptr) {
-        frmFullScreenImg_->ClearPictures();
+void WindowPresenters::PresentItem(Slot& slot, MediaSource source, bool fileExists, int seconds,
+                                   const std::function<PresenterWindow*()>& create,
+                                   const std::function<bool(PresenterWindow&)>& load,
+                                   LoadFailure failure) {
+    if (!Showable(source, fileExists, slot.busy)) return;
+    if (slot.window != nullptr) {
+        slot.window->ReadyForNextItem();
     } else {
-        const QString logo = QString::fromStdString(appDirectory_.Path() + "logo.png");
-        frmFullScreenImg_ = new TfrmFullScreenImg(logo, settings_.reportError);
+        slot.window = create();
     }
-    InUse inUse(imageBusy_);
+    InUse inUse(slot.busy);
 
-    if (source == MediaSource::kOnline && connectivity_.IsOnline()) {
+    bool loaded = false;
+    if (failure == LoadFailure::kLeavesTheCall) {
+        // Unguarded: the error leaves the call and the window stays in the slot.
         try {
-            std::optional<std::string> body;
-            if (fetch_) body = fetch_(location);
-            if (frmFullScreenImg_ == nullptr) return;
-            if (!body) throw std::runtime_error("The picture could not be fetched");
-            if (!frmFullScreenImg_->LoadJpeg(QByteArray(body->data(), qsizetype(body->size())))) {
-                throw std::runtime_error("The picture is not a JPEG picture");
-            }
-            ShowPictureWindow(seconds);
+            loaded = load(*slot.window);
         } catch (...) {
             lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
-            if (frmFullScreenImg_ != nullptr) frmFullScreenImg_->ClearPictures();
-        }
-    } else if (source == MediaSource::kLocalFile && FileExists(path)) {
-        // Unguarded: a picture that cannot be loaded leaves the call as an error
-        // and the window stays in the slot.
-        lastEnd_ = {ItemEndCause::kError, "the picture could not be loaded"};
-        if (std::optional<PreparedPicture> prepared = preparer_->Take(path)) {
-            frmFullScreenImg_->UsePreparedPicture(std::move(*prepared));
-        } else {
-            frmFullScreenImg_->LoadPicture(path);
-        }
-        try {
-            ShowPictureWindow(seconds);
-        } catch (...) {
-            lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
+            throw;
         }
     }
-    delete frmFullScreenImg_.data();
-    frmFullScreenImg_ = nullptr;
-    ItemEnded();
-}
-
-void WindowPresenters::ShowPictureWindow(int seconds) {
-    TfrmFullScreenImg& window = *frmFullScreenImg_;
-    window.ArmDisplayTimer(seconds);
-    window.SetStayOnTop();
-    window.SetShownAbove(backdrop_.get());
-    HandOverFrames(window);
-    PrepareAfterFirstFrame(window);
-    if (BackdropUp()) backdrop_->HoldFrame(window.FrameAt(backdrop_->size()));
-    window.ShowModal();
-    EndedBy(*frmFullScreenImg_);
-}
-
-void WindowPresenters::PlayVideo(const std::string& location, int seconds, MediaSource source) {
-    if (!Showable(source, FileExists(QString::fromStdString(location)), videoBusy_)) return;
-
-    if (frmFullScreenMp4_ != nullptr) {
-        try {
-            if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
-                frmFullScreenMp4_->Stop();
-            }
-        } catch (...) {
-        }
-    } else {
-        PlayerCore& player = EnsurePlayer();
-        frmFullScreenMp4_ =
-            new TfrmFullScreenMp4(player, QString::fromStdString(settings_.contactNumber));
-    }
-    InUse inUse(videoBusy_);
-
     try {
-        frmFullScreenMp4_->SetStayOnTop();
-        frmFullScreenMp4_->SetShownAbove(backdrop_.get());
-        HandOverFrames(*frmFullScreenMp4_);
-        PrepareAfterFirstFrame(*frmFullScreenMp4_);
-        frmFullScreenMp4_->ArmDisplayTimer(seconds);
-        if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
-            frmFullScreenMp4_->Stop();
-        }
-        frmFullScreenMp4_->SetUrl(location);
-        if (frmFullScreenMp4_->playState() != TfrmFullScreenMp4::kPlaying) {
-            frmFullScreenMp4_->Play();
-        }
-        frmFullScreenMp4_->ShowModal();
-        EndedBy(*frmFullScreenMp4_);
+        if (failure == LoadFailure::kEndsTheItem) loaded = load(*slot.window);
+        // The load may serve events; the window is gone only with the presenters.
+        if (slot.window == nullptr) return;
+        if (loaded) ShowItemWindow(*slot.window, seconds);
     } catch (...) {
         lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
     }
-    // Unguarded: a stop that fails leaves the call as an error and the window
-    // stays in the slot.
-    if (frmFullScreenMp4_ != nullptr &&
-        frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
-        frmFullScreenMp4_->Stop();
-    }
-    delete frmFullScreenMp4_.data();
-    frmFullScreenMp4_ = nullptr;
+    // Unguarded: a window that cannot finish (a video the player will not
+    // stop) leaves the call with the error and stays in the slot.
+    if (slot.window != nullptr) slot.window->AfterShown();
+    delete slot.window.data();
+    slot.window = nullptr;
     ItemEnded();
+}
+
+void WindowPresenters::ShowItemWindow(PresenterWindow& window, int seconds) {
+    window.ArmDisplayTimer(seconds);
+    window.SetShownAbove(backdrop_.get());
+    HandOverFrames(window);
+    PrepareAfterFirstFrame(window);
+    if (BackdropUp()) {
+        const QPixmap frame = window.FrameBeforeShown(backdrop_->size());
+        if (!frame.isNull()) backdrop_->HoldFrame(frame);
+    }
+    window.ShowModal();
+    EndedBy(window);
+}
+
+void WindowPresenters::ShowImage(const std::string& location, int seconds, MediaSource source) {
+    const QString path = QString::fromStdString(location);
+    PresentItem(
+        pictures_, source, FileExists(path), seconds,
+        [this] { return MakePictureWindow(); },
+        [&](PresenterWindow& window) {
+            return LoadPicture(static_cast<PictureWindow&>(window), location, source);
+        },
+        // A local picture that cannot be decoded throws out of the call.
+        source == MediaSource::kLocalFile ? LoadFailure::kLeavesTheCall
+                                          : LoadFailure::kEndsTheItem);
+}
+
+PictureWindow* WindowPresenters::MakePictureWindow() {
+    auto* window =
+        new PictureWindow(QString::fromStdString(appDirectory_.Path() + "logo.png"));
+    if (!window->LogoFault().empty() && window->LogoFault() != logoFault_) {
+        LogWarning(LogCategory::kPlay,
+                   "logo.png cannot be read, pictures are shown without it: " + window->LogoFault());
+    }
+    logoFault_ = window->LogoFault();
+    return window;
+}
+
+bool WindowPresenters::LoadPicture(PictureWindow& window, const std::string& location,
+                                   MediaSource source) {
+    if (source == MediaSource::kOnline) {
+        if (!connectivity_.IsOnline()) return false;
+        std::optional<std::string> body;
+        if (fetch_) body = fetch_(location);
+        // The fetch serves events; the window is gone only with the presenters.
+        if (pictures_.window == nullptr) return false;
+        if (!body) throw std::runtime_error("The picture could not be fetched");
+        if (!window.LoadJpeg(QByteArray(body->data(), qsizetype(body->size())))) {
+            throw std::runtime_error("The picture is not a JPEG picture");
+        }
+        return true;
+    }
+    const QString path = QString::fromStdString(location);
+    if (!FileExists(path)) return false;
+    if (std::optional<PreparedPicture> prepared = preparer_->Take(path)) {
+        window.UsePreparedPicture(std::move(*prepared));
+    } else {
+        window.LoadPicture(path);
+    }
+    return true;
+}
+
+void WindowPresenters::PlayVideo(const std::string& location, int seconds, MediaSource source) {
+    PresentItem(
+        videos_, source, FileExists(QString::fromStdString(location)), seconds,
+        [this] {
+            return new VideoWindow(EnsurePlayer(), QString::fromStdString(settings_.contactNumber));
+        },
+        [&](PresenterWindow& window) {
+            static_cast<VideoWindow&>(window).Open(location);
+            return true;
+        },
+        LoadFailure::kEndsTheItem);
 }
 
 void WindowPresenters::ShowWebPage(const std::string& location, int seconds,
                                    MediaSource source) {
     const QString text = QString::fromStdString(location);
-    if (!Showable(source, FileExists(text), webBusy_)) return;
-
-    if (frmFullScreenHtml_ == nullptr) {
-        frmFullScreenHtml_ = new TfrmFullScreenHtml(EnsureProfile());
-    }
-    InUse inUse(webBusy_);
-
-    try {
-        frmFullScreenHtml_->SetStayOnTop();
-        frmFullScreenHtml_->SetShownAbove(backdrop_.get());
-        HandOverFrames(*frmFullScreenHtml_);
-        PrepareAfterFirstFrame(*frmFullScreenHtml_);
-        frmFullScreenHtml_->ArmDisplayTimer(seconds);
-        frmFullScreenHtml_->Navigate(source == MediaSource::kLocalFile ? QUrl::fromLocalFile(text)
-                                                                       : QUrl::fromUserInput(text));
-        frmFullScreenHtml_->ShowModal();
-        EndedBy(*frmFullScreenHtml_);
-    } catch (...) {
-        lastEnd_ = {ItemEndCause::kError, CurrentExceptionText()};
-    }
-    delete frmFullScreenHtml_.data();
-    frmFullScreenHtml_ = nullptr;
-    ItemEnded();
+    PresentItem(
+        pages_, source, FileExists(text), seconds,
+        [this] { return new PageWindow(EnsureProfile()); },
+        [&](PresenterWindow& window) {
+            static_cast<PageWindow&>(window).Navigate(source == MediaSource::kLocalFile
+                                                          ? QUrl::fromLocalFile(text)
+                                                          : QUrl::fromUserInput(text));
+            return true;
+        },
+        LoadFailure::kEndsTheItem);
 }
 
 void WindowPresenters::PreparePicture(const std::string& path) {
@@ -323,32 +305,20 @@ void WindowPresenters::PrepareAfterFirstFrame(PresenterWindow& window) {
 }
 
 void WindowPresenters::CloseAllPresenters() {
+    // Each step in its own guard, so that one failing leaves the others to run.
     try {
-        const QString caption =
-            frmFullScreenMp4_ != nullptr ? frmFullScreenMp4_->windowTitle() : QString();
-        if (TopLevelWindowExists("TfrmFullScreenMp4", caption)) {
-            if (frmFullScreenMp4_->playState() == TfrmFullScreenMp4::kPlaying) {
-                frmFullScreenMp4_->Stop();
-            }
-            frmFullScreenMp4_->CloseWindow();
+        if (VideoWindow* window = Videos()) {
+            if (window->IsPlaying()) window->Stop();
+            window->CloseWindow();
         }
     } catch (...) {
     }
-    try {
-        const QString caption =
-            frmFullScreenImg_ != nullptr ? frmFullScreenImg_->windowTitle() : QString();
-        if (TopLevelWindowExists("TfrmFullScreenImg", caption)) frmFullScreenImg_->CloseWindow();
-    } catch (...) {
-    }
-    try {
-        const QString caption =
-            frmFullScreenHtml_ != nullptr ? frmFullScreenHtml_->windowTitle() : QString();
-        if (TopLevelWindowExists("TfrmFullScreenHtml", caption)) {
-            frmFullScreenHtml_->CloseWindow();
+    for (Slot* slot : {&pictures_, &pages_}) {
+        try {
+            if (slot->window != nullptr) slot->window->CloseWindow();
+        } catch (...) {
         }
-    } catch (...) {
     }
-    QThread::msleep(10);
 }
 
 bool WindowPresenters::BackdropUp() const {

@@ -22,9 +22,9 @@ namespace zorvak {
 class Backdrop;
 class PicturePreparer;
 class PresenterWindow;
-class TfrmFullScreenImg;
-class TfrmFullScreenMp4;
-class TfrmFullScreenHtml;
+class PictureWindow;
+class VideoWindow;
+class PageWindow;
 class SilentWebPage;
 
 // Fetches the body of an online picture: nullopt when the request fails or
@@ -35,9 +35,6 @@ struct PresenterSettings {
     PlayerSettings player;
     // The contact-number caption under the video player.
     std::string contactNumber = texts::kContactNumber;
-    // Receives the message of an unreadable logo.png (the application's report
-    // for unhandled errors). May be empty.
-    std::function<void(const std::string&)> reportError;
 };
 
 // The three full-screen presenters in real windows, on the GUI thread of a
@@ -49,6 +46,12 @@ struct PresenterSettings {
 // video a media error). A routine called again while its window is in use by
 // an earlier call (a handler nested in that call) returns at once and leaves
 // that window alone.
+//
+// All three take one path (PresentItem): check the item can be shown, take
+// the kind's window (made, or a window a failed call left behind readied),
+// load the item into it, show it modally (ShowItemWindow), let it finish and
+// destroy it. What differs by kind is the window class (its virtuals) and the
+// load.
 class WindowPresenters final : public Presenters {
 public:
     WindowPresenters(Connectivity& connectivity, const AppDirectory& appDirectory,
@@ -60,7 +63,10 @@ public:
 
     // A picture stretched over the screen with logo.png in its corner. A local
     // file that cannot be decoded throws; its window then stays in the slot and
-    // is reused, without its logo, by the next call.
+    // is reused, without its logo, by the next call. A logo.png that cannot
+    // be read leaves the pictures without a logo: the fault is logged once
+    // (zorvak.play, a warning) until the logo reads again, and LogoFault()
+    // tells it; nothing waits for anyone.
     void ShowImage(const std::string& location, int seconds, MediaSource source) override;
     // A video played once by the process's player; a stop that fails after the
     // window has closed throws and keeps the window in the slot.
@@ -75,8 +81,8 @@ public:
     // Decodes the local picture at path on a worker thread and scales it to
     // the screen, so that the ShowImage call for it finds it ready: used there
     // when the file's path, size and modification time are still those it was
-    // decoded from and the decode has finished; otherwise ShowImage decodes as
-    // without it (and throws as ever for a file it cannot read). Bitmaps only
+    // decoded from and the decode has finished; otherwise ShowImage decodes the
+    // file at its turn (and throws for a file it cannot read). Bitmaps only
     // (bmp, ico, jpeg, png); at most one picture is held. The decode starts
     // once the next item shown (the one the loop is about to show) has its
     // first frame on screen, so that it never competes with that item's
@@ -84,10 +90,14 @@ public:
     void PreparePicture(const std::string& path) override;
     ItemEnd LastItemEnd() const override { return lastEnd_; }
 
-    // The slots (empty while no window of the kind exists).
-    TfrmFullScreenImg* frmFullScreenImg() const;
-    TfrmFullScreenMp4* frmFullScreenMp4() const;
-    TfrmFullScreenHtml* frmFullScreenHtml() const;
+    // Why logo.png could not be read when the last picture window was made;
+    // empty when it was read or there is none.
+    const std::string& LogoFault() const { return logoFault_; }
+
+    // The windows of each kind (null while no window of the kind exists).
+    PictureWindow* Pictures() const;
+    VideoWindow* Videos() const;
+    PageWindow* Pages() const;
 
     // The process's video player, created at the first video (for tests).
     PlayerCore* Player() const { return player_.get(); }
@@ -97,7 +107,43 @@ public:
     PicturePreparer& Preparer() { return *preparer_; }
 
 private:
-    ItemEnd lastEnd_;
+    // The window of one kind of item. It is in use from the moment a call
+    // takes it until the call destroys it (or leaves it behind after a
+    // failure): a call of the same kind nested in that time returns at once.
+    struct Slot {
+        QPointer<PresenterWindow> window;
+        bool busy = false;
+    };
+    // What a load failure does.
+    enum class LoadFailure {
+        kEndsTheItem,     // the call returns, the item ended with the error
+        kLeavesTheCall,   // the exception leaves the call; the window is kept
+    };
+    // The one path of every item: see the class comment. create makes the
+    // slot's window; load puts the item into it before it is shown (and may
+    // serve events, as an online picture's fetch does), false when there is
+    // nothing to show after all; the window is then destroyed unshown.
+    void PresentItem(Slot& slot, MediaSource source, bool fileExists, int seconds,
+                     const std::function<PresenterWindow*()>& create,
+                     const std::function<bool(PresenterWindow&)>& load, LoadFailure failure);
+    // Shows a loaded window modally for seconds, above the backdrop, and
+    // returns once it has closed. During a run the window's last frame goes to
+    // the backdrop as it closes, a window with a cover shows the backdrop's
+    // frame until its own first frame, and a frame the window knows before it
+    // is shown (a picture's) goes to the backdrop first: its backing store is
+    // warm, so the frame is on screen a few milliseconds later, where the new
+    // window's first paint would fill a fresh one; the window then paints the
+    // same pixels over it.
+    void ShowItemWindow(PresenterWindow& window, int seconds);
+    // Loads a picture item into the picture window: an online one fetched
+    // and decoded as JPEG, a local one taken ready from the preparer when its
+    // file is unchanged, else decoded now. False when the machine went
+    // offline or the file went meanwhile. Throws when it cannot be fetched
+    // or decoded.
+    bool LoadPicture(PictureWindow& window, const std::string& location, MediaSource source);
+    // A picture window with the logo as logo.png is now; a new fault of the
+    // logo goes to the log.
+    PictureWindow* MakePictureWindow();
     PlayerCore& EnsurePlayer();
     // The window hands its last frame to the backdrop as it closes (during a
     // run), so the screen keeps showing it until the next item's window is up.
@@ -105,12 +151,6 @@ private:
     // The picture asked for by PreparePicture goes to the preparer once the
     // window's first frame is on screen.
     void PrepareAfterFirstFrame(PresenterWindow& window);
-    // Shows the picture window, its picture loaded, for seconds, and returns
-    // when it has closed. During a run the backdrop shows the window's frame
-    // first: its backing store is warm, so the frame is on screen a few
-    // milliseconds later, where the new window's first paint would fill a
-    // fresh one; the window then paints the same pixels over it.
-    void ShowPictureWindow(int seconds);
     QWebEngineProfile* EnsureProfile();
     // Starts the web engine ahead of the first page item, once per process:
     // the profile and one hidden page with an empty document, let go once it
@@ -133,14 +173,11 @@ private:
     PictureFetch fetch_;
     PresenterSettings settings_;
 
-    QPointer<TfrmFullScreenImg> frmFullScreenImg_;
-    QPointer<TfrmFullScreenMp4> frmFullScreenMp4_;
-    QPointer<TfrmFullScreenHtml> frmFullScreenHtml_;
-    // A slot's window is in use from the moment a call takes it until the call
-    // destroys it (or leaves it behind after a failure).
-    bool imageBusy_ = false;
-    bool videoBusy_ = false;
-    bool webBusy_ = false;
+    ItemEnd lastEnd_;
+    std::string logoFault_;  // logged already
+    Slot pictures_;
+    Slot videos_;
+    Slot pages_;
 
     std::unique_ptr<PlayerCore> player_;
     std::unique_ptr<Backdrop> backdrop_;

@@ -2,12 +2,16 @@
 #include <QElapsedTimer>
 #include <QPainter>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
+#include <vector>
 
-#include "playback/presenters/full_screen_img.h"
+#include "core/log.h"
+#include "playback/presenters/picture_window.h"
 #include "playback/presenters/picture_preparer.h"
 #include "presenter_test_env.h"
 
@@ -60,7 +64,7 @@ TEST(ImagePresenter, DecodesByExtensionWithoutRegardToCase) {
         {"j.wmf", "bmp", false},  {"k.emf", "bmp", false},   {"l.jpg", "png", false},
         {"m", "png", false},      {"n.png", nullptr, false},
     };
-    TfrmFullScreenImg window(QString(), {});
+    PictureWindow window{QString()};
     for (const Case& c : cases) {
         const std::string path = folder.File(c.name);
         ASSERT_TRUE(WriteFile(path, c.format ? Encoded(picture, c.format) : QByteArray("not a picture")));
@@ -112,9 +116,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        const auto* window = qobject_cast<PresenterWindow*>(watched);
-        if (event->type() == QEvent::Show && window != nullptr && screen.isNull() &&
-            window->WindowClassName() == "TfrmFullScreenImg") {
+        if (event->type() == QEvent::Show && qobject_cast<PictureWindow*>(watched) != nullptr &&
+            screen.isNull()) {
             screen = GrabScreen();
         }
         return false;
@@ -194,8 +197,8 @@ TEST(ImagePresenter, StretchesThePictureOverTheScreenWithTheLogoInItsBox) {
         ASSERT_TRUE(painted) << what;
         expectFrame(screen, what);
         if (way != Way::kNoRun) expectFrame(beforeMapped.screen, what + ", before the window");
-        EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
-        EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
+        EXPECT_EQ(presenters.Pictures(), nullptr);
+        EXPECT_EQ(PresenterWindowsAlive("PictureWindow"), 0);
     }
 }
 
@@ -210,7 +213,7 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
     bool shown_with_caption = false;
     int interval = -1;
     After(200, [&] {
-        auto* window = presenters.frmFullScreenImg();
+        auto* window = presenters.Pictures();
         shown_with_caption = window != nullptr && window->isVisible() &&
                              window->windowTitle() == QStringLiteral("全屏图片") &&
                              window->isModal() &&
@@ -228,8 +231,8 @@ TEST(ImagePresenter, ClosesWhenItsTimeIsOverAndDestroysItsWindow) {
     EXPECT_EQ(interval, 1000);
     EXPECT_GE(took, 950);
     EXPECT_LT(took, 10000);
-    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
-    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
+    EXPECT_EQ(presenters.Pictures(), nullptr);
+    EXPECT_EQ(PresenterWindowsAlive("PictureWindow"), 0);
 }
 
 TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
@@ -243,22 +246,86 @@ TEST(ImagePresenter, ALoadErrorEscapesAndTheWindowIsReusedWithoutItsLogo) {
     WindowPresenters presenters(online, appDir, {}, TestSettings());
 
     EXPECT_THROW(presenters.ShowImage(folder.File("bad.gif"), 0, MediaSource::kLocalFile), std::runtime_error);
-    TfrmFullScreenImg* kept = presenters.frmFullScreenImg();
+    PictureWindow* kept = presenters.Pictures();
     ASSERT_NE(kept, nullptr);
     EXPECT_FALSE(kept->isVisible());
     EXPECT_TRUE(kept->HasLogo());
 
-    TfrmFullScreenImg* reused = nullptr;
+    PictureWindow* reused = nullptr;
     bool logo_gone = false;
     After(0, [&] {
-        reused = presenters.frmFullScreenImg();
+        reused = presenters.Pictures();
         logo_gone = WaitForPixel(952 + 50, 650, kYellow, 5000) && !reused->HasLogo();
         presenters.CloseAllPresenters();
     });
     presenters.ShowImage(folder.File("good.png"), 0, MediaSource::kLocalFile);
     EXPECT_EQ(reused, kept);
     EXPECT_TRUE(logo_gone);
-    EXPECT_EQ(presenters.frmFullScreenImg(), nullptr);
+    EXPECT_EQ(presenters.Pictures(), nullptr);
+}
+
+// Keeps the lines logged while it lives.
+class LogRecorder final : public LogSink {
+public:
+    LogRecorder() { SetLogSink(this); }
+    ~LogRecorder() override { SetLogSink(nullptr); }
+    bool IsEnabled(LogCategory, LogLevel) const override { return true; }
+    void Write(LogCategory category, LogLevel level, std::string_view message) override {
+        if (category == LogCategory::kPlay && level == LogLevel::kWarning) {
+            warnings.emplace_back(message);
+        }
+    }
+    int WarningsAbout(const std::string& text) const {
+        return int(std::count_if(warnings.begin(), warnings.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        }));
+    }
+    std::vector<std::string> warnings;
+};
+
+// A damaged logo.png (a PNG signature, then data no decoder reads) stops
+// nothing: every picture shows at once without it, the picture window is the
+// only modal window, and the fault goes to the log once however many pictures
+// follow. Once the file reads again, the logo is back and the fault gone.
+TEST(ImagePresenter, ADamagedLogoIsLoggedOnceAndPicturesShowWithoutIt) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    const QByteArray png = Encoded(Logo(), "png");
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), png.left(8) + QByteArray(300, 'x')));
+    ASSERT_TRUE(WriteFile(folder.File("quarters.png"), Encoded(Quarters(), "png")));
+    LogRecorder log;
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+
+    for (int item = 0; item < 3; ++item) {
+        SCOPED_TRACE(item);
+        bool shown = false;
+        bool only_the_picture_is_modal = false;
+        After(0, [&] {
+            // The logo box shows the picture under it.
+            shown = WaitForPixel(952 + 50, 650, kYellow, 5000);
+            only_the_picture_is_modal = QApplication::activeModalWidget() == presenters.Pictures();
+            presenters.CloseAllPresenters();
+        });
+        presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(only_the_picture_is_modal);
+        EXPECT_EQ(presenters.LastItemEnd().cause, ItemEndCause::kStop);
+    }
+    EXPECT_EQ(log.WarningsAbout("logo.png"), 1);
+    EXPECT_FALSE(presenters.LogoFault().empty());
+
+    ASSERT_TRUE(WriteFile(folder.File("logo.png"), png));
+    bool logo_shown = false;
+    After(0, [&] {
+        logo_shown = WaitForPixel(952 + 50, 650, kMagenta, 5000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("quarters.png"), 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(logo_shown);
+    EXPECT_TRUE(presenters.LogoFault().empty());
+    EXPECT_EQ(log.WarningsAbout("logo.png"), 1);
 }
 
 // Online pictures come through the fetch function and are always decoded as
@@ -305,7 +372,7 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
         EXPECT_EQ(asked, std::vector<std::string>{"http://127.0.0.1:9/picture.png"}) << c.what;
         EXPECT_EQ(guard_fired, c.shown) << c.what;
         EXPECT_EQ(painted, c.shown) << c.what;
-        EXPECT_EQ(presenters.frmFullScreenImg(), nullptr) << c.what;
+        EXPECT_EQ(presenters.Pictures(), nullptr) << c.what;
     }
 }
 
@@ -435,7 +502,7 @@ TEST(ImagePresenter, TheEndOfARunLetsAPreparedPictureGo) {
     presenters.EndRun();
     presenters.BeginRun();
     After(0, [&] {
-        WaitFor([] { return VisiblePresenterWindows("TfrmFullScreenImg") > 0; }, 5000);
+        WaitFor([] { return VisiblePresenterWindows("PictureWindow") > 0; }, 5000);
         Spin(200);
         presenters.CloseAllPresenters();
     });

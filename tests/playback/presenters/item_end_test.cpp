@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "playback/presenters/full_screen_img.h"
+#include "playback/presenters/picture_window.h"
 #include "presenter_test_env.h"
 
 namespace zorvak {
@@ -72,7 +72,7 @@ TEST(ItemEnd, EachWayAPictureEndsIsReported) {
     };
     auto key = [&](int code, const QString& text) {
         return [&presenters, code, text] {
-            SendKey(KeyTarget(presenters.frmFullScreenImg()), code, text);
+            SendKey(KeyTarget(presenters.Pictures()), code, text);
         };
     };
     const Case cases[] = {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "metafiles.h"
-#include "playback/presenters/full_screen_img.h"
+#include "playback/presenters/picture_window.h"
 #include "presenter_test_env.h"
 
 namespace zorvak {
@@ -82,7 +82,7 @@ TEST(MetafilePresenter, AMetafileThatDoesNotDecodeFailsAsAnyUnreadablePicture) {
         {"wmf-named.emf", wmf},
         {"text.emf", std::string(200, 'x')},
     };
-    TfrmFullScreenImg window(QString(), {});
+    PictureWindow window{QString()};
     for (const Case& c : cases) {
         ASSERT_TRUE(WriteBytes(folder.File(c.name), c.bytes));
         window.ClearPictures();

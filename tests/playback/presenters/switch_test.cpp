@@ -280,7 +280,7 @@ TEST(HeldFrame, TheBackdropShowsTheOutgoingPixelsAfterTheWindowWent) {
         presenters.CloseAllPresenters();
     });
     presenters.ShowImage(folder.File("q.png"), 0, MediaSource::kLocalFile);
-    ASSERT_EQ(PresenterWindowsAlive("TfrmFullScreenImg"), 0);
+    ASSERT_EQ(PresenterWindowsAlive("PictureWindow"), 0);
     Spin(300);  // the backdrop has been exposed and repainted meanwhile
     const QImage held = GrabScreen();
     presenters.EndRun();

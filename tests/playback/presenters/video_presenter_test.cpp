@@ -1,7 +1,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 
-#include "playback/presenters/full_screen_mp4.h"
+#include "playback/presenters/video_window.h"
 #include "presenter_test_env.h"
 
 #include <iterator>
@@ -83,16 +83,16 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
     After(0, [&] {
         frame_shown = WaitForPixel(640, 360, kRed, 3000);
         side_black = Near(GrabScreen().pixelColor(20, 360), kBlack);
-        auto* window = presenters.frmFullScreenMp4();
-        playing = window->playState() == TfrmFullScreenMp4::kPlaying;
+        auto* window = presenters.Videos();
+        playing = window->IsPlaying();
         fullScreen = window->FullScreen();
-        label1 = window->Label1()->geometry();
-        label2 = window->Label2()->geometry();
-        label1_text = window->Label1()->text();
-        player = window->Player()->geometry();
+        label1 = window->BrandCaption()->geometry();
+        label2 = window->ContactCaption()->geometry();
+        label1_text = window->BrandCaption()->text();
+        player = window->PlayerSurface()->geometry();
         // The clip ends by itself well before the play time is over.
         const bool ended = WaitFor([&] {
-            return window->playState() != TfrmFullScreenMp4::kPlaying;
+            return !window->IsPlaying();
         }, int(3700 - elapsed.elapsed()));
         still_there_after_end = ended && window->isVisible() &&
                                 Near(GrabScreen().pixelColor(640, 360), kRed);
@@ -112,8 +112,8 @@ TEST_F(VideoPresenter, PlaysTheClipOnceAndClosesAtItsPlayTime) {
     EXPECT_EQ(player, QRect(0, 0, 1280, 720));
     EXPECT_GE(took, 3950);
     EXPECT_LT(took, 10000);
-    EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
-    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenMp4"), 0);
+    EXPECT_EQ(presenters.Videos(), nullptr);
+    EXPECT_EQ(PresenterWindowsAlive("VideoWindow"), 0);
     // The window is gone from the screen as well.
     EXPECT_TRUE(WaitForPixel(640, 360, kBlack, 2000) ||
                 !Near(GrabScreen().pixelColor(640, 360), kRed));
@@ -137,7 +137,7 @@ TEST_F(VideoPresenter, AMediaErrorClosesTheWindowAtOnce) {
     guard.start(8000);
     presenters.PlayVideo(folder_.File("bad.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_FALSE(guard_fired);
-    EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
+    EXPECT_EQ(presenters.Videos(), nullptr);
 
     // The player goes on with the next item.
     bool frame_shown = false;
@@ -157,15 +157,15 @@ TEST_F(VideoPresenter, CloseAllPresentersStopsThePlayer) {
     bool stopped = false;
     After(0, [&] {
         was_playing = WaitFor([&] {
-            return presenters.frmFullScreenMp4()->playState() == TfrmFullScreenMp4::kPlaying;
+            return presenters.Videos()->IsPlaying();
         }, 8000);
         presenters.CloseAllPresenters();
-        stopped = presenters.frmFullScreenMp4()->playState() != TfrmFullScreenMp4::kPlaying;
+        stopped = !presenters.Videos()->IsPlaying();
     });
     presenters.PlayVideo(folder_.File("long.mp4"), 0, MediaSource::kLocalFile);
     EXPECT_TRUE(was_playing);
     EXPECT_TRUE(stopped);
-    EXPECT_EQ(presenters.frmFullScreenMp4(), nullptr);
+    EXPECT_EQ(presenters.Videos(), nullptr);
 }
 
 // Items back to back share the one player and its one video output; each
@@ -185,7 +185,7 @@ TEST_F(VideoPresenter, ConsecutiveItemsEachShowTheirOwnClipThroughOneVideoOutput
         bool shown = false;
         After(0, [&] {
             shown = WaitForPixel(640, 360, item.colour, 8000);
-            TfrmFullScreenMp4* window = presenters.frmFullScreenMp4();
+            VideoWindow* window = presenters.Videos();
             auto* surface = window != nullptr ? window->findChild<QWidget*>("wmMp4") : nullptr;
             if (surface != nullptr) outputWindows.push_back(MarkChildWindows(surface->winId()));
             presenters.CloseAllPresenters();

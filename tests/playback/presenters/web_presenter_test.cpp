@@ -2,7 +2,7 @@
 #include <QMouseEvent>
 #include <QWebEngineView>
 
-#include "playback/presenters/full_screen_html.h"
+#include "playback/presenters/page_window.h"
 #include "presenter_test_env.h"
 
 namespace zorvak {
@@ -32,9 +32,9 @@ protected:
     // Runs fn inside the modal call once its page is loaded and styled, then
     // closes the presenter.
     void ShowStyled(WindowPresenters& presenters, const std::string& page,
-                    const std::function<void(TfrmFullScreenHtml*)>& fn) {
+                    const std::function<void(PageWindow*)>& fn) {
         After(0, [&presenters, fn] {
-            TfrmFullScreenHtml* window = presenters.frmFullScreenHtml();
+            PageWindow* window = presenters.Pages();
             ASSERT_NE(window, nullptr);
             EXPECT_TRUE(WaitFor([&] { return window->StyledLoads() > 0; }, 20000));
             fn(window);
@@ -54,7 +54,7 @@ TEST_F(WebPresenter, APageTallerThanTheScreenShowsNoScrollBar) {
     WindowPresenters presenters(online_, appDir_, {}, TestSettings());
     QImage screen;
     bool red_everywhere = false;
-    ShowStyled(presenters, folder_.File("tall.html"), [&](TfrmFullScreenHtml*) {
+    ShowStyled(presenters, folder_.File("tall.html"), [&](PageWindow*) {
         red_everywhere = WaitFor([&] {
             screen = GrabScreen();
             for (QPoint p : {QPoint(1, 1), QPoint(1278, 360), QPoint(640, 718), QPoint(1278, 718)}) {
@@ -66,8 +66,8 @@ TEST_F(WebPresenter, APageTallerThanTheScreenShowsNoScrollBar) {
     EXPECT_TRUE(red_everywhere) << "right edge " << Describe(screen.pixelColor(1278, 360))
                                 << ", bottom edge " << Describe(screen.pixelColor(640, 718))
                                 << ", top-left " << Describe(screen.pixelColor(1, 1));
-    EXPECT_EQ(presenters.frmFullScreenHtml(), nullptr);
-    EXPECT_EQ(PresenterWindowsAlive("TfrmFullScreenHtml"), 0);
+    EXPECT_EQ(presenters.Pages(), nullptr);
+    EXPECT_EQ(PresenterWindowsAlive("PageWindow"), 0);
 }
 
 // window.open, a link with target _blank (clicked with the mouse) and an alert
@@ -97,14 +97,14 @@ TEST_F(WebPresenter, NewWindowsAndDialogsOpenNothing) {
         }
     });
     dialog_watch.start(200);
-    ShowStyled(presenters, folder_.File("links.html"), [&](TfrmFullScreenHtml* window) {
+    ShowStyled(presenters, folder_.File("links.html"), [&](PageWindow* window) {
         SilentWebPage* page = window->Page();
         page->runJavaScript("window.open('other.html', 'popup'); alert('hello'); confirm('sure?');");
         WaitFor([&] { return page->RefusedWindows() >= 1; }, 5000);
         Spin(300);
         refused_after_script = page->RefusedWindows();
 
-        QWidget* target = window->Browser()->focusProxy();
+        QWidget* target = window->View()->focusProxy();
         const QPoint at(100, 100);
         QMouseEvent press(QEvent::MouseButtonPress, at, target->mapToGlobal(at), Qt::LeftButton,
                           Qt::LeftButton, Qt::NoModifier);
@@ -135,7 +135,7 @@ TEST_F(WebPresenter, StylesEveryFinishedLoad) {
     int styled_before = 0;
     int styled_after = 0;
     QString overflow;
-    ShowStyled(presenters, folder_.File("a.html"), [&](TfrmFullScreenHtml* window) {
+    ShowStyled(presenters, folder_.File("a.html"), [&](PageWindow* window) {
         styled_before = window->StyledLoads();
         window->Page()->runJavaScript("location.reload();");
         WaitFor([&] { return window->StyledLoads() > styled_before; }, 10000);
@@ -180,7 +180,7 @@ TEST_F(WebPresenter, OnlyAViewShowingMoreThanItsBackgroundShowsThePage) {
         ASSERT_TRUE(WritePage(path, QString::fromLatin1("<!DOCTYPE html><html>") + c.html + "</html>"));
         WindowPresenters presenters(online_, appDir_, {}, TestSettings());
         bool shows = !c.showsPage;
-        ShowStyled(presenters, path, [&](TfrmFullScreenHtml* window) {
+        ShowStyled(presenters, path, [&](PageWindow* window) {
             // The styled page is rendered a moment after the styling.
             if (c.showsPage) {
                 shows = WaitFor([&] { return window->ViewShowsPage(); }, 5000);

@@ -4,7 +4,6 @@
 #include <QPixmap>
 #include <QString>
 
-#include <functional>
 #include <string>
 
 #include "playback/presenters/picture_preparer.h"
@@ -12,13 +11,13 @@
 
 namespace zorvak {
 
-// The full-screen picture window, caption texts::kImageWindowCaption. It
-// paints, in this order: black; the picture `imgShow` stretched to the whole
-// window (its aspect ratio is not kept); the logo `imgLogo` at its own size
+// The full-screen picture window, object name "frmFullScreenImg", caption
+// texts::kImageWindowCaption. It paints, in this order: black; the picture
+// stretched to the whole window (its aspect ratio is not kept); the logo at its own size
 // from the top-left corner of a 320 × 106 box whose right side is 8 px from
 // the window's right edge and whose bottom side is 12 px from its bottom edge,
 // clipped to that box and drawn with its transparency.
-class TfrmFullScreenImg final : public PresenterWindow {
+class PictureWindow final : public PresenterWindow {
     Q_OBJECT
 
 public:
@@ -27,11 +26,10 @@ public:
     static constexpr int kLogoRight = 8;
     static constexpr int kLogoBottom = 12;
 
-    // FormCreate: loads the logo from logoPath when a file exists there. A logo
-    // that exists but cannot be read is passed to report (when set) and the
-    // window goes on without a logo.
-    TfrmFullScreenImg(const QString& logoPath,
-                      const std::function<void(const std::string&)>& report);
+    // Loads the logo from logoPath when a file exists there. A logo that
+    // exists but cannot be read leaves the window without a logo, and
+    // LogoFault() says why.
+    explicit PictureWindow(const QString& logoPath);
 
     // Loads a local picture by the type its extension names, compared without
     // regard to case: bmp, ico, jpg, jpeg, png, and the Windows metafiles wmf
@@ -45,19 +43,26 @@ public:
     void UsePreparedPicture(PreparedPicture picture);
     // Decodes data as JPEG, whatever it holds. False when it cannot.
     bool LoadJpeg(const QByteArray& bytes);
-    // Clears imgShow and imgLogo (a window reused after a failed load).
+    // Clears the picture and the logo (a window reused after a failed load).
     void ClearPictures();
 
-    bool HasPicture() const { return !imgShow.isNull(); }
-    bool HasLogo() const { return !imgLogo.isNull(); }
-    // Where the logo box lies in window coordinates.
-    QRect LogoBox() const { return LogoBoxIn(size()); }
+    bool HasPicture() const { return !picture_.isNull(); }
+    bool HasLogo() const { return !logo_.isNull(); }
+    // Why the logo file that exists could not be read; empty when it was read
+    // or there is none.
+    const std::string& LogoFault() const { return logoFault_; }
+    // Where the logo box lies in a window of that size.
     static QRect LogoBoxIn(QSize size);
 
     // What the window paints when it has that size, made once per size and
-    // kept: black, the picture, the logo. The run's backdrop shows it before
-    // the window is on screen (WindowPresenters::ShowImage).
+    // kept: black, the picture, the logo.
     QPixmap FrameAt(QSize size);
+
+    // The frame at size: the run's backdrop shows it before the window maps.
+    QPixmap FrameBeforeShown(QSize size) override { return FrameAt(size); }
+    // A window kept after a failed load shows its next picture without
+    // either picture or logo of the last one.
+    void ReadyForNextItem() override { ClearPictures(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -66,8 +71,9 @@ private:
     // Draws the logo into its box on frame, a frame of the window's content.
     void DrawLogo(QPaintDevice& frame) const;
 
-    QImage imgShow;
-    QPixmap imgLogo;
+    QImage picture_;
+    QPixmap logo_;
+    std::string logoFault_;
     QPixmap frame_;  // FrameAt() at the size last asked for (or prepared); null after a change
 };
 

@@ -1,4 +1,4 @@
-#include "playback/presenters/full_screen_html.h"
+#include "playback/presenters/page_window.h"
 
 #include <QAuthenticator>
 #include <QEvent>
@@ -91,39 +91,39 @@ QWebEngineView* PresenterWebView::createWindow(QWebEnginePage::WebWindowType) {
     return nullptr;
 }
 
-TfrmFullScreenHtml::TfrmFullScreenHtml(QWebEngineProfile* profile)
-    : PresenterWindow("TfrmFullScreenHtml", QString::fromUtf8(texts::kWebPageWindowCaption)) {
+PageWindow::PageWindow(QWebEngineProfile* profile)
+    : PresenterWindow("frmFullScreenHtml", QString::fromUtf8(texts::kWebPageWindowCaption)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    WebBrowser1 = new PresenterWebView(this);
-    WebBrowser1->setObjectName("WebBrowser1");
-    WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
-    page_ = new SilentWebPage(profile, WebBrowser1);
+    view_ = new PresenterWebView(this);
+    view_->setObjectName("WebBrowser1");
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
+    page_ = new SilentWebPage(profile, view_);
     page_->setBackgroundColor(Qt::black);
-    WebBrowser1->setPage(page_);
-    layout->addWidget(WebBrowser1);
-    setFocusProxy(WebBrowser1);
+    view_->setPage(page_);
+    layout->addWidget(view_);
+    setFocusProxy(view_);
     connect(page_, &QWebEnginePage::loadFinished, this,
-            [this](bool) { WebBrowser1DocumentComplete(); });
+            [this](bool) { StylePage(); });
 
     // The window comes up over the backdrop once the view has painted the
     // loaded, styled page: until then the last item's frame stays on screen.
-    SetWaitsForFirstFrame(true);
+    ContentCover().SetWaitsForFirstFrame(true);
     frameAfterStyle_.setSingleShot(true);
     connect(&frameAfterStyle_, &QTimer::timeout, this, [this] { StopAwaitingFrame(); });
 }
 
-bool TfrmFullScreenHtml::eventFilter(QObject* watched, QEvent* event) {
+bool PageWindow::eventFilter(QObject* watched, QEvent* event) {
     // The view paints through a child widget (the web engine's render widget):
     // its first paint after the styling carries the styled page.
     if (awaitingPaint_ && event->type() == QEvent::Paint && watched->isWidgetType() &&
-        WebBrowser1->isAncestorOf(static_cast<QWidget*>(watched))) {
+        view_->isAncestorOf(static_cast<QWidget*>(watched))) {
         StyledFrameDrawn();
     }
     return PresenterWindow::eventFilter(watched, event);
 }
 
-void TfrmFullScreenHtml::StyledFrameDrawn() {
+void PageWindow::StyledFrameDrawn() {
     if (!awaitingPaint_ || checkQueued_) return;
     checkQueued_ = true;
     // Once this frame has reached the window's backing store (and outside any
@@ -137,20 +137,28 @@ void TfrmFullScreenHtml::StyledFrameDrawn() {
     });
 }
 
-void TfrmFullScreenHtml::StopAwaitingFrame() {
+void PageWindow::StopAwaitingFrame() {
     if (!awaitingPaint_) return;
     awaitingPaint_ = false;
     frameAfterStyle_.stop();
     disconnect(renderings_);
-    FirstFrameReady();
+    ContentCover().FirstFrameReady();
 }
 
-bool TfrmFullScreenHtml::ViewShowsPage() const {
-    const QImage frame = WebBrowser1->grab().toImage();
+bool PageWindow::ViewShowsPage() const {
+    const QImage frame = view_->grab().toImage();
     if (frame.isNull()) return false;
     const QColor background = page_->backgroundColor();
+    // 16 × 9 points, one in the middle of each cell of a grid over the view:
+    // on a 16:9 screen the cells are square, 80 px at 1280 × 720, so anything
+    // of the page larger than a cell is met, and the 144 reads of a rendering
+    // cost little beside rendering it.
     constexpr int kColumns = 16;
     constexpr int kRows = 9;
+    // How far a channel may lie from the background's and still count as
+    // background: the renderer's output of a plain colour may be off by a few
+    // steps (colour conversion, dithering), while anything a page draws on
+    // purpose lies further from it.
     constexpr int kTolerance = 8;
     for (int row = 0; row < kRows; ++row) {
         for (int column = 0; column < kColumns; ++column) {
@@ -166,14 +174,14 @@ bool TfrmFullScreenHtml::ViewShowsPage() const {
     return false;
 }
 
-void TfrmFullScreenHtml::AwaitStyledFrame() {
+void PageWindow::AwaitStyledFrame() {
     awaitingPaint_ = true;
     frameAfterStyle_.start(kFrameAfterStyleMs);
     // The render widget is a Qt Quick widget that renders its scene whether
     // or not the cover hides it (its paint events may then be left out): each
     // rendering after the styling is looked at until one shows the page.
     disconnect(renderings_);
-    if (auto* quick = qobject_cast<QQuickWidget*>(WebBrowser1->focusProxy())) {
+    if (auto* quick = qobject_cast<QQuickWidget*>(view_->focusProxy())) {
         if (QQuickWindow* scene = quick->quickWindow()) {
             renderings_ = connect(scene, &QQuickWindow::afterRendering, this,
                                   [this] { StyledFrameDrawn(); }, Qt::QueuedConnection);
@@ -181,26 +189,25 @@ void TfrmFullScreenHtml::AwaitStyledFrame() {
     }
 }
 
-TfrmFullScreenHtml::~TfrmFullScreenHtml() {
+PageWindow::~PageWindow() {
     destroying_ = true;
     disconnect(renderings_);
     // The page goes before the view that shows it.
-    WebBrowser1->setPage(nullptr);
+    view_->setPage(nullptr);
     delete page_;
 }
 
-void TfrmFullScreenHtml::Navigate(const QUrl& url) {
-    WebBrowser1->setUrl(url);
+void PageWindow::Navigate(const QUrl& url) {
+    view_->setUrl(url);
 }
 
-void TfrmFullScreenHtml::WebBrowser1DocumentComplete() {
+void PageWindow::StylePage() {
     page_->runJavaScript(QString::fromLatin1(kStylePage), QWebEngineScript::ApplicationWorld,
                          [this](const QVariant&) {
                              // Also called, with no result, while the page is destroyed.
                              if (destroying_) return;
                              ++styledLoads_;
-                             if (!Revealed()) AwaitStyledFrame();
-                             emit PageStyled();
+                             if (!ContentCover().Revealed()) AwaitStyledFrame();
                          });
 }
 

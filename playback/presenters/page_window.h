@@ -47,23 +47,26 @@ protected:
     QWebEngineView* createWindow(QWebEnginePage::WebWindowType type) override;
 };
 
-// The full-screen web page window, caption texts::kWebPageWindowCaption,
-// filled by the browser `WebBrowser1`. After every finished load the top-level
+// The full-screen web page window, object name "frmFullScreenHtml", caption
+// texts::kWebPageWindowCaption, filled by the web view (object name
+// "WebBrowser1"). After every finished load the top-level
 // document is styled: body.scroll = "no", documentElement.style.overflow =
 // "hidden", body.style.border = "none", body.style.margin = "0px", in that
-// order; a step that fails skips the later ones for that load.
-class TfrmFullScreenHtml final : public PresenterWindow {
+// order; a step that fails skips the later ones for that load. The window's
+// cover (presenter_window.h) lies over the view until the view has rendered
+// the styled page.
+class PageWindow final : public PresenterWindow {
     Q_OBJECT
 
 public:
     // The page lives in profile, which must outlive the window.
-    explicit TfrmFullScreenHtml(QWebEngineProfile* profile);
-    ~TfrmFullScreenHtml() override;
+    explicit PageWindow(QWebEngineProfile* profile);
+    ~PageWindow() override;
 
     // Starts loading url; returns at once.
     void Navigate(const QUrl& url);
 
-    PresenterWebView* Browser() const { return WebBrowser1; }
+    PresenterWebView* View() const { return view_; }
     SilentWebPage* Page() const { return page_; }
     // How many loads have finished and been styled (for tests).
     int StyledLoads() const { return styledLoads_; }
@@ -71,7 +74,11 @@ public:
     // After a load is styled, the longest the window waits for the view to
     // paint the page before it takes what it shows as the page's first frame
     // (a page the styling did not change paints nothing new; a page all in its
-    // background colour looks like no page at all).
+    // background colour looks like no page at all). Long enough for the
+    // styled page's frame to arrive on a loaded two-core machine (in the
+    // switch benchmark a page's first frame, load and styling included, came
+    // within 600 ms of the switch), short enough that a page
+    // that renders nothing new is not held under the cover for long.
     static constexpr int kFrameAfterStyleMs = 600;
 
     // Whether the view's latest rendering shows something of the page: a point
@@ -80,18 +87,16 @@ public:
     // renderer. Renders the view (a few ms).
     bool ViewShowsPage() const;
 
-signals:
-    void PageStyled();
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void WebBrowser1DocumentComplete();
+    // A load has finished: the page is styled.
+    void StylePage();
     void AwaitStyledFrame();
     void StyledFrameDrawn();
 
-    PresenterWebView* WebBrowser1 = nullptr;
+    PresenterWebView* view_ = nullptr;
     SilentWebPage* page_ = nullptr;
     int styledLoads_ = 0;
     bool destroying_ = false;

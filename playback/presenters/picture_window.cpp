@@ -1,4 +1,4 @@
-#include "playback/presenters/full_screen_img.h"
+#include "playback/presenters/picture_window.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -14,45 +14,49 @@
 namespace zorvak {
 namespace {
 
+// The size a metafile is drawn at when the application has no screen at all:
+// nothing is shown then, the picture only has to exist, so any common screen
+// size does.
+constexpr QSize kSizeWithoutScreen(1280, 720);
+
 // A metafile has no size of its own worth keeping: it is drawn at the size it
 // is shown at, the screen's.
 QSize MetafileSize(const QWidget& window) {
     if (window.isVisible() && !window.size().isEmpty()) return window.size();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) return screen->size();
-    return QSize(1280, 720);
+    return kSizeWithoutScreen;
 }
 
 }  // namespace
 
-TfrmFullScreenImg::TfrmFullScreenImg(const QString& logoPath,
-                                     const std::function<void(const std::string&)>& report)
-    : PresenterWindow("TfrmFullScreenImg", QString::fromUtf8(texts::kImageWindowCaption)) {
+PictureWindow::PictureWindow(const QString& logoPath)
+    : PresenterWindow("frmFullScreenImg", QString::fromUtf8(texts::kImageWindowCaption)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     if (!QFileInfo::exists(logoPath)) return;
     try {
-        imgLogo = QPixmap::fromImage(ReadPictureStrictly(logoPath, "png"));
+        logo_ = QPixmap::fromImage(ReadPictureStrictly(logoPath, "png"));
     } catch (const std::exception& e) {
-        imgLogo = QPixmap();
-        if (report) report(e.what());
+        logo_ = QPixmap();
+        logoFault_ = e.what();
     }
 }
 
-void TfrmFullScreenImg::LoadPicture(const QString& path) {
+void PictureWindow::LoadPicture(const QString& path) {
     const char* format = PictureDecoderFor(path);
     if (format == nullptr) {
         throw std::runtime_error("Unknown picture file extension (." +
                                  QFileInfo(path).suffix().toStdString() + ")");
     }
     const std::string type = format;
-    if (type == "wmf") imgShow = RenderWmfFile(path, MetafileSize(*this));
-    else if (type == "emf") imgShow = RenderEmfFile(path, MetafileSize(*this));
-    else imgShow = ReadPictureStrictly(path, format);
+    if (type == "wmf") picture_ = RenderWmfFile(path, MetafileSize(*this));
+    else if (type == "emf") picture_ = RenderEmfFile(path, MetafileSize(*this));
+    else picture_ = ReadPictureStrictly(path, format);
     frame_ = QPixmap();
     update();
 }
 
-void TfrmFullScreenImg::UsePreparedPicture(PreparedPicture picture) {
-    imgShow = std::move(picture.image);
+void PictureWindow::UsePreparedPicture(PreparedPicture picture) {
+    picture_ = std::move(picture.image);
     frame_ = QPixmap();
     if (!picture.scaled.isNull()) {
         // Opaque already (ScaledOverBlack on the worker): the logo goes
@@ -64,50 +68,50 @@ void TfrmFullScreenImg::UsePreparedPicture(PreparedPicture picture) {
     update();
 }
 
-bool TfrmFullScreenImg::LoadJpeg(const QByteArray& bytes) {
+bool PictureWindow::LoadJpeg(const QByteArray& bytes) {
     QImage image;
     if (!image.loadFromData(bytes, "JPEG")) return false;
-    imgShow = image;
+    picture_ = image;
     frame_ = QPixmap();
     update();
     return true;
 }
 
-void TfrmFullScreenImg::ClearPictures() {
-    imgShow = QImage();
-    imgLogo = QPixmap();
+void PictureWindow::ClearPictures() {
+    picture_ = QImage();
+    logo_ = QPixmap();
     frame_ = QPixmap();
     update();
 }
 
-QRect TfrmFullScreenImg::LogoBoxIn(QSize size) {
+QRect PictureWindow::LogoBoxIn(QSize size) {
     return QRect(size.width() - kLogoRight - kLogoWidth, size.height() - kLogoBottom - kLogoHeight,
                  kLogoWidth, kLogoHeight);
 }
 
-void TfrmFullScreenImg::DrawLogo(QPaintDevice& frame) const {
-    if (imgLogo.isNull()) return;
+void PictureWindow::DrawLogo(QPaintDevice& frame) const {
+    if (logo_.isNull()) return;
     QPainter painter(&frame);
     const QRect box = LogoBoxIn(QSize(frame.width(), frame.height()));
     painter.setClipRect(box);
-    painter.drawPixmap(box.topLeft(), imgLogo);
+    painter.drawPixmap(box.topLeft(), logo_);
 }
 
-QPixmap TfrmFullScreenImg::FrameAt(QSize size) {
+QPixmap PictureWindow::FrameAt(QSize size) {
     if (frame_.size() == size || size.isEmpty()) return frame_;
     QImage frame;
-    if (imgShow.isNull()) {
+    if (picture_.isNull()) {
         frame = QImage(size, QImage::Format_RGB32);
         frame.fill(Qt::black);
     } else {
-        frame = ScaledOverBlack(imgShow, size);
+        frame = ScaledOverBlack(picture_, size);
     }
     DrawLogo(frame);
     frame_ = QPixmap::fromImage(std::move(frame));
     return frame_;
 }
 
-void TfrmFullScreenImg::paintEvent(QPaintEvent*) {
+void PictureWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.drawPixmap(0, 0, FrameAt(size()));
 }
