@@ -8,9 +8,10 @@
 #include <QSystemTrayIcon>
 
 #include "app/app_icon.h"
+#include "app/client_model.h"
+#include "app/control_window.h"
 #include "app/escape_hook.h"
-#include "app/quenlo_main.h"
-#include "app/termination_signals.h"
+#include "app/termination_notifier.h"
 #include "app/tick_timer.h"
 #include "core/product_texts.h"
 #include "playback/play_loop.h"
@@ -55,9 +56,9 @@ private:
 Client::Client(ClientEnvironment environment)
     : env_(std::move(environment)), settings_(*env_.appDirectory) {
     pump_ = std::make_unique<QtEventPump>();
-    idp1_ = std::make_unique<HttpClient>(*pump_);
+    sharedHttp_ = std::make_unique<HttpClient>(*pump_);
     // Once quit is asked for, nothing waits for the network.
-    idp1_->SetAbandonWhen([this] { return flags_.Quitting; });
+    sharedHttp_->SetAbandonWhen([this] { return flags_.Quitting; });
     if (env_.presenters) {
         presenters_ = std::move(env_.presenters);
     } else {
@@ -67,7 +68,7 @@ Client::Client(ClientEnvironment environment)
         presenters_ = std::make_unique<WindowPresenters>(
             *env_.connectivity, *env_.appDirectory,
             [this](const std::string& url) -> std::optional<std::string> {
-                HttpResponse answer = idp1_->Get(url);
+                HttpResponse answer = sharedHttp_->Get(url);
                 if (!answer.ok()) return std::nullopt;
                 return std::move(answer.body);
             },
@@ -87,8 +88,10 @@ Client::Client(ClientEnvironment environment)
     playLog_->Open();
     playRecorder_ = std::make_unique<PlayRecorder>(*playLog_);
 
-    // The window comes before the logic that reads its controls.
-    window_ = std::make_unique<TquenloMain>(env_.defaultKeyword, env_.trayAvailable);
+    // The model comes before the logic that reads its state; the window shows
+    // it.
+    model_ = std::make_unique<ClientModel>(env_.defaultKeyword);
+    window_ = std::make_unique<ControlWindow>(*model_, env_.trayAvailable);
     // The grid follows the valid-now selection whenever it is made afresh.
     store_->PlayList().SetChangeListener([this] {
         window_->ShowValidRows(store_->PlayList());
@@ -101,83 +104,86 @@ Client::Client(ClientEnvironment environment)
         [this](const std::string& fileName, const std::string& url) {
             return DownloadForRun(fileName, url);
         },
-        [this] { window_->MinimizeApplication(); }, playRecorder_.get()});
+        [this] { model_->MinimizeApplication(); }, playRecorder_.get()});
     fetch_ = std::make_unique<PlaylistFetch>(
-        *env_.connectivity, settings_, *store_, *idp1_,
-        PlaylistFetch::Window{[this] { return window_->KeywordText(); },
-                              [this] { return window_->MemoText(); },
-                              [this](const std::string& text) { window_->SetMemoText(text); }},
+        *env_.connectivity, settings_, *store_, *sharedHttp_,
+        PlaylistFetch::Window{[this] { return model_->Keyword(); },
+                              [this] { return model_->PlaylistText(); },
+                              [this](const std::string& text) { model_->SetPlaylistText(text); }},
         env_.playlistServer);
     fetch_->SetListener([this](const FetchResult& result) { playLog_->RecordFetch(result); });
     fetch_->SetImportedListener([this] { SchedulePrefetch(); });
     // Reading a large playlist serves the thread's events between its pieces.
     fetch_->SetServeWhileImporting([this] { pump_->Pump(); });
     autoRunControl_ = std::make_unique<AutoRunControl>(
-        *env_.autoRun, WriterOf(settings_), [this] { return window_->AutoRunTicked(); });
+        *env_.autoRun, WriterOf(settings_), [this] { return model_->AutoPlay(); });
     restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{
-        [this] { return window_->RestartTicked(); }, [this] { return window_->RestartTime(); },
+        [this] { return model_->RestartOn(); }, [this] { return model_->RestartTime(); },
         *env_.clock, WriterOf(settings_), DatabaseOf(*store_),
         [this] { presenters_->CloseAllPresenters(); }, *pump_, *env_.power});
     controller_ = std::make_unique<AppController>(ControllerParts{
-        settings_, flags_, *env_.autoRun, *database_, *presenters_, *chrome_, *pump_, *window_,
+        settings_, flags_, *env_.autoRun, *database_, *presenters_, *chrome_, *pump_, *model_,
         *this, [this] { playLoop_->PlayInLoop(); }, ParseLongTime, env_.errorBox,
         [this] { Terminate(); }, env_.defaultKeyword});
-    window_->Connect({*controller_, *playLoop_, *fetch_, *autoRunControl_, *restartControl_,
-                      *chrome_});
+    model_->Connect({*controller_, *playLoop_, *fetch_, *autoRunControl_, *restartControl_,
+                     *chrome_});
 
-    TquenloMain* window = window_.get();
-    timGetPlayList_ = std::make_unique<TickTimer>(kRefreshIntervalMs,
-                                                  [window] { window->timGetPlayListTimer(); });
-    timGetPlayList_->setObjectName("timGetPlayList");
-    timDogDoor_ = std::make_unique<TickTimer>(kWatchdogIntervalMs,
-                                              [window] { window->timDogDoorTimer(); });
-    timDogDoor_->setObjectName("timDogDoor");
-    timAutoRestart_ = std::make_unique<TickTimer>(kRestartCheckIntervalMs,
-                                                  [window] { window->timAutoRestartTimer(); });
-    timAutoRestart_->setObjectName("timAutoRestart");
-    timAutoRestart_->Start();
+    ClientModel* model = model_.get();
+    auto makeTimer = [](const char* objectName, std::chrono::milliseconds interval,
+                        std::function<void()> tick) {
+        auto timer = std::make_unique<TickTimer>(static_cast<int>(interval.count()),
+                                                 std::move(tick));
+        timer->setObjectName(objectName);
+        return timer;
+    };
+    refreshTimer_ =
+        makeTimer("timGetPlayList", kRefreshInterval, [model] { model->RefreshTick(); });
+    watchdogTimer_ =
+        makeTimer("timDogDoor", kWatchdogInterval, [model] { model->WatchdogTick(); });
+    restartTimer_ =
+        makeTimer("timAutoRestart", kRestartCheckInterval, [model] { model->RestartTick(); });
+    restartTimer_->Start();
 
     BuildTray();
-    ApplicationEvents1_ =
-        std::make_unique<EscapeHook>([window] { window->ApplicationEvents1Message(); });
+    escapeHook_ = std::make_unique<EscapeHook>([model] { model->StopOnEscape(); });
     if (env_.quitOnTerminationSignals) {
         // A request from outside to end the process quits as the tray menu does.
-        terminationSignals_ =
-            std::make_unique<TerminationSignals>([window] { window->X1Click(); });
+        terminationNotifier_ = std::make_unique<TerminationNotifier>([model] { model->Quit(); });
     }
     // The session manager's request to end the session is refused like a
     // close request.
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, window_.get(),
-                     [window](QSessionManager& manager) {
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, model,
+                     [model](QSessionManager& manager) {
                          if (manager.allowsInteraction()) manager.cancel();
-                         window->FormCloseQuery();
+                         model->RefuseClose();
                      });
     trayIcon_->show();
 }
 
 Client::~Client() {
-    ApplicationEvents1_.reset();
-    terminationSignals_.reset();
+    escapeHook_.reset();
+    terminationNotifier_.reset();
     store_->PlayList().SetChangeListener(nullptr);
 }
 
 void Client::BuildTray() {
-    pmTray_ = std::make_unique<QMenu>();
-    pmTray_->setObjectName("pmTray");
-    QAction* N1 = pmTray_->addAction(QString::fromUtf8(texts::kShowWindowCaption));
-    N1->setObjectName("N1");
-    pmTray_->addSeparator();
-    QAction* X1 = pmTray_->addAction(QString::fromUtf8(texts::kQuitCaption));
-    X1->setObjectName("X1");
-    QObject::connect(N1, &QAction::triggered, window_.get(), &TquenloMain::N1Click);
-    QObject::connect(X1, &QAction::triggered, window_.get(), &TquenloMain::X1Click);
+    trayMenu_ = std::make_unique<QMenu>();
+    trayMenu_->setObjectName("pmTray");
+    QAction* showWindow = trayMenu_->addAction(QString::fromUtf8(texts::kShowWindowCaption));
+    showWindow->setObjectName("N1");
+    trayMenu_->addSeparator();
+    QAction* quit = trayMenu_->addAction(QString::fromUtf8(texts::kQuitCaption));
+    quit->setObjectName("X1");
+    ClientModel* model = model_.get();
+    QObject::connect(showWindow, &QAction::triggered, model, [model] { model->ShowWindow(); });
+    QObject::connect(quit, &QAction::triggered, model, [model] { model->Quit(); });
 
     trayIcon_ = std::make_unique<QSystemTrayIcon>(ClientIcon());
     trayIcon_->setObjectName("CoolTrayIcon1");
-    trayIcon_->setContextMenu(pmTray_.get());
+    trayIcon_->setContextMenu(trayMenu_.get());
     // Left and right button both open the menu at the pointer (the right one
     // by itself).
-    QMenu* menu = pmTray_.get();
+    QMenu* menu = trayMenu_.get();
     QObject::connect(trayIcon_.get(), &QSystemTrayIcon::activated, menu,
                      [menu](QSystemTrayIcon::ActivationReason reason) {
                          if (reason == QSystemTrayIcon::Trigger) menu->popup(QCursor::pos());
@@ -185,7 +191,7 @@ void Client::BuildTray() {
 }
 
 bool Client::Start() {
-    window_->FormCreate();
+    model_->StartUp();
     if (terminateRequested_) return false;
     ShowMainWindow();
     return true;
@@ -193,7 +199,7 @@ bool Client::Start() {
 
 void Client::ShowMainWindow() {
     if (terminateRequested_) return;
-    window_->RestoreApplication();
+    model_->RestoreApplication();
 }
 
 void Client::Terminate() {
@@ -216,8 +222,8 @@ bool Client::DownloadForRun(const std::string& fileName, const std::string& url)
         env_.showMessage);
 }
 
-void Client::StartWatchdog() { timDogDoor_->Start(); }
-void Client::StartRefresh() { timGetPlayList_->Start(); }
-void Client::StartRestartCheck() { timAutoRestart_->Start(); }
+void Client::StartWatchdog() { watchdogTimer_->Start(); }
+void Client::StartRefresh() { refreshTimer_->Start(); }
+void Client::StartRestartCheck() { restartTimer_->Start(); }
 
 }  // namespace zorvak

@@ -23,15 +23,18 @@ class PlayRecorder;
 class PlaylistFetch;
 class PlaylistStore;
 class RestartControl;
-class TerminationSignals;
+class ClientModel;
+class ControlWindow;
+class TerminationNotifier;
 class TickTimer;
-class TquenloMain;
 
 // The client as a whole and its composition root: it owns the settings, the
 // play-state flags, the store, the shared HTTP client, the presenters, the
 // play loop, the fetch, the unattended-operation controls, the controller,
-// the three timers, the tray icon with its menu, the application-wide Esc
-// hook and the control window, and wires them together. Everything runs on
+// the model, the three timers, the tray icon with its menu, the
+// application-wide Esc hook and the control window, and wires them together:
+// the timers, the tray menu, the termination requests, the session's end and
+// the Esc hook go straight to the model's actions. Everything runs on
 // the GUI thread of the QApplication, which must exist first and outlive the
 // client.
 //
@@ -39,17 +42,13 @@ class TquenloMain;
 // moment the window exists); Start() runs the start-up sequence.
 class Client final : private ControlTimers {
 public:
-    static constexpr int kRefreshIntervalMs = 60000;
-    static constexpr int kWatchdogIntervalMs = 6000000;
-    static constexpr int kRestartCheckIntervalMs = 1000;
-
     explicit Client(ClientEnvironment environment);
     ~Client() override;
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Runs the start-up sequence (the window's FormCreate), including a play
-    // run it starts, which serves events from inside until it ends; then shows
+    // Runs the start-up sequence (ClientModel::StartUp), including a play run
+    // it starts, which serves events from inside until it ends; then shows
     // the control window as the main window. False when quit came meanwhile:
     // the process then ends without entering the main loop.
     bool Start();
@@ -62,16 +61,17 @@ public:
 
     // The parts, for the tests.
     MediaPrefetch& Prefetch() { return *prefetch_; }
-    TquenloMain& Window() { return *window_; }
+    ControlWindow& Window() { return *window_; }
+    ClientModel& Model() { return *model_; }
     AppController& Controller() { return *controller_; }
     PlayFlags& Flags() { return flags_; }
     PlaylistStore& Store() { return *store_; }
     const Settings& SettingsFile() const { return settings_; }
-    TickTimer& timGetPlayList() { return *timGetPlayList_; }
-    TickTimer& timDogDoor() { return *timDogDoor_; }
-    TickTimer& timAutoRestart() { return *timAutoRestart_; }
+    TickTimer& RefreshTimer() { return *refreshTimer_; }
+    TickTimer& WatchdogTimer() { return *watchdogTimer_; }
+    TickTimer& RestartTimer() { return *restartTimer_; }
     QSystemTrayIcon& TrayIcon() { return *trayIcon_; }
-    QMenu& TrayMenu() { return *pmTray_; }
+    QMenu& TrayMenu() { return *trayMenu_; }
 
 private:
     // ControlTimers
@@ -91,7 +91,7 @@ private:
     PlayFlags flags_;
     std::unique_ptr<EventPump> pump_;
     // The shared HTTP client of the playlist fetch and the online pictures.
-    std::unique_ptr<HttpClient> idp1_;
+    std::unique_ptr<HttpClient> sharedHttp_;
     std::unique_ptr<Presenters> presenters_;
     std::unique_ptr<DesktopChrome> chrome_;
     std::unique_ptr<PlaylistStore> store_;
@@ -100,19 +100,20 @@ private:
     std::unique_ptr<MediaPrefetch> prefetch_;
     std::unique_ptr<PlayLog> playLog_;
     std::unique_ptr<PlayRecorder> playRecorder_;
-    std::unique_ptr<TquenloMain> window_;
+    std::unique_ptr<ClientModel> model_;
+    std::unique_ptr<ControlWindow> window_;
     std::unique_ptr<PlayLoop> playLoop_;
     std::unique_ptr<PlaylistFetch> fetch_;
     std::unique_ptr<AutoRunControl> autoRunControl_;
     std::unique_ptr<RestartControl> restartControl_;
     std::unique_ptr<AppController> controller_;
-    std::unique_ptr<TickTimer> timGetPlayList_;
-    std::unique_ptr<TickTimer> timDogDoor_;
-    std::unique_ptr<TickTimer> timAutoRestart_;
-    std::unique_ptr<QMenu> pmTray_;
+    std::unique_ptr<TickTimer> refreshTimer_;
+    std::unique_ptr<TickTimer> watchdogTimer_;
+    std::unique_ptr<TickTimer> restartTimer_;
+    std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
-    std::unique_ptr<EscapeHook> ApplicationEvents1_;
-    std::unique_ptr<TerminationSignals> terminationSignals_;
+    std::unique_ptr<EscapeHook> escapeHook_;
+    std::unique_ptr<TerminationNotifier> terminationNotifier_;
     bool terminateRequested_ = false;
 };
 

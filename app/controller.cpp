@@ -10,6 +10,18 @@
 
 namespace zorvak {
 
+namespace {
+
+// The stored keyword that stands for "none chosen": the default keyword
+// replaces it at start-up.
+constexpr const char* kUnsetKeyword = "0";
+
+}  // namespace
+
+const char* StopToggleCaption(bool stopped) {
+    return stopped ? texts::kStartCaption : texts::kStopCaption;
+}
+
 std::string StandardErrorText(const std::string& message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
         return message + ".";
@@ -36,13 +48,13 @@ void AppController::Start() {
         const Settings& s = p_.settings;
         // Start with the session at every start, whatever the auto-play choice.
         p_.autoRun.RegisterAutoRun();
-        p_.window.ShowPlayPage();
+        p_.state.ShowPlayPage();
         p_.flags.PlayActive = false;
-        // The edit's change handler writes the text back when it changes.
-        p_.window.SetKeywordText(s.ReadSetting(Settings::kSection, Settings::kKeyword));
-        if (TrimBlanks(p_.window.KeywordText()) == "0") {
+        // The keyword is written back when it changes.
+        p_.state.StoreKeyword(s.ReadSetting(Settings::kSection, Settings::kKeyword));
+        if (TrimBlanks(p_.state.Keyword()) == kUnsetKeyword) {
             s.WriteSetting(Settings::kSection, Settings::kKeyword, p_.defaultKeyword);
-            p_.window.SetKeywordText(p_.defaultKeyword);
+            p_.state.StoreKeyword(p_.defaultKeyword);
         }
         p_.database.ConnectDatabase();
         p_.flags.KeepPlaying = false;
@@ -51,14 +63,14 @@ void AppController::Start() {
         p_.timers.StartRefresh();
         const SettingReader read = ReaderOf(s);
         // A stored time that does not convert ends the sequence here.
-        p_.window.SetRestartTime(ReadRestartTime(read, p_.textToTime));
-        // The check box's click handler runs when its tick state changes.
-        p_.window.SetRestartTicked(ReadRestartOn(read));
+        p_.state.SetRestartTime(ReadRestartTime(read, p_.textToTime));
+        // Each switch is written back when it changes.
+        p_.state.StoreRestartSwitch(ReadRestartOn(read));
         p_.timers.StartRestartCheck();
-        p_.window.SetAutoRunTicked(ReadAutoPlayOn(read));
-        if (p_.window.AutoRunTicked()) p_.window.MinimizeApplication();
+        p_.state.StoreAutoPlay(ReadAutoPlayOn(read));
+        if (p_.state.AutoPlay()) p_.state.MinimizeApplication();
         LogInfo(LogCategory::kApp,
-                "start-up: keyword \"" + p_.window.KeywordText() + "\", store " +
+                "start-up: keyword \"" + p_.state.Keyword() + "\", store " +
                     (p_.database.IsConnected() ? "open" : "closed") + ", auto-play " +
                     (ReadAutoPlayOn(read) ? "on" : "off"));
         // Read again: the auto-play choice as stored now. Returns when the run
@@ -72,7 +84,7 @@ void AppController::StopOnEscape() {
         p_.pump.Pump();
         p_.presenters.CloseAllPresenters();
         p_.pump.Pump();
-        p_.window.RestoreApplication();
+        p_.state.RestoreApplication();
         p_.flags.KeepPlaying = false;
         p_.flags.RepeatList = false;
     } catch (...) {
@@ -81,21 +93,15 @@ void AppController::StopOnEscape() {
 }
 
 void AppController::ToggleStop() {
-    if (p_.window.StopCaption() == texts::kStopCaption) {
-        p_.flags.KeepPlaying = false;
-        p_.flags.RepeatList = false;
-        p_.flags.PlayActive = false;
-        p_.window.SetStopCaption(texts::kStartCaption);
-    } else {
-        p_.flags.KeepPlaying = true;
-        p_.flags.RepeatList = true;
-        p_.flags.PlayActive = true;
-        p_.window.SetStopCaption(texts::kStopCaption);
-    }
+    const bool play = p_.state.Stopped();
+    p_.flags.KeepPlaying = play;
+    p_.flags.RepeatList = play;
+    p_.flags.PlayActive = play;
+    p_.state.SetStopped(!play);
 }
 
 bool AppController::RefuseClose() {
-    p_.window.MinimizeApplication();
+    p_.state.MinimizeApplication();
     return false;
 }
 
@@ -145,6 +151,6 @@ void AppController::StoreKeyword(const std::string& text) {
         p_.settings.WriteSetting(Settings::kSection, Settings::kKeyword, text);
 }
 
-void AppController::ShowWindow() { p_.window.RestoreApplication(); }
+void AppController::ShowWindow() { p_.state.RestoreApplication(); }
 
 }  // namespace zorvak

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -12,47 +13,53 @@
 
 // The application controller: the start-up sequence, the Esc key, the
 // stop/start toggle, the watchdog, the close request and quit. It needs no
-// display: the control window, the timers, the store and the play actions
-// reach it through the small interfaces below, so tests drive it with
-// recording fakes and the client drives it with the real window.
+// display: the operator-facing state, the timers, the store and the play
+// actions reach it through the small interfaces below, so tests drive it with
+// recording fakes and the client drives it with its model (ClientModel).
 namespace zorvak {
 
-// The control window as the controller sees it. The setters behave like the
-// window's controls: SetKeywordText runs the edit's change handler when the
-// text changes; SetRestartTicked and SetAutoRunTicked run the check box's
-// click handler when the tick state changes (setting the state it already has
-// runs nothing); SetRestartTime runs no handler.
-class ControlWindow {
+// The operator-facing state as the controller sees it (the client's model,
+// ClientModel, is the real one). The setters behave as the model's actions:
+// StoreKeyword stores the keyword when it changes; StoreRestartSwitch and
+// StoreAutoPlay store their switch when it changes (setting the state it
+// already has stores nothing); SetRestartTime stores nothing. Each change is
+// shown by the control window.
+class OperatorState {
 public:
-    virtual ~ControlWindow() = default;
+    virtual ~OperatorState() = default;
 
     // Brings the page of play operations to the front.
     virtual void ShowPlayPage() = 0;
-    virtual std::string KeywordText() const = 0;
-    virtual void SetKeywordText(const std::string& text) = 0;
+    virtual std::string Keyword() const = 0;
+    virtual void StoreKeyword(const std::string& text) = 0;
     virtual void SetRestartTime(const TimeOfDay& time) = 0;
-    virtual void SetRestartTicked(bool ticked) = 0;
-    virtual bool AutoRunTicked() const = 0;
-    virtual void SetAutoRunTicked(bool ticked) = 0;
-    virtual std::string StopCaption() const = 0;
-    virtual void SetStopCaption(const std::string& caption) = 0;
+    virtual void StoreRestartSwitch(bool on) = 0;
+    virtual bool AutoPlay() const = 0;
+    virtual void StoreAutoPlay(bool on) = 0;
+    // Stopped by the stop toggle: the toggle's next press starts again.
+    virtual bool Stopped() const = 0;
+    virtual void SetStopped(bool stopped) = 0;
     // Minimising hides the window and its taskbar entry (the tray icon stays);
     // restoring shows them again.
     virtual void MinimizeApplication() = 0;
     virtual void RestoreApplication() = 0;
 };
 
+// The caption of the stop toggle: texts::kStopCaption while playing may go
+// on, texts::kStartCaption once stopped.
+const char* StopToggleCaption(bool stopped);
+
 // The client's three timers, as the start-up sequence switches them on. None
 // is ever switched off.
 class ControlTimers {
 public:
     virtual ~ControlTimers() = default;
-    // The watchdog, every 100 minutes.
+    // The watchdog (kWatchdogInterval).
     virtual void StartWatchdog() = 0;
-    // The playlist refresh, every 60 seconds.
+    // The playlist refresh (kRefreshInterval).
     virtual void StartRefresh() = 0;
-    // The restart check, every second (already running since the client was
-    // built; starting it again changes nothing).
+    // The restart check (kRestartCheckInterval; already running since the
+    // client was built; starting it again changes nothing).
     virtual void StartRestartCheck() = 0;
 };
 
@@ -64,6 +71,11 @@ public:
     // (Re)opens the connection; may throw.
     virtual void ConnectDatabase() = 0;
 };
+
+// The timers' intervals.
+inline constexpr std::chrono::milliseconds kRefreshInterval = std::chrono::seconds(60);
+inline constexpr std::chrono::milliseconds kWatchdogInterval = std::chrono::minutes(100);
+inline constexpr std::chrono::milliseconds kRestartCheckInterval = std::chrono::seconds(1);
 
 // The standard error box: the application title as caption, the error icon,
 // an OK button and the message (already completed by StandardErrorText).
@@ -81,9 +93,9 @@ struct ControllerParts {
     Presenters& presenters;
     DesktopChrome& chrome;
     EventPump& pump;
-    ControlWindow& window;
+    OperatorState& state;
     ControlTimers& timers;
-    // Loop play exactly as the loop-play button starts it; returns when the
+    // Loop play exactly as the loop-play action starts it; returns when the
     // run ends.
     std::function<void()> loopPlay;
     // The locale's text-to-time conversion of a stored restart time; throws
@@ -102,13 +114,12 @@ public:
 
     // The start-up sequence, in this order: register to start with the
     // session; bring the play page to the front; clear PlayActive; load the
-    // stored keyword into the edit (the default keyword when it reads "0");
-    // open the database; clear KeepPlaying and RepeatList; start the watchdog
-    // and the refresh timers; load the restart time into the picker and the
-    // restart switch into its check box; start the restart check; load the
-    // auto-play choice into its check box; minimise when auto-play is on; and
-    // with auto-play on, start loop play, which returns when that run ends. An
-    // error ends the sequence at the failing step and is shown in the error
+    // stored keyword (the default keyword when it reads "0"); open the
+    // database; clear KeepPlaying and RepeatList; start the watchdog and the
+    // refresh timers; load the restart time and the restart switch; start the
+    // restart check; load the auto-play choice; minimise when auto-play is on;
+    // and with auto-play on, start loop play, which returns when that run ends.
+    // An error ends the sequence at the failing step and is shown in the error
     // box; the steps done stay done.
     void Start();
 
@@ -117,10 +128,9 @@ public:
     // swallows errors. The key is not consumed by the caller.
     void StopOnEscape();
 
-    // The stop/start toggle: with the caption texts::kStopCaption it clears
-    // all three flags and shows texts::kStartCaption; with any other caption
-    // it sets all three and shows texts::kStopCaption. Neither closes a
-    // presenter nor starts a run.
+    // The stop/start toggle: when not stopped it clears all three flags and
+    // becomes stopped; when stopped it sets all three and is no longer
+    // stopped. Neither closes a presenter nor starts a run.
     void ToggleStop();
 
     // Asked when anything requests the control window to close: always "no",
@@ -138,8 +148,8 @@ public:
     // all three flags. Does nothing once quit has been asked for.
     void WatchdogTick();
 
-    // The keyword edit changed: writes the untrimmed text to KEYWORD unless it
-    // is blank.
+    // The keyword changed: writes the untrimmed text to KEYWORD unless it is
+    // blank.
     void StoreKeyword(const std::string& text);
 
     // Restores the application from the tray.

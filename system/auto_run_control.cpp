@@ -5,7 +5,7 @@
 namespace zorvak {
 
 void AutoRunControl::StoreAutoPlay() {
-    write_(Settings::kNoAutoRun, ChooseValue<std::string>(autoRunTicked_(), "0", "1"));
+    write_(Settings::kNoAutoRun, ChooseValue<std::string>(autoPlayOn_(), "0", "1"));
 }
 
 bool ReadAutoPlayOn(const SettingReader& read) { return read(Settings::kNoAutoRun) == "0"; }

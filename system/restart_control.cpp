@@ -6,16 +6,16 @@
 namespace zorvak {
 
 void RestartControl::StoreRestartSwitch() {
-    p_.write(Settings::kRestartOn, ChooseValue<std::string>(p_.restartTicked(), "1", "0"));
-    p_.write(Settings::kRestartTime, PickerText());
+    p_.write(Settings::kRestartOn, ChooseValue<std::string>(p_.restartOn(), "1", "0"));
+    p_.write(Settings::kRestartTime, RestartTimeText());
 }
 
-void RestartControl::StoreRestartTime() { p_.write(Settings::kRestartTime, PickerText()); }
+void RestartControl::StoreRestartTime() { p_.write(Settings::kRestartTime, RestartTimeText()); }
 
 void RestartControl::Tick() {
-    if (!p_.restartTicked()) return;
+    if (!p_.restartOn()) return;
     LocalDateTime now = p_.clock.Now();
-    if (p_.format(TimeOfDay{now.hour, now.minute, now.second}) != PickerText()) return;
+    if (p_.format(TimeOfDay{now.hour, now.minute, now.second}) != RestartTimeText()) return;
     auto reopen = [this] {
         p_.database.connectDatabase();
         if (!p_.database.isSelectionOpen()) p_.database.openSelection();
@@ -47,7 +47,7 @@ TimeOfDay ReadRestartTime(const SettingReader& read,
                           const std::function<TimeOfDay(const std::string&)>& parse) {
     std::string first = read(Settings::kRestartTime);
     std::string second = read(Settings::kRestartTime);
-    return parse(ChooseValue<std::string>(second == "0", "3:00:00", first));
+    return parse(ChooseValue<std::string>(second == "0", kDefaultRestartTimeText, first));
 }
 
 bool ReadRestartOn(const SettingReader& read) { return read(Settings::kRestartOn) == "1"; }

@@ -29,15 +29,15 @@ RestartDatabase DatabaseOf(Store& store) {
             [&store] { return store.PlayList().IsOpen(); }, [&store] { store.PlayList().Open(); }};
 }
 
-// The daily restart: the control window's restart check box and time picker,
-// and the once-a-second check that asks for a forced reboot at the picker's
-// time of day. Stateless: every tick decides afresh from the check box, the
-// picker and the clock.
+// The daily restart: storing the operator's restart switch and restart time,
+// and the once-a-second check that asks for a forced reboot at that time of
+// day. Stateless: every tick decides afresh from the switch, the time and the
+// clock, as the functions in Parts give them at that moment.
 class RestartControl {
 public:
     struct Parts {
-        std::function<bool()> restartTicked;    // tick state of the check box
-        std::function<TimeOfDay()> pickerTime;  // time of day of the picker
+        std::function<bool()> restartOn;         // the restart switch
+        std::function<TimeOfDay()> restartTime;  // the time of day to restart at
         const Clock& clock;
         SettingWriter write;
         RestartDatabase database;
@@ -51,19 +51,19 @@ public:
 
     explicit RestartControl(Parts parts) : p_(std::move(parts)) {}
 
-    // Stores the tick state of the check box (clicked, or changed by start-up):
-    // writes FixTimeRestart = "1" when ticked, "0" when not, then FixTime = the
-    // picker's time as text.
+    // Stores the restart switch (changed by the operator or by start-up):
+    // writes FixTimeRestart = "1" when on, "0" when off, then FixTime = the
+    // restart time as text.
     void StoreRestartSwitch();
 
-    // Stores the picker's time after the operator changed it: writes FixTime =
-    // the picker's time as text, whether or not the restart is on.
+    // Stores the restart time after the operator changed it: writes FixTime =
+    // the restart time as text, whether or not the restart is on.
     void StoreRestartTime();
 
-    // The once-a-second restart check. Does nothing unless the box is
-    // ticked and the clock's time of day and the picker's time give the same
-    // text. Then closes the database connection; serves waiting events, closes
-    // the open presenter and serves events again (errors of these three are
+    // The once-a-second restart check. Does nothing unless the switch is on
+    // and the clock's time of day and the restart time give the same text.
+    // Then closes the database connection; serves waiting events, closes the
+    // open presenter and serves events again (errors of these three are
     // swallowed); and asks for a forced reboot. Afterwards, and also when
     // closing the connection or the power call raises, the connection is
     // reopened and the valid-now selection opened if it is not open, so that
@@ -73,15 +73,18 @@ public:
     void Tick();
 
 private:
-    std::string PickerText() const { return p_.format(p_.pickerTime()); }
+    std::string RestartTimeText() const { return p_.format(p_.restartTime()); }
 
     Parts p_;
 };
 
-// The restart time stored in the settings, as start-up loads it into the
-// picker: FixTime is read twice; when the second reading is exactly "0" the
-// time is 3:00:00 (the text "3:00:00" converted), else the first reading
-// converted. Throws TimeFormatError when the text does not convert.
+// The restart time when none is stored.
+inline constexpr const char* kDefaultRestartTimeText = "3:00:00";
+
+// The restart time stored in the settings, as start-up loads it: FixTime is
+// read twice; when the second reading is exactly "0" the time is 3:00:00 (the
+// text kDefaultRestartTimeText converted), else the first reading converted.
+// Throws TimeFormatError when the text does not convert.
 TimeOfDay ReadRestartTime(const SettingReader& read,
                           const std::function<TimeOfDay(const std::string&)>& parse = ParseLongTime);
 

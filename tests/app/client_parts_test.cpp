@@ -54,7 +54,7 @@ TEST(RealPresenters, EscClosesThePictureOnScreenAndEndsTheLoop) {
     QElapsedTimer clock;
     clock.start();
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
 
     EXPECT_EQ(pictures, 1);
     EXPECT_LT(clock.elapsed(), 20000);  // not the item's 30 s: Esc ended it
@@ -96,7 +96,7 @@ TEST(RealPresenters, EscInsideAWebPageReachesTheHook) {
     });
     watcher.start();
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     watcher.stop();
 
     EXPECT_EQ(pages, 1);
@@ -127,12 +127,12 @@ TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     EXPECT_EQ(c.Store().PlayList().FieldText("playname"), "新品");
 
     // The refresh tick fetches too; the same text changes nothing.
-    c.timGetPlayList().PostTick();
+    c.RefreshTimer().PostTick();
     ServeUntil([&] { return rig.server.RequestCount("/getplaylist.php") == 2; });
     EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
     // Offline: the tick does nothing.
     rig.connectivity->online = false;
-    c.timGetPlayList().PostTick();
+    c.RefreshTimer().PostTick();
     ServeEvents(50);
     EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
 }

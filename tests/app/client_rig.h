@@ -32,7 +32,8 @@
 
 #include "app/client.h"
 #include "app/client_environment.h"
-#include "app/quenlo_main.h"
+#include "app/client_model.h"
+#include "app/control_window.h"
 #include "core/product_texts.h"
 #include "core/settings.h"
 #include "playback/presenters/window_presenters.h"
@@ -336,7 +337,7 @@ struct ClientRig {
     // (ShowMainWindow), as Client::Start() would do next.
     Client& Start() {
         Create();
-        client->Window().FormCreate();
+        client->Model().StartUp();
         return *client;
     }
     std::function<void()> beforeStart;

@@ -35,49 +35,52 @@ struct Journal {
     }
 };
 
-// Behaves as the window's controls do: a change of the edit text or of a
-// tick state runs its handler; setting the picker does not.
-class FakeWindow final : public ControlWindow {
+// Behaves as the client's model does: a change of the keyword, of the restart
+// switch or of the auto-play choice stores it; setting the restart time does
+// not.
+class FakeState final : public OperatorState {
 public:
-    explicit FakeWindow(Journal& j) : j_(j) {}
+    explicit FakeState(Journal& j) : j_(j) {}
     std::function<void(const std::string&)> onKeywordChange;
-    std::function<void()> onRestartClick;
-    std::function<void()> onAutoRunClick;
+    std::function<void()> onRestartSwitchChange;
+    std::function<void()> onAutoPlayChange;
 
     std::string keyword = "demo.zorvak.cn";
-    bool restartTicked = false;
-    bool autoRunTicked = false;
+    bool restartOn = false;
+    bool autoPlay = false;
     TimeOfDay restartTime{};
-    std::string stopCaption = texts::kStopCaption;
+    bool stopped = false;
     bool minimized = false;
 
     void ShowPlayPage() override { j_.Add("ShowPlayPage"); }
-    std::string KeywordText() const override { return keyword; }
-    void SetKeywordText(const std::string& text) override {
+    std::string Keyword() const override { return keyword; }
+    void StoreKeyword(const std::string& text) override {
         if (text == keyword) return;
         keyword = text;
-        j_.Add("edPlayUrlChange:" + text);
+        j_.Add("StoreKeyword:" + text);
         if (onKeywordChange) onKeywordChange(text);
     }
     void SetRestartTime(const TimeOfDay& t) override {
         restartTime = t;
         j_.Add("SetRestartTime");
     }
-    void SetRestartTicked(bool ticked) override {
-        if (ticked == restartTicked) return;
-        restartTicked = ticked;
-        j_.Add("cbRestartTimeClick");
-        if (onRestartClick) onRestartClick();
+    void StoreRestartSwitch(bool on) override {
+        if (on == restartOn) return;
+        restartOn = on;
+        j_.Add("StoreRestartSwitch");
+        if (onRestartSwitchChange) onRestartSwitchChange();
     }
-    bool AutoRunTicked() const override { return autoRunTicked; }
-    void SetAutoRunTicked(bool ticked) override {
-        if (ticked == autoRunTicked) return;
-        autoRunTicked = ticked;
-        j_.Add("cbAutoRunClick");
-        if (onAutoRunClick) onAutoRunClick();
+    bool AutoPlay() const override { return autoPlay; }
+    void StoreAutoPlay(bool on) override {
+        if (on == autoPlay) return;
+        autoPlay = on;
+        j_.Add("StoreAutoPlay");
+        if (onAutoPlayChange) onAutoPlayChange();
     }
-    std::string StopCaption() const override { return stopCaption; }
-    void SetStopCaption(const std::string& c) override { stopCaption = c; }
+    bool Stopped() const override { return stopped; }
+    void SetStopped(bool s) override { stopped = s; }
+    // The stop toggle's caption as the control window shows it.
+    std::string StopCaption() const { return StopToggleCaption(stopped); }
     void MinimizeApplication() override {
         minimized = true;
         j_.Add("Minimize");
@@ -137,7 +140,7 @@ struct Rig {
     Settings settings{appDir};
     PlayFlags flags;
     Journal j;
-    FakeWindow window{j};
+    FakeState state{j};
     FakeDatabase db{j};
     Recorder rec{j};
     std::vector<std::string> errors;
@@ -146,7 +149,7 @@ struct Rig {
     std::function<void()> duringLoopPlay;
     SettableClock clock;
     AppController controller{ControllerParts{
-        settings, flags, rec, db, rec, rec, rec, window, rec,
+        settings, flags, rec, db, rec, rec, rec, state, rec,
         [this] {
             ++loopPlays;
             j.Add("loopPlay");
@@ -155,10 +158,10 @@ struct Rig {
         },
         ParseLongTime, [this](const std::string& m) { errors.push_back(m); },
         [this] { j.Add("Terminate"); }, "demo.zorvak.cn"}};
-    // The real handlers behind the window's check boxes.
-    AutoRunControl autoRunControl{rec, WriterOf(settings), [this] { return window.autoRunTicked; }};
+    // The real logic behind the model's switches.
+    AutoRunControl autoRunControl{rec, WriterOf(settings), [this] { return state.autoPlay; }};
     RestartControl restartControl{RestartControl::Parts{
-        [this] { return window.restartTicked; }, [this] { return window.restartTime; }, clock,
+        [this] { return state.restartOn; }, [this] { return state.restartTime; }, clock,
         WriterOf(settings), RestartDatabase{}, [] {}, rec, rec}};
 
     // The settings file, line ends as LF whatever the writer uses.
@@ -170,30 +173,30 @@ struct Rig {
     void WriteIni(const std::string& text) const { test::WriteFile(dir.File("dIrovede.ini"), text); }
 
     Rig() {
-        window.onKeywordChange = [this](const std::string& t) { controller.StoreKeyword(t); };
-        window.onAutoRunClick = [this] { autoRunControl.StoreAutoPlay(); };
-        window.onRestartClick = [this] { restartControl.StoreRestartSwitch(); };
+        state.onKeywordChange = [this](const std::string& t) { controller.StoreKeyword(t); };
+        state.onAutoPlayChange = [this] { autoRunControl.StoreAutoPlay(); };
+        state.onRestartSwitchChange = [this] { restartControl.StoreRestartSwitch(); };
     }
 };
 
 TEST(StartUp, FirstStartWritesKeywordThenNoAutoRunAndStartsLoopPlay) {
     Rig r;
     r.flags = {true, true, true};
-    r.duringLoopPlay = [&] { r.j.Add(r.window.minimized ? "minimized during run" : "shown"); };
+    r.duringLoopPlay = [&] { r.j.Add(r.state.minimized ? "minimized during run" : "shown"); };
     r.controller.Start();
 
     EXPECT_TRUE(r.errors.empty());
     EXPECT_EQ(r.Ini(), "[PLAYLIST]\nKEYWORD=demo.zorvak.cn\nnoautorun=0\n");
     std::vector<std::string> expected = {
-        "RegisterAutoRun",   "ShowPlayPage",     "edPlayUrlChange:0",
-        "edPlayUrlChange:demo.zorvak.cn",        "ConnectDatabase",
+        "RegisterAutoRun",   "ShowPlayPage",      "StoreKeyword:0",
+        "StoreKeyword:demo.zorvak.cn",           "ConnectDatabase",
         "timDogDoor on",     "timGetPlayList on", "SetRestartTime",
-        "timAutoRestart on", "cbAutoRunClick",   "Minimize",
+        "timAutoRestart on", "StoreAutoPlay",     "Minimize",
         "loopPlay",          "minimized during run"};
     EXPECT_EQ(r.j.events, expected);
-    EXPECT_EQ(r.window.restartTime, (TimeOfDay{3, 0, 0}));
-    EXPECT_FALSE(r.window.restartTicked);
-    EXPECT_TRUE(r.window.autoRunTicked);
+    EXPECT_EQ(r.state.restartTime, (TimeOfDay{3, 0, 0}));
+    EXPECT_FALSE(r.state.restartOn);
+    EXPECT_TRUE(r.state.autoPlay);
     // Start-up cleared every flag before the run was started.
     EXPECT_FALSE(r.flagsAtLoopPlay.PlayActive);
     EXPECT_FALSE(r.flagsAtLoopPlay.KeepPlaying);
@@ -233,11 +236,11 @@ TEST(StartUp, StoredSettingsDecideTheControlsAndAutoPlay) {
         r.WriteIni(c.ini);
         r.controller.Start();
         EXPECT_TRUE(r.errors.empty());
-        EXPECT_EQ(r.window.keyword, c.keyword);
-        EXPECT_EQ(r.window.restartTime, c.time);
-        EXPECT_EQ(r.window.restartTicked, c.restartTicked);
-        EXPECT_EQ(r.window.autoRunTicked, c.autoRun);
-        EXPECT_EQ(r.window.minimized, c.autoRun);
+        EXPECT_EQ(r.state.keyword, c.keyword);
+        EXPECT_EQ(r.state.restartTime, c.time);
+        EXPECT_EQ(r.state.restartOn, c.restartTicked);
+        EXPECT_EQ(r.state.autoPlay, c.autoRun);
+        EXPECT_EQ(r.state.minimized, c.autoRun);
         EXPECT_EQ(r.loopPlays, c.loopPlays);
         EXPECT_TRUE(r.j.Has("timAutoRestart on"));
     }
@@ -261,10 +264,10 @@ TEST(StartUp, BadRestartTimeEndsTheSequenceAndShowsTheError) {
     EXPECT_TRUE(r.j.Has("timGetPlayList on"));
     EXPECT_TRUE(r.db.connected);
     EXPECT_FALSE(r.j.Has("SetRestartTime"));
-    EXPECT_FALSE(r.window.restartTicked);
+    EXPECT_FALSE(r.state.restartOn);
     EXPECT_FALSE(r.j.Has("timAutoRestart on"));
-    EXPECT_FALSE(r.window.autoRunTicked);
-    EXPECT_FALSE(r.window.minimized);
+    EXPECT_FALSE(r.state.autoPlay);
+    EXPECT_FALSE(r.state.minimized);
     EXPECT_EQ(r.loopPlays, 0);
 }
 
@@ -279,30 +282,39 @@ TEST(StandardErrorText, AddsAFullStopAfterCharactersThatSortAfterIt) {
 TEST(Escape, ClosesPresentersRestoresAndClearsTwoFlags) {
     Rig r;
     r.flags = {true, true, true};
-    r.window.minimized = true;
+    r.state.minimized = true;
     r.controller.StopOnEscape();
     std::vector<std::string> expected = {"Pump", "CloseAllPresenters", "Pump", "Restore"};
     EXPECT_EQ(r.j.events, expected);
     EXPECT_FALSE(r.flags.KeepPlaying);
     EXPECT_FALSE(r.flags.RepeatList);
     EXPECT_TRUE(r.flags.PlayActive);
-    EXPECT_FALSE(r.window.minimized);
+    EXPECT_FALSE(r.state.minimized);
 }
 
 TEST(StopToggle, AlternatesFlagsAndCaption) {
     Rig r;
     r.flags = {true, true, true};
     r.controller.ToggleStop();
-    EXPECT_EQ(r.window.stopCaption, texts::kStartCaption);
+    EXPECT_TRUE(r.state.stopped);
+    EXPECT_EQ(r.state.StopCaption(), texts::kStartCaption);
     EXPECT_FALSE(r.flags.KeepPlaying || r.flags.RepeatList || r.flags.PlayActive);
     r.controller.ToggleStop();
-    EXPECT_EQ(r.window.stopCaption, texts::kStopCaption);
+    EXPECT_FALSE(r.state.stopped);
+    EXPECT_EQ(r.state.StopCaption(), texts::kStopCaption);
     EXPECT_TRUE(r.flags.KeepPlaying && r.flags.RepeatList && r.flags.PlayActive);
-    r.window.stopCaption = "something else";
+    // The stopped state decides, not the flags: stopped while the flags are
+    // clear anyway (a run ended by Esc), the toggle starts again.
+    r.state.stopped = true;
     r.flags = {};
     r.controller.ToggleStop();
-    EXPECT_EQ(r.window.stopCaption, texts::kStopCaption);
+    EXPECT_EQ(r.state.StopCaption(), texts::kStopCaption);
     EXPECT_TRUE(r.flags.KeepPlaying && r.flags.RepeatList && r.flags.PlayActive);
+    // Not stopped while the flags are clear: the toggle stops.
+    r.flags = {};
+    r.controller.ToggleStop();
+    EXPECT_TRUE(r.state.stopped);
+    EXPECT_FALSE(r.flags.KeepPlaying || r.flags.RepeatList || r.flags.PlayActive);
 }
 
 TEST(Watchdog, StartsLoopPlayOnlyWhilePlayActiveIsClear) {
@@ -350,7 +362,7 @@ TEST(Watchdog, SwallowsAnErrorOfTheRun) {
 TEST(CloseAndQuit, CloseMinimisesQuitShowsChromeClosesAndTerminates) {
     Rig r;
     EXPECT_FALSE(r.controller.RefuseClose());
-    EXPECT_TRUE(r.window.minimized);
+    EXPECT_TRUE(r.state.minimized);
     r.j.events.clear();
     r.flags = {true, true, true};
     r.controller.Quit();

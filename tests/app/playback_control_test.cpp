@@ -52,7 +52,7 @@ TEST(Escape, DuringALoopRunClosesTheItemStopsTheRunAndShowsTheWindow) {
     };
     Client& c = rig.Start();
     startUpReturned = true;
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
 
     // The run started by start-up ran inside the start-up sequence, with the
     // window in the tray.
@@ -70,7 +70,7 @@ TEST(Escape, DuringALoopRunClosesTheItemStopsTheRunAndShowsTheWindow) {
     EXPECT_TRUE(rig.errors.empty());
 
     // The watchdog does not start playback again: it only sets the flags.
-    c.timDogDoor().PostTick();
+    c.WatchdogTimer().PostTick();
     ServeEvents(50);
     EXPECT_EQ(rig.presenters->calls.size(), 2u);
     EXPECT_TRUE(c.Flags().KeepPlaying && c.Flags().RepeatList && c.Flags().PlayActive);
@@ -80,7 +80,7 @@ TEST(Escape, WhileNothingPlaysRestoresTheWindowAndClearsTwoFlags) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     c.ShowMainWindow();
     w.close();  // to the tray
     ServeEvents(20);
@@ -101,7 +101,7 @@ TEST(Escape, ReachesTheFocusedWidgetAfterTheHook) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     c.ShowMainWindow();
     ServeEvents(20);
     // One press counts once although it travels through several receivers.
@@ -128,7 +128,7 @@ TEST(StopToggle, StopWhileNothingPlaysThenAWatchdogTickStartsLoopPlay) {
 
     // The tick's run plays the list until Esc on its second pass.
     rig.presenters->At(4, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
-    c.timDogDoor().PostTick();
+    c.WatchdogTimer().PostTick();
     EXPECT_TRUE(ServeUntil([&] { return rig.presenters->calls.size() >= 5; }));
     ServeEvents(20);
     EXPECT_EQ(Shown(*rig.presenters),
@@ -152,8 +152,8 @@ TEST(Watchdog, ATickDuringPlayOnceTurnsTheRunIntoALoop) {
     Client& c = rig.Start();
     rig.presenters->At(0, [&] {
         // The tick is served inside the item's modal loop; then the item ends.
-        c.timDogDoor().PostTick();
-        ServeUntil([&] { return !c.timDogDoor().TickPending(); });
+        c.WatchdogTimer().PostTick();
+        ServeUntil([&] { return !c.WatchdogTimer().TickPending(); });
         EXPECT_TRUE(c.Flags().RepeatList);
         rig.presenters->CloseAllPresenters();
     });
@@ -173,7 +173,7 @@ TEST(Watchdog, PlayOnceWithoutATickEndsAfterTheLastRow) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     rig.Child<QPushButton>("btnPlayOnce")->click();
     EXPECT_EQ(Shown(*rig.presenters),
               (std::vector<std::string>{"img1.jpg", "img2.jpg", "img3.jpg"}));
@@ -185,7 +185,7 @@ TEST(Close, TheCloseBoxMinimisesToTheTrayAndTheClientKeepsRunning) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     c.ShowMainWindow();
     ServeUntil([&] { return w.isVisible(); });
     EXPECT_FALSE(w.close());
@@ -193,9 +193,9 @@ TEST(Close, TheCloseBoxMinimisesToTheTrayAndTheClientKeepsRunning) {
     EXPECT_FALSE(w.isVisible());
     EXPECT_TRUE(w.MinimizedToTray());
     EXPECT_TRUE(c.TrayIcon().isVisible());
-    EXPECT_TRUE(c.timGetPlayList().IsActive());
-    EXPECT_TRUE(c.timDogDoor().IsActive());
-    EXPECT_TRUE(c.timAutoRestart().IsActive());
+    EXPECT_TRUE(c.RefreshTimer().IsActive());
+    EXPECT_TRUE(c.WatchdogTimer().IsActive());
+    EXPECT_TRUE(c.RestartTimer().IsActive());
     EXPECT_EQ(rig.terminations, 0);
     EXPECT_FALSE(c.TerminateRequested());
 }
@@ -208,7 +208,7 @@ TEST(Close, WithoutATrayTheWindowIsMinimisedAndKeepsItsTaskbarEntry) {
     PlayingRig rig(false);
     rig.trayAvailable = false;
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     c.ShowMainWindow();
     ASSERT_TRUE(ServeUntil([&] { return w.isVisible(); }));
     EXPECT_FALSE(w.close());
@@ -248,7 +248,7 @@ TEST(DailyRestart, ARefusedRebootLeavesThePlayRunGoing) {
     rig.presenters->At(0, [&] {
         // The restart second: the restart check's tick is served by this
         // item's own loop and closes it.
-        c.timAutoRestart().PostTick();
+        c.RestartTimer().PostTick();
     });
     rig.presenters->At(3, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
     ASSERT_TRUE(c.Start());

@@ -15,7 +15,7 @@ TEST(StartUp, FirstStartWithoutSettingsWritesTwoKeysTriesLoopPlayAndShowsTheWind
     ClientRig rig;
     bool visibleAfterCreate = true;
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     visibleAfterCreate = w.isVisible();
 
     EXPECT_TRUE(rig.errors.empty());
@@ -36,12 +36,12 @@ TEST(StartUp, FirstStartWithoutSettingsWritesTwoKeysTriesLoopPlayAndShowsTheWind
     EXPECT_FALSE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
     EXPECT_EQ(rig.Child<QTimeEdit>("dtpRestartTime")->time(), QTime(3, 0, 0));
     EXPECT_EQ(rig.Child<QLineEdit>("edPlayUrl")->text(), "demo.zorvak.cn");
-    EXPECT_TRUE(c.timGetPlayList().IsActive());
-    EXPECT_EQ(c.timGetPlayList().Interval(), 60000);
-    EXPECT_TRUE(c.timDogDoor().IsActive());
-    EXPECT_EQ(c.timDogDoor().Interval(), 6000000);
-    EXPECT_TRUE(c.timAutoRestart().IsActive());
-    EXPECT_EQ(c.timAutoRestart().Interval(), 1000);
+    EXPECT_TRUE(c.RefreshTimer().IsActive());
+    EXPECT_EQ(c.RefreshTimer().Interval(), 60000);
+    EXPECT_TRUE(c.WatchdogTimer().IsActive());
+    EXPECT_EQ(c.WatchdogTimer().Interval(), 6000000);
+    EXPECT_TRUE(c.RestartTimer().IsActive());
+    EXPECT_EQ(c.RestartTimer().Interval(), 1000);
     EXPECT_TRUE(c.TrayIcon().isVisible());
 
     // Start-up complete: the control window is shown as the main window.
@@ -57,7 +57,7 @@ TEST(StartUp, AutoPlayOffLeavesTheWindowAloneAndPlaysNothing) {
     rig.ImportPlaylist(ClientPlaylist({PlaylistItem{}}));
     rig.CacheFile("a.jpg");
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
 
     EXPECT_TRUE(rig.errors.empty());
     EXPECT_FALSE(w.MinimizedToTray());
@@ -77,15 +77,15 @@ TEST(StartUp, BadRestartTimeShowsTheErrorAndStopsAtThatStep) {
     rig.ImportPlaylist(ClientPlaylist({PlaylistItem{}}));
     rig.CacheFile("a.jpg");
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
 
     ASSERT_EQ(rig.errors.size(), 1u);
     EXPECT_EQ(rig.errors[0], "'25:99' is not a valid time.");
     // What start-up did before loading the restart time stays done (timers,
     // store); nothing after it ran.
-    EXPECT_TRUE(c.timGetPlayList().IsActive());
-    EXPECT_TRUE(c.timDogDoor().IsActive());
-    EXPECT_TRUE(c.timAutoRestart().IsActive());
+    EXPECT_TRUE(c.RefreshTimer().IsActive());
+    EXPECT_TRUE(c.WatchdogTimer().IsActive());
+    EXPECT_TRUE(c.RestartTimer().IsActive());
     EXPECT_TRUE(c.Store().IsConnected());
     EXPECT_FALSE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
     EXPECT_FALSE(rig.Child<QCheckBox>("cbAutoRun")->isChecked());
@@ -100,8 +100,8 @@ TEST(StartUp, BadRestartTimeShowsTheErrorAndStopsAtThatStep) {
 
     // The first watchdog tick starts loop play; Esc ends it.
     rig.presenters->At(0, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
-    c.timDogDoor().PostTick();
-    ServeUntil([&] { return !c.timDogDoor().TickPending(); });
+    c.WatchdogTimer().PostTick();
+    ServeUntil([&] { return !c.WatchdogTimer().TickPending(); });
     EXPECT_EQ(rig.presenters->calls.size(), 1u);
     EXPECT_TRUE(c.Flags().PlayActive);
 }

@@ -14,6 +14,7 @@
 #include <QToolButton>
 
 #include "app/playlist_grid_model.h"
+#include "app/tick_timer.h"
 #include "client_rig.h"
 
 namespace zorvak::test {
@@ -29,7 +30,7 @@ TEST(Window, LayoutCaptionsAndFont) {
     ZORVAK_NEEDS_DISPLAY();
     QuietRig rig;
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     c.ShowMainWindow();
     ServeUntil([&] { return w.isVisible(); });
 
@@ -113,7 +114,7 @@ TEST(Window, TheGridShowsTheValidRowsInItsSixteenColumns) {
     items.push_back(later);
     rig.ImportPlaylist(ClientPlaylist(items));
     Client& client = rig.Start();
-    TquenloMain& w = client.Window();
+    ControlWindow& w = client.Window();
     auto* grid = rig.Child<QTableView>("DBGrid2");
     QAbstractItemModel* model = grid->model();
     EXPECT_EQ(model->rowCount(), 0);  // nothing selected yet
@@ -189,7 +190,7 @@ TEST(Tray, MenuShowsTheWindowAndQuits) {
     ZORVAK_NEEDS_DISPLAY();
     QuietRig rig;
     Client& c = rig.Start();
-    TquenloMain& w = c.Window();
+    ControlWindow& w = c.Window();
     QMenu& menu = c.TrayMenu();
     QList<QAction*> actions = menu.actions();
     ASSERT_EQ(actions.size(), 3);
@@ -245,6 +246,58 @@ TEST(ShowMouse, TheButtonShowsTheDesktop) {
     rig.journal.events.clear();
     rig.Child<QPushButton>("btnShowMouse")->click();
     EXPECT_EQ(rig.journal.events, (std::vector<std::string>{"Chrome show"}));
+}
+
+
+// The window is a view of the model: what the model's actions change shows
+// in the widgets and is stored, and the logic reads the model's state, not
+// the widgets.
+TEST(Model, ItsActionsShowInTheWidgetsAndAreStored) {
+    ZORVAK_NEEDS_DISPLAY();
+    QuietRig rig;
+    Client& c = rig.Start();
+    ClientModel& model = c.Model();
+    model.StoreAutoPlay(true);
+    EXPECT_TRUE(rig.Child<QCheckBox>("cbAutoRun")->isChecked());
+    model.StoreRestartTime({4, 0, 0});
+    EXPECT_EQ(rig.Child<QTimeEdit>("dtpRestartTime")->time(), QTime(4, 0, 0));
+    model.StoreRestartSwitch(true);
+    EXPECT_TRUE(rig.Child<QCheckBox>("cbRestartTime")->isChecked());
+    model.StoreKeyword("shop");
+    EXPECT_EQ(rig.Child<QLineEdit>("edPlayUrl")->text(), "shop");
+    EXPECT_EQ(rig.Ini(),
+              "[PLAYLIST]\nKEYWORD=shop\nnoautorun=0\nFixTime=4:00:00\nFixTimeRestart=1\n");
+    model.SetPlaylistText("<playlist/>");
+    EXPECT_EQ(rig.Child<QPlainTextEdit>("mmTmp")->toPlainText(), "<playlist/>");
+
+    // A widget changed behind the model's back changes nothing the logic
+    // reads: the restart check and the stored values follow the model.
+    {
+        const QSignalBlocker quiet(rig.Child<QCheckBox>("cbRestartTime"));
+        rig.Child<QCheckBox>("cbRestartTime")->setChecked(false);
+    }
+    EXPECT_TRUE(model.RestartOn());
+    rig.clock->Set({2024, 6, 1, 4, 0, 0});
+    c.RestartTimer().PostTick();
+    EXPECT_TRUE(ServeUntil([&] { return rig.journal.Count("PowerAction 1") == 1; }));
+}
+
+TEST(Model, TheStopToggleDecidesByTheStoppedStateNotByTheCaption) {
+    ZORVAK_NEEDS_DISPLAY();
+    QuietRig rig;
+    Client& c = rig.Start();
+    auto* stop = rig.Child<QPushButton>("btnStop");
+    EXPECT_FALSE(c.Model().Stopped());
+    stop->setText(U("开始播放"));  // the caption alone says nothing
+    c.Flags() = {true, true, true};
+    stop->click();
+    EXPECT_TRUE(c.Model().Stopped());
+    EXPECT_EQ(stop->text(), U("开始播放"));
+    EXPECT_FALSE(c.Flags().KeepPlaying || c.Flags().RepeatList || c.Flags().PlayActive);
+    stop->click();
+    EXPECT_FALSE(c.Model().Stopped());
+    EXPECT_EQ(stop->text(), U("停止播放"));
+    EXPECT_TRUE(c.Flags().KeepPlaying && c.Flags().RepeatList && c.Flags().PlayActive);
 }
 
 }  // namespace

@@ -134,23 +134,23 @@ public:
     int kills = 0;
 };
 
-// The control window as the controller sees it, with nothing on screen: the
-// stop button's caption and the restores are all there is.
-class BareControlWindow final : public ControlWindow {
+// The operator-facing state as the controller sees it, with nothing on
+// screen: the stop toggle's state and the restores are all there is.
+class BareOperatorState final : public OperatorState {
 public:
     void ShowPlayPage() override {}
-    std::string KeywordText() const override { return {}; }
-    void SetKeywordText(const std::string&) override {}
+    std::string Keyword() const override { return {}; }
+    void StoreKeyword(const std::string&) override {}
     void SetRestartTime(const TimeOfDay&) override {}
-    void SetRestartTicked(bool) override {}
-    bool AutoRunTicked() const override { return false; }
-    void SetAutoRunTicked(bool) override {}
-    std::string StopCaption() const override { return stopCaption; }
-    void SetStopCaption(const std::string& caption) override { stopCaption = caption; }
+    void StoreRestartSwitch(bool) override {}
+    bool AutoPlay() const override { return false; }
+    void StoreAutoPlay(bool) override {}
+    bool Stopped() const override { return stopped; }
+    void SetStopped(bool s) override { stopped = s; }
     void MinimizeApplication() override {}
     void RestoreApplication() override { ++restores; }
 
-    std::string stopCaption = texts::kStopCaption;
+    bool stopped = false;
     int restores = 0;
 };
 
@@ -203,14 +203,14 @@ struct LoopRig {
 
     // The controller over the same flags, store and presenters. It has a pump
     // of its own, so that the loop's pumps are what pump counts.
-    BareControlWindow window;
+    BareOperatorState state;
     NoControlTimers timers;
     NoAutoRun autoRun;
     LoopStoreConnection database{store};
     ScriptedPump controllerPump;
     std::vector<std::string> errors;
     AppController controller{ControllerParts{
-        settings, flags, autoRun, database, presenters, chrome, controllerPump, window, timers,
+        settings, flags, autoRun, database, presenters, chrome, controllerPump, state, timers,
         [this] { loop->PlayInLoop(); }, ParseLongTime,
         [this](const std::string& message) { errors.push_back(message); }, [] {},
         "demo.zorvak.cn"}};

@@ -56,8 +56,8 @@ class RestartControlTest : public ::testing::Test {
 protected:
     RestartControl Make(std::function<std::string(const TimeOfDay&)> format = FormatLongTime) {
         return RestartControl({
-            .restartTicked = [this] { return w.ticked; },
-            .pickerTime = [this] { return w.picker; },
+            .restartOn = [this] { return w.ticked; },
+            .restartTime = [this] { return w.picker; },
             .clock = clock,
             .write = [this](const std::string& k, const std::string& v) { w.writes.emplace_back(k, v); },
             .database = {[this] { w.Act("close"); }, [this] { w.Act("connect"); },
@@ -207,8 +207,8 @@ TEST_F(RestartControlTest, RecoveryErrorLeavesTheHandler) {
     // Closing fails, then opening the selection fails as well.
     w.failing = "close";
     RestartControl failingOpen = RestartControl({
-        .restartTicked = [] { return true; },
-        .pickerTime = [] { return TimeOfDay{12, 0, 0}; },
+        .restartOn = [] { return true; },
+        .restartTime = [] { return TimeOfDay{12, 0, 0}; },
         .clock = clock,
         .write = [](const std::string&, const std::string&) {},
         .database = {[this] { w.Act("close"); }, [this] { w.Act("connect"); },

@@ -44,8 +44,8 @@ protected:
 
     RestartControl Make() {
         return RestartControl({
-            .restartTicked = [] { return true; },
-            .pickerTime = [] { return TimeOfDay{3, 0, 0}; },
+            .restartOn = [] { return true; },
+            .restartTime = [] { return TimeOfDay{3, 0, 0}; },
             .clock = clock,
             .write = WriterOf(settings),
             .database = DatabaseOf(store),
@@ -116,8 +116,8 @@ TEST_F(RestartWithStoreTest, SettingsFileSeesSwitchBeforeTime) {
     bool ticked = true;
     TimeOfDay picker{4, 30, 0};
     RestartControl control({
-        .restartTicked = [&] { return ticked; },
-        .pickerTime = [&] { return picker; },
+        .restartOn = [&] { return ticked; },
+        .restartTime = [&] { return picker; },
         .clock = clock,
         .write = observe,
         .database = DatabaseOf(store),

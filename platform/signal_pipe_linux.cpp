@@ -1,4 +1,4 @@
-#include "platform/termination_signals.h"
+#include "platform/signal_pipe.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -30,18 +30,19 @@ void SetHandler(void (*handler)(int)) {
 
 }  // namespace
 
-int WatchTerminationRequests() {
-    if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+SignalPipe::SignalPipe() {
+    if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     SetHandler(OnSignal);
-    return gPipe[0];
+    descriptor_ = gPipe[0];
 }
 
-void DrainTerminationRequests(int descriptor) {
+SignalPipe::~SignalPipe() { SetHandler(SIG_DFL); }
+
+void SignalPipe::Drain() {
+    if (descriptor_ < 0) return;
     char buf[16];
-    while (::read(descriptor, buf, sizeof buf) > 0) {
+    while (::read(descriptor_, buf, sizeof buf) > 0) {
     }
 }
-
-void StopWatchingTerminationRequests() { SetHandler(SIG_DFL); }
 
 }  // namespace zorvak
