@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "app/app_icon.h"
 #include "app/client_model.h"
@@ -34,6 +35,13 @@ namespace {
 class QtEventPump final : public EventPump {
 public:
     void Pump() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+    // The timer's expiry is an event too: the wait ends with it at the latest.
+    void WaitFor(std::chrono::milliseconds limit) override {
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.start(limit);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
 };
 
 class StoreConnection final : public DatabaseConnection {

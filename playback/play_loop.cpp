@@ -2,8 +2,11 @@
 
 #include <utility>
 
+#include <algorithm>
+
 #include "core/log.h"
 #include "playlist/media_download.h"
+#include "playlist/media_prefetch.h"
 
 namespace zorvak {
 
@@ -13,9 +16,16 @@ constexpr const char* kTypeImage = "10";
 constexpr const char* kTypeVideo = "20";
 constexpr const char* kTypeWebPage = "30";
 
+// An item on screen, as opposed to one that returned at once or failed.
+bool WasShown(const ItemEnd& end) {
+    return end.cause != ItemEndCause::kNotShown && end.cause != ItemEndCause::kError;
+}
+
 }  // namespace
 
-PlayLoop::PlayLoop(Deps deps) : d_(std::move(deps)) {}
+PlayLoop::PlayLoop(Deps deps)
+    : d_(std::move(deps)),
+      clock_(d_.clock != nullptr ? *d_.clock : SteadyMonotonicClock::Instance()) {}
 
 void PlayLoop::PlayOnce() {
     if (d_.flags.Quitting) return;
@@ -64,19 +74,62 @@ void PlayLoop::RunPlaylist() {
         ~EndOfRun() { presenters.EndRun(); }
     } endOfRun{d_.presenters};
     list.First();
+    emptyPasses_ = 0;
+    Pass pass;
     while (!list.Eof() && d_.flags.KeepPlaying && !d_.flags.Quitting) {
         try {
-            ProcessRow();
+            ProcessRow(pass);
         } catch (...) {
             LogWarning(LogCategory::kPlay, "row skipped after an error: " + CurrentExceptionText());
             // The recovery itself is not guarded: an error here ends the run
             // and goes to the caller, with the chrome still hidden.
-            list.Next();
-            d_.pump.Pump();
-            if (d_.flags.RepeatList && list.Eof()) Wrap(false);
+            EndOfRow(pass, true, false);
         }
     }
     d_.chrome.SetDesktopChrome(true);
+}
+
+void PlayLoop::EndOfRow(Pass& pass, bool pumpAfter, bool pumpAtWrap) {
+    ValidNowQuery& list = d_.store.PlayList();
+    list.Next();
+    if (pumpAfter) d_.pump.Pump();
+    if (!(d_.flags.RepeatList && list.Eof())) return;
+    if (!pass.shown) {
+        WaitBeforeNextPass(pass);
+        // Esc, stop or quit during the wait: the run ends without a wrap.
+        if (!d_.flags.KeepPlaying || d_.flags.Quitting) return;
+    }
+    // Rows not met in this pass are forgotten.
+    for (auto it = notShown_.begin(); it != notShown_.end();) {
+        if (!it->second.seen) {
+            it = notShown_.erase(it);
+        } else {
+            it->second.seen = false;
+            ++it;
+        }
+    }
+    pass = {};
+    Wrap(pumpAtWrap);
+}
+
+void PlayLoop::WaitBeforeNextPass(const Pass& pass) {
+    if (!d_.flags.KeepPlaying || d_.flags.Quitting) return;
+    ++emptyPasses_;
+    const std::chrono::seconds delay = RepeatDelay(emptyPasses_);
+    LogInfo(LogCategory::kPlay, "no item could be shown in this pass (" +
+                                    std::to_string(emptyPasses_) +
+                                    " in a row); the next pass in " +
+                                    std::to_string(delay.count()) + " s");
+    const MonotonicClock::time_point deadline = clock_.Now() + delay;
+    while (d_.flags.KeepPlaying && !d_.flags.Quitting) {
+        const MonotonicClock::time_point now = clock_.Now();
+        if (now >= deadline) return;
+        d_.pump.WaitFor(std::min(
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - now), kWaitSlice));
+        // A file the pass skipped has arrived: it is shown now.
+        for (const std::string& path : pass.awaited)
+            if (CacheFileExists(path)) return;
+    }
 }
 
 void PlayLoop::Wrap(bool finalPump) {
@@ -109,31 +162,19 @@ const char* ItemKindName(ItemKind kind) {
     return "";
 }
 
-void PlayLoop::Present(ItemKind kind, const std::string& location, int seconds,
+bool PlayLoop::Present(const Row& row, ItemKind kind, const std::string& location,
                        MediaSource source) {
     if (LogEnabled(LogCategory::kPlay, LogLevel::kDebug)) {
         LogDebug(LogCategory::kPlay, std::string("showing ") + ItemKindName(kind) + " " + location +
-                                         " for " + std::to_string(seconds) + " s" +
+                                         " for " + std::to_string(row.seconds) + " s" +
                                          (source == MediaSource::kOnline ? " (online)" : ""));
     }
-    PlayedItem item;
-    if (d_.observer != nullptr) {
-        // The row on screen, read now: a nested handler may move the cursor.
-        ValidNowQuery& list = d_.store.PlayList();
-        item.rowId = list.FieldInteger("ID");
-        item.playname = list.FieldText("playname");
-        item.fileName = list.FieldText("f_filename");
-        item.type = list.FieldText("f_lx");
-        item.kind = kind;
-        item.source = source;
-        item.location = location;
-        item.started = d_.store.clock().Now();
-    }
+    PlayedItem item = ItemOf(row, kind, location, source);
     try {
         switch (kind) {
-            case ItemKind::kImage: d_.presenters.ShowImage(location, seconds, source); break;
-            case ItemKind::kVideo: d_.presenters.PlayVideo(location, seconds, source); break;
-            case ItemKind::kWebPage: d_.presenters.ShowWebPage(location, seconds, source); break;
+            case ItemKind::kImage: d_.presenters.ShowImage(location, row.seconds, source); break;
+            case ItemKind::kVideo: d_.presenters.PlayVideo(location, row.seconds, source); break;
+            case ItemKind::kWebPage: d_.presenters.ShowWebPage(location, row.seconds, source); break;
         }
     } catch (...) {
         if (d_.observer != nullptr) {
@@ -143,11 +184,53 @@ void PlayLoop::Present(ItemKind kind, const std::string& location, int seconds,
         }
         throw;
     }
-    if (d_.observer != nullptr) {
-        item.end = d_.presenters.LastItemEnd();
-        item.ended = d_.store.clock().Now();
-        d_.observer->ItemPlayed(item);
+    item.end = d_.presenters.LastItemEnd();
+    item.ended = d_.store.clock().Now();
+    const bool shown = WasShown(item.end);
+    if (shown) {
+        emptyPasses_ = 0;
+        notShown_.erase(RepeatsKey(item));
+        if (d_.observer != nullptr) d_.observer->ItemPlayed(item);
+    } else {
+        TellNotShown(std::move(item));
     }
+    return shown;
+}
+
+PlayedItem PlayLoop::ItemOf(const Row& row, ItemKind kind, const std::string& location,
+                            MediaSource source) const {
+    PlayedItem item;
+    item.rowId = row.id;
+    item.playname = row.playname;
+    item.fileName = row.fileName;
+    item.type = row.type;
+    item.kind = kind;
+    item.source = source;
+    item.location = location;
+    item.started = d_.store.clock().Now();
+    return item;
+}
+
+std::string PlayLoop::RepeatsKey(const PlayedItem& item) {
+    return std::to_string(item.rowId) + "\n" + item.fileName;
+}
+
+void PlayLoop::TellNotShown(PlayedItem item) {
+    NotShownRepeats& repeats = notShown_[RepeatsKey(item)];
+    repeats.seen = true;
+    const MonotonicClock::time_point now = clock_.Now();
+    if (repeats.told > 0 && now < repeats.nextAt) {
+        ++repeats.since;
+        return;
+    }
+    if (repeats.since > 0) {
+        item.end.detail += (item.end.detail.empty() ? "" : " ") + std::string("(not shown ") +
+                           std::to_string(repeats.since + 1) + " times since the last record)";
+    }
+    ++repeats.told;
+    repeats.since = 0;
+    repeats.nextAt = now + RepeatDelay(repeats.told);
+    if (d_.observer != nullptr) d_.observer->ItemPlayed(item);
 }
 
 void PlayLoop::PrepareNextPicture() noexcept {
@@ -171,87 +254,77 @@ void PlayLoop::PrepareNextPicture() noexcept {
     }
 }
 
-void PlayLoop::ProcessRow() {
+void PlayLoop::ProcessRow(Pass& pass) {
     ValidNowQuery& list = d_.store.PlayList();
 
-    // A skipped row pumps nothing and does not wrap.
-    {
-        std::string url = list.FieldText("listurl");
-        std::string fileName = list.FieldText("f_filename");
-        if (url.empty() || fileName.empty()) {
-            list.Next();
-            return;
-        }
-        // The name comes from the server; it becomes a path only for an item
-        // played from the cache, and must then name a file inside it. An
-        // online item's name never touches the disk.
-        if (list.FieldInteger("online_play") == 0 && !IsAcceptableCacheName(fileName)) {
-            list.Next();
-            return;
-        }
+    // The row's fields, read once: everything below uses these values, even
+    // when a nested handler moves the cursor or makes the selection afresh.
+    Row row;
+    row.url = list.FieldText("listurl");
+    row.fileName = list.FieldText("f_filename");
+    // A skipped row pumps nothing; past the last one a loop run wraps.
+    if (row.url.empty() || row.fileName.empty()) {
+        EndOfRow(pass, false, true);
+        return;
+    }
+    row.online = list.FieldInteger("online_play");
+    // The name comes from the server; it becomes a path only for an item
+    // played from the cache, and must then name a file inside it. An online
+    // item's name never touches the disk.
+    if (row.online == 0 && !IsAcceptableCacheName(row.fileName)) {
+        EndOfRow(pass, false, true);
+        return;
+    }
+    row.type = list.FieldText("f_lx");
+    row.id = list.FieldInteger("ID");
+    row.playname = list.FieldText("playname");
+    const bool known = row.type == kTypeImage || row.type == kTypeVideo || row.type == kTypeWebPage;
+    if (known) row.seconds = list.FieldInteger("play_time");
+    const ItemKind kind = row.type == kTypeVideo     ? ItemKind::kVideo
+                          : row.type == kTypeWebPage ? ItemKind::kWebPage
+                                                     : ItemKind::kImage;
+    const std::string cachePath = row.online == 0 ? MediaCachePath(d_.appDir, row.fileName) : "";
 
-        // Kept for the whole row: the only value not re-read after a pump.
-        // (Empty for a name the cache refuses: should a nested handler move the
-        // cursor to a local row, nothing outside the cache is shown.)
-        const std::string cachePath =
-            IsAcceptableCacheName(fileName) ? MediaCachePath(d_.appDir, fileName) : std::string();
-
-        if (list.FieldInteger("online_play") == 0 && !CacheFileExists(cachePath)) {
-            bool skip = false;
+    if (row.online == 0 && !CacheFileExists(cachePath)) {
+        bool skip = false;
+        std::string reason;  // recorded as not shown when the row is skipped
+        if (!d_.connectivity.IsOnline()) {
+            skip = true;
+            reason = "offline and the file is not in the cache";
+        } else {
             try {
-                skip = !(d_.connectivity.IsOnline() && d_.download(fileName, url));
+                skip = !d_.download(row.fileName, row.url);
+            } catch (const MediaNotReady& e) {
+                skip = true;
+                reason = e.what();
+                if (pass.awaited.size() < kAwaitedChecked) pass.awaited.push_back(cachePath);
             } catch (...) {
                 // Played all the same: the presenter finds no file and returns.
                 skip = false;
             }
-            if (skip) {
-                list.Next();
-                return;
-            }
         }
-
-        // While this item is on screen the next picture can be decoded.
-        PrepareNextPicture();
-
-        // Three tests one after the other, each reading the type afresh: a
-        // nested handler may have moved the cursor while an item was shown.
-        if (list.FieldText("f_lx") == kTypeVideo) {
-            if (list.FieldInteger("online_play") == 0) {
-                int seconds = list.FieldInteger("play_time");
-                Present(ItemKind::kVideo, cachePath, seconds, MediaSource::kLocalFile);
-            } else {
-                std::string location = list.FieldText("listurl");
-                int seconds = list.FieldInteger("play_time");
-                Present(ItemKind::kVideo, location, seconds, MediaSource::kOnline);
+        if (skip) {
+            if (!reason.empty()) {
+                PlayedItem item = ItemOf(row, kind, cachePath, MediaSource::kLocalFile);
+                item.ended = item.started;
+                item.end = {ItemEndCause::kNotShown, reason};
+                TellNotShown(std::move(item));
             }
-        }
-        if (list.FieldText("f_lx") == kTypeImage) {
-            if (list.FieldInteger("online_play") == 0) {
-                int seconds = list.FieldInteger("play_time");
-                Present(ItemKind::kImage, cachePath, seconds, MediaSource::kLocalFile);
-            } else {
-                std::string location = list.FieldText("listurl");
-                int seconds = list.FieldInteger("play_time");
-                Present(ItemKind::kImage, location, seconds, MediaSource::kOnline);
-            }
-        }
-        if (list.FieldText("f_lx") == kTypeWebPage) {
-            if (list.FieldInteger("online_play") != 0) {
-                std::string location = list.FieldText("listurl");
-                int seconds = list.FieldInteger("play_time");
-                Present(ItemKind::kWebPage, location, seconds, MediaSource::kOnline);
-            } else {
-                // A local page is shown from its cache file, like pictures
-                // and videos.
-                int seconds = list.FieldInteger("play_time");
-                Present(ItemKind::kWebPage, cachePath, seconds, MediaSource::kLocalFile);
-            }
+            EndOfRow(pass, false, true);
+            return;
         }
     }
 
-    list.Next();
-    d_.pump.Pump();
-    if (d_.flags.RepeatList && list.Eof()) Wrap(true);
+    // While this item is on screen the next picture can be decoded.
+    PrepareNextPicture();
+
+    // An unknown type shows nothing but counts as played.
+    if (known) {
+        const MediaSource source = row.online == 0 ? MediaSource::kLocalFile : MediaSource::kOnline;
+        // A local item (a local page too) is shown from its cache file.
+        if (Present(row, kind, row.online == 0 ? cachePath : row.url, source)) pass.shown = true;
+    }
+    EndOfRow(pass, true, true);
 }
 
 }  // namespace zorvak

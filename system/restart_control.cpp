@@ -16,9 +16,19 @@ void RestartControl::Tick() {
     if (!p_.restartOn()) return;
     LocalDateTime now = p_.clock.Now();
     if (p_.format(TimeOfDay{now.hour, now.minute, now.second}) != RestartTimeText()) return;
-    auto reopen = [this] {
+    // The row a run is on, so that it goes on from the next one.
+    std::optional<std::int64_t> row;
+    try {
+        if (p_.database.currentRow) row = p_.database.currentRow();
+    } catch (...) {
+        // No row to go back to: the run goes on from the first.
+    }
+    auto reopen = [this, &row] {
         p_.database.connectDatabase();
-        if (!p_.database.isSelectionOpen()) p_.database.openSelection();
+        if (!p_.database.isSelectionOpen()) {
+            p_.database.openSelection();
+            if (row && p_.database.returnToRow) p_.database.returnToRow(*row);
+        }
     };
     try {
         p_.database.closeConnection();

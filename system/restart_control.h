@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/clock.h"
@@ -17,16 +19,37 @@ struct RestartDatabase {
     std::function<void()> connectDatabase;
     std::function<bool()> isSelectionOpen;  // the valid-now selection
     std::function<void()> openSelection;    // may throw
+    // The selection's current row (its ID; nullopt when there is none), and
+    // the cursor back to the row with that ID in the selection made afresh.
+    // Either may be null; may throw.
+    std::function<std::optional<std::int64_t>()> currentRow = {};
+    std::function<void(std::int64_t)> returnToRow = {};
 };
 
 // The same operations on the local playlist store (PlaylistStore, from
 // playlist/store.h). A template, so that this library needs neither the store
 // nor SQLite (it is built for Windows without them); the callers that hold a
 // store include its header.
+// The cursor goes back to the row of the same ID, or stays on the first row
+// when the fresh selection no longer holds it.
 template <typename Store>
 RestartDatabase DatabaseOf(Store& store) {
-    return {[&store] { store.CloseConnection(); }, [&store] { store.ConnectDatabase(); },
-            [&store] { return store.PlayList().IsOpen(); }, [&store] { store.PlayList().Open(); }};
+    return {[&store] { store.CloseConnection(); },
+            [&store] { store.ConnectDatabase(); },
+            [&store] { return store.PlayList().IsOpen(); },
+            [&store] { store.PlayList().Open(); },
+            [&store]() -> std::optional<std::int64_t> {
+                auto& list = store.PlayList();
+                if (!list.IsOpen() || list.Eof()) return std::nullopt;
+                return list.FieldInteger("ID");
+            },
+            [&store](std::int64_t id) {
+                auto& list = store.PlayList();
+                if (!list.IsOpen()) return;
+                for (list.First(); !list.Eof(); list.Next())
+                    if (list.FieldInteger("ID") == id) return;
+                list.First();
+            }};
 }
 
 // The daily restart: storing the operator's restart switch and restart time,
@@ -66,10 +89,11 @@ public:
     // open presenter and serves events again (errors of these three are
     // swallowed); and asks for a forced reboot. Afterwards, and also when
     // closing the connection or the power call raises, the connection is
-    // reopened and the valid-now selection opened if it is not open, so that
-    // a refused reboot leaves playback going; an error of that reopening
-    // leaves this handler. (An accepted reboot ends the process a moment
-    // later.)
+    // reopened and the valid-now selection opened if it is not open, with its
+    // cursor back on the row it was on before the close (found by ID), so
+    // that a refused reboot leaves playback going from the row after the one
+    // interrupted; an error of that reopening leaves this handler. (An
+    // accepted reboot ends the process a moment later.)
     void Tick();
 
 private:

@@ -19,6 +19,7 @@
 #include "core/app_directory.h"
 #include "core/clock.h"
 #include "core/event_pump.h"
+#include "core/log.h"
 #include "core/play_flags.h"
 #include "core/product_texts.h"
 #include "core/settings.h"
@@ -29,6 +30,7 @@
 #include "playlist/media_download.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
+#include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
 #include "tests/support/files.h"
 #include "tests/support/playlist_items.h"
@@ -61,10 +63,16 @@ inline void PrintTo(const ShowCall& c, std::ostream* os) {
 class RecordingPresenters final : public Presenters {
 public:
     void At(int call, std::function<void()> action) { actions_[call] = std::move(action); }
+    // Runs inside every call, after the action for that call, as the time on
+    // screen (a test moves its clocks or serves events there).
+    std::function<void()> onEveryShow;
     void ThrowAt(int call) { throwAt_[call] = true; }
     // How call n says it ended (LastItemEnd); time up when not given.
     void EndAt(int call, ItemEnd end) { ends_[call] = std::move(end); }
     ItemEnd LastItemEnd() const override { return lastEnd_; }
+    // As the real presenters do: a local file that is not there is not shown
+    // (the call returns at once), unless EndAt says otherwise.
+    bool notShownWithoutFile = false;
 
     void ShowImage(const std::string& l, int s, MediaSource o) override {
         Show("image", l, s, static_cast<int>(o));
@@ -100,12 +108,15 @@ private:
         preparedSinceShow_.clear();
         auto end = ends_.find(index);
         lastEnd_ = end != ends_.end() ? end->second : ItemEnd{ItemEndCause::kTimeUp, {}};
+        if (end == ends_.end() && notShownWithoutFile && online == 0 && !calls.back().fileExisted)
+            lastEnd_ = {ItemEndCause::kNotShown, "no file"};
         auto it = actions_.find(index);
         if (it != actions_.end()) {
             auto action = std::move(it->second);
             actions_.erase(it);
             action();
         }
+        if (onEveryShow) onEveryShow();
         if (throwAt_.count(index)) throw std::runtime_error("presenter failed");
     }
 
@@ -177,6 +188,31 @@ private:
     PlaylistStore& store_;
 };
 
+// Keeps every item the loop tells of.
+class KeepingObserver final : public PlayObserver {
+public:
+    void ItemPlayed(const PlayedItem& item) noexcept override { items.push_back(item); }
+    std::vector<PlayedItem> items;
+};
+
+// Keeps every log line at info and above while it lives.
+class KeepingLog final : public LogSink {
+public:
+    KeepingLog() { SetLogSink(this); }
+    ~KeepingLog() override { SetLogSink(nullptr); }
+    bool IsEnabled(LogCategory, LogLevel level) const override { return level != LogLevel::kDebug; }
+    void Write(LogCategory, LogLevel level, std::string_view message) override {
+        if (level != LogLevel::kDebug) lines.emplace_back(message);
+    }
+    // The lines holding text.
+    int Count(const std::string& text) const {
+        int n = 0;
+        for (const std::string& line : lines) n += line.find(text) != std::string::npos;
+        return n;
+    }
+    std::vector<std::string> lines;
+};
+
 // The play loop over a real store file in a temporary application folder,
 // with recording fakes for everything else.
 struct LoopRig {
@@ -190,6 +226,8 @@ struct LoopRig {
     RecordingShell shell;
     SwitchConnectivity connectivity;
     ScriptedPump pump;
+    // The loop's waits pass on this clock: each wait moves it by its limit.
+    FakeMonotonicClock monotonic;
     Settings settings{dir};
     int minimised = 0;
     std::vector<std::pair<std::string, std::string>> downloads;
@@ -220,6 +258,7 @@ struct LoopRig {
         EXPECT_EQ(error, "");
         store.ConnectDatabase();
         EXPECT_TRUE(store.IsConnected());
+        pump.onWait = [this](std::chrono::milliseconds limit) { monotonic.Advance(limit); };
         MakeLoop(nullptr);
     }
 
@@ -231,7 +270,7 @@ struct LoopRig {
                 downloads.emplace_back(name, url);
                 return download(name, url);
             },
-            [this] { ++minimised; }, observer});
+            [this] { ++minimised; }, observer, &monotonic});
     }
 
     void Exec(const std::string& sql) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "play_loop_fakes.h"
+#include "system/restart_control.h"
 
 namespace zorvak::test {
 namespace {
@@ -129,35 +130,120 @@ TEST(PlayLoop, LoopPlaySelectsTheValidRowsAfreshAtEveryWrap) {
     EXPECT_FALSE(rig.flags.KeepPlaying);
 }
 
-TEST(PlayLoop, ALoopRunWhoseLastRowIsSkippedEndsAfterThePass) {
+// A row that cannot be shown is passed over at each turn; the run goes on
+// with the rows that can be, whichever row it is.
+TEST(PlayLoop, ALoopRunGoesOnPastARowThatCannotBeShown) {
     struct Case {
         const char* name;
-        PlaylistItem last;
+        PlaylistItem skipped;
         bool online;
     };
     const Case cases[] = {
-        {"empty listurl", {.order_sx = 2, .listurl = "", .f_filename = "b.jpg"}, true},
-        {"local file missing while offline", {.order_sx = 2, .f_filename = "missing.jpg"}, false},
+        {"empty listurl", {.listurl = "", .f_filename = "b.jpg"}, true},
+        {"local file missing while offline", {.f_filename = "missing.jpg"}, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        LoopRig rig;
-        rig.connectivity.online = c.online;
-        rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
-        rig.Insert(c.last);
-        rig.Cache("a.jpg");
+        for (int order : {0, 2}) {  // the first row, the last row
+            SCOPED_TRACE(std::string(c.name) + (order == 0 ? ", first row" : ", last row"));
+            LoopRig rig;
+            rig.connectivity.online = c.online;
+            rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+            PlaylistItem skipped = c.skipped;
+            skipped.order_sx = order;
+            rig.Insert(skipped);
+            rig.Cache("a.jpg");
+            rig.presenters.At(2, [&] { rig.Esc(); });
 
-        rig.loop->PlayInLoop();
+            rig.loop->PlayInLoop();
 
-        EXPECT_EQ(rig.presenters.calls, (Calls{Image(rig.CachePath("a.jpg"), 10)}));
-        EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
-        EXPECT_TRUE(rig.flags.PlayActive);
-        EXPECT_TRUE(rig.flags.KeepPlaying);
-        EXPECT_TRUE(rig.flags.RepeatList);
-        // The played row pumps; the skipped one does not.
-        EXPECT_EQ(rig.pump.count, 1);
-        EXPECT_TRUE(rig.downloads.empty());
+            EXPECT_EQ(rig.presenters.calls,
+                      (Calls{Image(rig.CachePath("a.jpg"), 10), Image(rig.CachePath("a.jpg"), 10),
+                             Image(rig.CachePath("a.jpg"), 10)}));
+            EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
+            EXPECT_TRUE(rig.flags.PlayActive);
+            EXPECT_TRUE(rig.downloads.empty());
+            // Every pass showed an item: no pass waited.
+            EXPECT_EQ(rig.pump.waits, 0);
+        }
     }
+}
+
+// Nothing can be shown (offline, no file in the cache): the passes wait for
+// 1 s, 2 s, 4 s ... 60 s, serving events, and Esc ends a wait at once. Each
+// row is recorded as not shown, with its reason, once a pass.
+TEST(PlayLoop, PassesThatShowNothingWaitLongerAndLongerServingEvents) {
+    LoopRig rig;
+    KeepingObserver observer;
+    rig.MakeLoop(&observer);
+    rig.connectivity.online = false;
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+    rig.Insert({.order_sx = 2, .f_lx = "20", .f_filename = "b.mp4"});
+    const auto start = rig.monotonic.Now();
+    std::vector<long> passStarts;  // seconds since the start, at each selection
+    rig.store.PlayList().SetChangeListener([&] {
+        if (rig.store.PlayList().IsOpen())
+            passStarts.push_back(std::chrono::duration_cast<std::chrono::seconds>(
+                                     rig.monotonic.Now() - start).count());
+    });
+    const auto tenMinutes = std::chrono::minutes(10);
+    rig.pump.onWait = [&](std::chrono::milliseconds limit) {
+        EXPECT_LE(limit, PlayLoop::kWaitSlice);
+        rig.monotonic.Advance(limit);
+        if (rig.monotonic.Now() - start >= tenMinutes) rig.Esc();
+    };
+    // Should the loop never wait, it still ends.
+    rig.pump.onPump = [&](int n) {
+        if (n == 2000) rig.Esc();
+    };
+
+    rig.loop->PlayInLoop();
+
+    const std::vector<long> expected = {0, 1, 3, 7, 15, 31, 63, 123, 183, 243, 303, 363, 423, 483,
+                                        543};
+    EXPECT_EQ(passStarts, expected);
+    // Esc ended the last wait within one slice.
+    EXPECT_LT(rig.monotonic.Now() - start, tenMinutes + PlayLoop::kWaitSlice);
+    EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(rig.presenters.calls.empty());
+    // Two rows, once for each of the 15 passes.
+    ASSERT_EQ(observer.items.size(), 2 * expected.size());
+    for (const PlayedItem& item : observer.items) {
+        EXPECT_EQ(item.end.cause, ItemEndCause::kNotShown);
+        EXPECT_NE(item.end.detail.find("offline"), std::string::npos) << item.end.detail;
+    }
+    EXPECT_EQ(observer.items[1].kind, ItemKind::kVideo);
+    EXPECT_EQ(observer.items[1].rowId, 2);
+}
+
+// An item shown ends the waiting: the next empty pass waits 1 s again.
+TEST(PlayLoop, AnItemShownBringsTheWaitBackToOneSecond) {
+    LoopRig rig;
+    rig.connectivity.online = false;
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg"});
+    const auto start = rig.monotonic.Now();
+    std::vector<long> passStarts;
+    rig.store.PlayList().SetChangeListener([&] {
+        if (rig.store.PlayList().IsOpen())
+            passStarts.push_back(std::chrono::duration_cast<std::chrono::seconds>(
+                                     rig.monotonic.Now() - start).count());
+    });
+    // The file arrives at 20 s, during the fifth wait, and is gone again
+    // after its one showing.
+    rig.pump.onWait = [&](std::chrono::milliseconds limit) {
+        rig.monotonic.Advance(limit);
+        if (rig.monotonic.Now() - start == std::chrono::seconds(20)) rig.Cache("a.jpg");
+        if (rig.monotonic.Now() - start >= std::chrono::seconds(40)) rig.Esc();
+    };
+    rig.presenters.At(0, [&] { std::filesystem::remove(rig.CachePath("a.jpg")); });
+
+    rig.loop->PlayInLoop();
+
+    // Waits of 1, 2, 4, 8, 16; the sixth pass shows the file (found in the
+    // cache) and wraps at once; then waits of 1, 2, 4 again, and Esc during
+    // the fourth ends the run without a wrap.
+    const std::vector<long> expected = {0, 1, 3, 7, 15, 31, 31, 32, 34, 38};
+    EXPECT_EQ(passStarts, expected);
+    EXPECT_EQ(rig.presenters.calls.size(), 1u);
 }
 
 TEST(PlayLoop, AnUnknownTypeShowsNothingButCountsAsPlayed) {
@@ -478,6 +564,62 @@ TEST(PlayLoop, LoopPlayEndsTheShellOnlyWhenAskedAndRunning) {
         EXPECT_TRUE(rig.flags.KeepPlaying);
         EXPECT_TRUE(rig.flags.RepeatList);
         EXPECT_FALSE(rig.flags.PlayActive);
+    }
+}
+
+// The daily restart during an item, its reboot refused: the store and the
+// selection are reopened under the run. The interrupted item ends, no other
+// presenter gets its file, and the run goes on with the next row's own data.
+TEST(PlayLoop, ARefusedDailyRestartDuringAnItemLeavesEveryRowItsOwnPresenter) {
+    // Refused with an error, or without a word (the process goes on).
+    class RefusingPower final : public Power {
+    public:
+        void PowerAction(PowerMode) override { throw std::runtime_error("reboot refused"); }
+    };
+    class SilentPower final : public Power {
+    public:
+        void PowerAction(PowerMode) override {}
+    };
+    for (bool refusedByThrowing : {true, false}) {
+        SCOPED_TRACE(refusedByThrowing ? "power call throws" : "power call returns");
+        LoopRig rig;
+        KeepingObserver observer;
+        rig.MakeLoop(&observer);
+        rig.Insert({.order_sx = 1, .f_lx = "10", .f_filename = "a.jpg", .play_time = 11});
+        rig.Insert({.order_sx = 2, .f_lx = "20", .f_filename = "v.mp4", .play_time = 22});
+        rig.Insert({.order_sx = 3, .f_lx = "30", .f_filename = "p.html", .play_time = 33});
+        rig.Insert({.order_sx = 4, .f_lx = "10", .f_filename = "c.jpg", .play_time = 44});
+        for (auto name : {"a.jpg", "v.mp4", "p.html", "c.jpg"}) rig.Cache(name);
+        RefusingPower refusing;
+        SilentPower silent;
+        NullEventPump restartPump;
+        rig.clock.Set({2024, 6, 1, 3, 0, 0});
+        RestartControl restart({
+            .restartTicked = [] { return true; },
+            .pickerTime = [] { return TimeOfDay{3, 0, 0}; },
+            .clock = rig.clock,
+            .write = [](const std::string&, const std::string&) {},
+            .database = DatabaseOf(rig.store),
+            .closeAllPresenters = [&] { rig.presenters.CloseAllPresenters(); },
+            .pump = restartPump,
+            .power = refusedByThrowing ? static_cast<Power&>(refusing) : silent,
+        });
+        // The video is closed by the restart's CloseAllPresenters.
+        rig.presenters.At(1, [&] { restart.Tick(); });
+        rig.presenters.EndAt(1, {ItemEndCause::kStop, {}});
+
+        rig.loop->PlayOnce();
+
+        EXPECT_EQ(rig.presenters.closes, 1);
+        EXPECT_EQ(rig.presenters.calls,
+                  (Calls{Image(rig.CachePath("a.jpg"), 11), Video(rig.CachePath("v.mp4"), 22),
+                         Page(rig.CachePath("p.html"), 33), Image(rig.CachePath("c.jpg"), 44)}));
+        ASSERT_EQ(observer.items.size(), 4u);
+        EXPECT_EQ(observer.items[1].rowId, 2);
+        EXPECT_EQ(observer.items[1].kind, ItemKind::kVideo);
+        EXPECT_EQ(observer.items[1].end.cause, ItemEndCause::kStop);
+        EXPECT_EQ(observer.items[2].rowId, 3);
+        EXPECT_EQ(rig.chrome.calls, (std::vector<bool>{false, true}));
     }
 }
 

@@ -14,12 +14,6 @@
 namespace zorvak::test {
 namespace {
 
-class KeepingObserver final : public PlayObserver {
-public:
-    void ItemPlayed(const PlayedItem& item) noexcept override { items.push_back(item); }
-    std::vector<PlayedItem> items;
-};
-
 TEST(PlayRecord, EachItemShownIsRecordedWithItsRowTimesAndEnd) {
     LoopRig rig;
     PlayLog log(rig.dir, rig.clock);
@@ -116,6 +110,55 @@ TEST(PlayRecord, SkippedRowsAreNotRecorded) {
     ASSERT_EQ(observer.items.size(), 1u);
     EXPECT_EQ(observer.items[0].playname, "shown");
     EXPECT_EQ(observer.items[0].rowId, 3);
+}
+
+// A row that cannot be shown while the others are (offline, its file not in
+// the cache) is recorded as not shown with its reason once per period (1 s
+// doubling to 60 s), not at every pass; each record says how many times it
+// was not shown since the one before.
+TEST(PlayRecord, ARowNotShownAtEveryPassIsRecordedOncePerPeriodWithItsCount) {
+    LoopRig rig;
+    KeepingObserver observer;
+    rig.MakeLoop(&observer);
+    rig.connectivity.online = false;
+    rig.Insert({.order_sx = 1, .f_filename = "a.jpg", .playname = "shown"});
+    rig.Insert({.order_sx = 2, .f_filename = "b.jpg", .playname = "missing"});
+    rig.Cache("a.jpg");
+    // Each showing of a.jpg takes a second; Esc after 300 passes.
+    int passes = 0;
+    rig.presenters.onEveryShow = [&] {
+        rig.monotonic.Advance(std::chrono::seconds(1));
+        if (++passes == 300) rig.Esc();
+    };
+
+    rig.loop->PlayInLoop();
+
+    ASSERT_EQ(rig.presenters.calls.size(), 300u);
+    std::vector<PlayedItem> missing;
+    for (const PlayedItem& item : observer.items)
+        if (item.playname == "missing") missing.push_back(item);
+    EXPECT_EQ(observer.items.size() - missing.size(), 300u);
+    // At 1, 2, 4, 8, 16, 32, 64, 124, 184, 244 s: ten records for 299 passes.
+    ASSERT_EQ(missing.size(), 10u);
+    int told = 0;
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+        const PlayedItem& item = missing[i];
+        EXPECT_EQ(item.end.cause, ItemEndCause::kNotShown);
+        EXPECT_EQ(item.rowId, 2);
+        EXPECT_EQ(item.fileName, "b.jpg");
+        EXPECT_EQ(item.end.detail.rfind("offline", 0), 0u) << item.end.detail;
+        const std::size_t at = item.end.detail.find("(not shown ");
+        if (i == 0 || i == 1) {
+            EXPECT_EQ(at, std::string::npos) << item.end.detail;
+            ++told;
+        } else {
+            ASSERT_NE(at, std::string::npos) << item.end.detail;
+            told += std::stoi(item.end.detail.substr(at + 11));
+        }
+    }
+    // Every pass that did not show it is accounted for, except those since
+    // the last record.
+    EXPECT_EQ(told, 244);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "core/clock.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
+#include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
 #include "tests/support/files.h"
 #include "tests/support/playlist_items.h"
@@ -336,6 +337,115 @@ TEST(MediaPrefetch, AWaitGivenUpLeavesTheTransferGoing) {
     ASSERT_TRUE(rig.ServeUntilFinished(1));
     EXPECT_EQ(ReadFile(rig.CachePath("v.mp4")), body);
     EXPECT_EQ(rig.server.RequestCount("/v.mp4"), 2);
+}
+
+// A prefetch whose time limits run on a clock the test moves.
+struct ClockedPrefetchRig {
+    explicit ClockedPrefetchRig(MonotonicClock::duration stepPerRead = {}) : clock(stepPerRead) {
+        QtCoreApp();
+        prefetch.SetFinishedListener([this](const std::string& name, const DownloadResult& r) {
+            finished.emplace_back(name, r.kind);
+        });
+    }
+
+    TempFolder folder;
+    FixedAppDirectory dir{folder.Path()};
+    SwitchConnectivity connectivity;
+    FakeMonotonicClock clock;
+    MediaPrefetch prefetch{dir, connectivity, HttpLimits{std::chrono::hours(100), std::chrono::hours(100)},
+                           clock};
+    TestServer server;
+    std::vector<std::pair<std::string, DownloadResult::Kind>> finished;
+};
+
+// A file whose download failed is not asked for again before its delay (1 s,
+// then 2 s, 4 s ... after each failure in a row), neither by a new queue nor
+// by a run, and a run does not wait for it: it hears why at once. Once the
+// server answers, the next attempt brings the file.
+TEST(MediaPrefetch, AFailedFileIsTriedAgainOnlyAfterItsDelayAndARunDoesNotWaitForIt) {
+    ClockedPrefetchRig rig;
+    rig.server.Route("/gone.jpg", Response::Status(404));
+    const MediaItem gone{"gone.jpg", rig.server.Url("/gone.jpg")};
+    auto attempts = [&] { return rig.finished.size(); };
+    int asked = 0;
+    auto giveUp = [&] { return ++asked > 30; };
+
+    rig.prefetch.Schedule({gone});
+    ASSERT_TRUE(ServeQtUntil([&] { return attempts() == 1; }, 5s));
+    EXPECT_EQ(rig.prefetch.Failures("gone.jpg"), 1);
+
+    // A run reaching it now: no request, no wait, the reason.
+    DownloadResult r = rig.prefetch.FetchNow(gone.fileName, gone.url, giveUp);
+    EXPECT_EQ(r.kind, DownloadResult::Kind::kGaveUp);
+    EXPECT_NE(r.error.find("download failed 1 time"), std::string::npos) << r.error;
+    EXPECT_NE(r.error.find("next try in 1 s"), std::string::npos) << r.error;
+    EXPECT_EQ(asked, 0);
+    EXPECT_THROW(rig.prefetch.DownloadForRun(gone.fileName, gone.url, giveUp, {}), MediaNotReady);
+    // A new queue leaves it out until its time.
+    rig.prefetch.Schedule({gone});
+    ServeQtFor(200ms);
+    EXPECT_EQ(attempts(), 1u);
+
+    rig.clock.Advance(1s);
+    rig.prefetch.Schedule({gone});
+    ASSERT_TRUE(ServeQtUntil([&] { return attempts() == 2; }, 5s));
+    rig.clock.Advance(1s);  // the second failure waits 2 s
+    rig.prefetch.Schedule({gone});
+    ServeQtFor(200ms);
+    EXPECT_EQ(attempts(), 2u);
+    rig.clock.Advance(1s);
+    // The run's turn starts the retry that is due, without waiting for it.
+    r = rig.prefetch.FetchNow(gone.fileName, gone.url, giveUp);
+    EXPECT_EQ(r.kind, DownloadResult::Kind::kGaveUp);
+    EXPECT_NE(r.error.find("download failed 2 times"), std::string::npos) << r.error;
+    EXPECT_EQ(asked, 0);
+    ASSERT_TRUE(ServeQtUntil([&] { return attempts() == 3; }, 5s));
+    EXPECT_EQ(rig.prefetch.Failures("gone.jpg"), 3);
+    EXPECT_EQ(rig.server.RequestCount("/gone.jpg"), 3);  // one HEAD each
+
+    rig.server.Route("/gone.jpg", Response::Text("back", "image/jpeg"));
+    rig.clock.Advance(3s);  // the third failure waits 4 s
+    rig.prefetch.Schedule({gone});
+    ServeQtFor(200ms);
+    EXPECT_EQ(attempts(), 3u);
+    rig.clock.Advance(1s);
+    rig.prefetch.Schedule({gone});
+    ASSERT_TRUE(ServeQtUntil([&] { return attempts() == 4; }, 5s));
+    EXPECT_EQ(rig.finished.back().second, DownloadResult::Kind::kDone);
+    EXPECT_EQ(ReadFile(rig.dir.Path() + "data/gone.jpg"), "back");
+    EXPECT_EQ(rig.prefetch.Failures("gone.jpg"), 0);
+    EXPECT_EQ(rig.prefetch.FetchNow(gone.fileName, gone.url, giveUp).kind,
+              DownloadResult::Kind::kDone);
+}
+
+// A server that takes the request and never answers: the run waits for the
+// file at most kRunWaitLimit in all, then hears why; a later turn does not
+// wait again while that download goes on. The download is not dropped.
+TEST(MediaPrefetch, ARunWaitsForAFileTenSecondsInAllThenNoLonger) {
+    // Each reading of the clock moves it by half a second.
+    ClockedPrefetchRig rig(500ms);
+    Response silent = Response::Text("never");
+    silent.stall = Response::Stall::kBeforeHeaders;
+    rig.server.Route("/stall.mp4", silent);
+    const MediaItem stalled{"stall.mp4", rig.server.Url("/stall.mp4")};
+    rig.prefetch.Schedule({stalled});
+    ASSERT_TRUE(ServeQtUntil([&] { return rig.server.RequestCount("/stall.mp4") == 1; }, 5s));
+    int asked = 0;
+    // Gives up after three seconds of asking, should the limit not end the wait.
+    auto giveUp = [&] { return ++asked > 30; };
+
+    DownloadResult r = rig.prefetch.FetchNow(stalled.fileName, stalled.url, giveUp);
+    EXPECT_EQ(r.kind, DownloadResult::Kind::kGaveUp);
+    EXPECT_NE(r.error.find("not complete after 10 s"), std::string::npos) << r.error;
+    EXPECT_LE(asked, 20);
+
+    asked = 0;
+    r = rig.prefetch.FetchNow(stalled.fileName, stalled.url, giveUp);
+    EXPECT_NE(r.error.find("not complete after 10 s"), std::string::npos) << r.error;
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(rig.prefetch.Current(), "stall.mp4");
+    EXPECT_TRUE(rig.finished.empty());
+    EXPECT_EQ(rig.server.RequestCount("/stall.mp4"), 1);
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ public:
 // An event pump for the test: counts the pumps, measures the longest time
 // between two, and runs the test's actions inside a pump, as a nested handler
 // would run: onNextPump once, inside the next pump only; onPump inside every
-// pump, with the pump's number (1, 2, ...).
+// pump, with the pump's number (1, 2, ...). A wait (WaitFor) sleeps not at
+// all: it is counted, its limit added up, and onWait runs with the limit (a
+// test moves its clock there, or serves Qt's events).
 class ScriptedPump final : public EventPump {
 public:
     void Pump() override {
@@ -49,10 +51,19 @@ public:
         last_ = std::chrono::steady_clock::now();
     }
 
+    void WaitFor(std::chrono::milliseconds limit) override {
+        ++waits;
+        waited += limit;
+        if (onWait) onWait(limit);
+    }
+
     int count = 0;
     std::chrono::steady_clock::duration longestGap{};
     std::function<void()> onNextPump;
     std::function<void(int)> onPump;
+    int waits = 0;
+    std::chrono::milliseconds waited{};
+    std::function<void(std::chrono::milliseconds)> onWait;
 
 private:
     std::chrono::steady_clock::time_point last_;

@@ -14,6 +14,7 @@
 #include "playlist/store.h"
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
+#include "tests/support/playlist_items.h"
 #include "tests/support/temp_folder.h"
 
 namespace zorvak {
@@ -91,6 +92,35 @@ TEST_F(RestartWithStoreTest, RefusedRebootReopensStoreAndSelection) {
     Make().Tick();
     EXPECT_TRUE(store.IsConnected());
     EXPECT_TRUE(store.PlayList().IsOpen());
+}
+
+// A run is on the third row when the reboot is refused: the selection made
+// afresh has its cursor on that row again, so the run goes on from the next.
+TEST_F(RestartWithStoreTest, TheReopenedSelectionIsOnTheRowTheRunWasOn) {
+    std::string items;
+    for (int i = 1; i <= 4; ++i)
+        items += test::PlaylistItem{.order_sx = i}.Xml();
+    ASSERT_TRUE(store.ImportPlaylist(test::Document(items)));
+    for (bool refusedByThrowing : {true, false}) {
+        SCOPED_TRACE(refusedByThrowing ? "power call throws" : "power call returns");
+        ValidNowQuery& list = store.PlayList();
+        list.Close();
+        list.Open();
+        list.First();
+        list.Next();
+        list.Next();
+        ASSERT_EQ(list.FieldInteger("order_sx"), 3);
+        const int third = list.FieldInteger("ID");
+        power.onCall = [refusedByThrowing] {
+            if (refusedByThrowing) throw std::runtime_error("refused");
+        };
+        Make().Tick();
+        ASSERT_TRUE(list.IsOpen());
+        EXPECT_EQ(list.RecordCount(), 4);
+        EXPECT_EQ(list.FieldInteger("ID"), third);
+        list.Next();
+        EXPECT_EQ(list.FieldInteger("order_sx"), 4);
+    }
 }
 
 TEST_F(RestartWithStoreTest, FailedRecoveryLeavesTheHandler) {
