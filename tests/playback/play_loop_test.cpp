@@ -595,8 +595,8 @@ TEST(PlayLoop, ARefusedDailyRestartDuringAnItemLeavesEveryRowItsOwnPresenter) {
         NullEventPump restartPump;
         rig.clock.Set({2024, 6, 1, 3, 0, 0});
         RestartControl restart({
-            .restartTicked = [] { return true; },
-            .pickerTime = [] { return TimeOfDay{3, 0, 0}; },
+            .restartOn = [] { return true; },
+            .restartTime = [] { return TimeOfDay{3, 0, 0}; },
             .clock = rig.clock,
             .write = [](const std::string&, const std::string&) {},
             .database = DatabaseOf(rig.store),
