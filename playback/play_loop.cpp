@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/log.h"
+#include "core/text.h"
 #include "playlist/media_download.h"
 
 namespace zorvak {

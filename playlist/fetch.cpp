@@ -5,21 +5,10 @@
 #include <optional>
 
 #include "core/log.h"
+#include "core/text.h"
 #include "core/text_encoding.h"
 
 namespace zorvak {
-
-namespace {
-
-// text without the characters of code 32 or lower at its edges (TrimBlanks
-// without the copy).
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
 
 std::string PlaylistFetch::AnsiToUtf8InPieces(std::string_view ansi) const {
     if (!serve_) return AnsiToUtf8(ansi);
@@ -130,7 +119,7 @@ FetchResult PlaylistFetch::FetchOnce() {
         return result;
     }
     const std::string keyword = window_.keywordText ? window_.keywordText() : std::string();
-    if (!TrimBlanks(keyword).empty())
+    if (!TrimBlanksView(keyword).empty())
         settings_.WriteSetting(Settings::kSection, Settings::kKeyword, keyword);
     if (!store_.IsConnected()) {
         result.outcome = FetchOutcome::kStoreClosed;
@@ -157,7 +146,7 @@ FetchResult PlaylistFetch::FetchOnce() {
         result.outcome = FetchOutcome::kNotUtf8;
         return result;
     }
-    if (Trimmed(text.ansi).empty()) {
+    if (TrimBlanksView(text.ansi).empty()) {
         result.outcome = FetchOutcome::kBlankAnswer;
         return result;
     }
@@ -167,8 +156,8 @@ FetchResult PlaylistFetch::FetchOnce() {
     // when it is compared or shown.
     const std::string memo = window_.memoText ? window_.memoText() : std::string();
     std::string shown;
-    if (!Trimmed(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
-    if (!Trimmed(memo).empty() && Trimmed(memo) == Trimmed(shown)) {
+    if (!TrimBlanksView(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
+    if (!TrimBlanksView(memo).empty() && TrimBlanksView(memo) == TrimBlanksView(shown)) {
         result.outcome = FetchOutcome::kUnchanged;
         return result;
     }

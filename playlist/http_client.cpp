@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <exception>
 #include <map>
@@ -16,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/text.h"
 #include "core/text_encoding.h"
 
 namespace zorvak {
@@ -33,26 +33,6 @@ CURL* Easy(void* p) { return static_cast<CURL*>(p); }
 void GlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
-
-std::string_view TrimLine(std::string_view s) {
-    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    return s;
 }
 
 // Headers the client writes on every request itself.
@@ -91,8 +71,7 @@ struct Target {
 bool ParseTarget(const std::string& url, Target& t) {
     CurlUrl u;
     if (curl_url_set(u.h, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return false;
-    t.scheme = u.Get(CURLUPART_SCHEME);
-    for (auto& c : t.scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    t.scheme = ToLowerAscii(u.Get(CURLUPART_SCHEME));
     if (t.scheme != "http" && t.scheme != "https") return false;
     t.host = u.Get(CURLUPART_HOST);
     if (t.host.empty()) return false;
@@ -157,10 +136,10 @@ HttpHeadReader::Line HttpHeadReader::Feed(std::string_view line) {
     if (headDone_) return Line::kIgnored;  // trailers of a chunked body: not kept
     // A CR, LF or NUL inside a line becomes a blank (as HTTP/1.1 asks of a
     // recipient), so no kept name or value carries one into a later request.
-    std::string cleaned(TrimLine(line));
+    std::string cleaned(Trim(line, kBlanksAndLineEnds));
     for (char& c : cleaned)
         if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-    std::string_view content = TrimLine(cleaned);
+    std::string_view content = Trim(cleaned, kBlanksAndLineEnds);
     if (content.empty()) {
         if (answer_.status >= 200) headDone_ = true;
         return Line::kEnd;
@@ -173,7 +152,7 @@ HttpHeadReader::Line HttpHeadReader::Feed(std::string_view line) {
     const auto colon = content.find(':');
     if (colon == std::string_view::npos) return Line::kIgnored;
     answer_.headers.push_back(
-        {std::string(content.substr(0, colon)), std::string(TrimLine(content.substr(colon + 1)))});
+        {std::string(content.substr(0, colon)), std::string(Trim(content.substr(colon + 1), kBlanksAndLineEnds))});
     return Line::kHeader;
 }
 

@@ -16,6 +16,7 @@
 
 #include "core/log.h"
 #include "core/product_texts.h"
+#include "core/text.h"
 #include "platform/exclusive_file.h"
 #include "platform/file_name.h"
 
@@ -94,9 +95,8 @@ struct ContentRange {
     std::int64_t total = -1;
 };
 
-std::optional<ContentRange> ParseContentRange(std::string value) {
-    for (char& c : value)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+std::optional<ContentRange> ParseContentRange(std::string_view header) {
+    const std::string value = ToLowerAscii(header);
     long long first = -1, last = -1, total = -1;
     if (std::sscanf(value.c_str(), "bytes %lld-%lld/%lld", &first, &last, &total) < 2)
         return std::nullopt;
