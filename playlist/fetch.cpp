@@ -32,6 +32,60 @@ std::string PlaylistFetch::AnsiToUtf8InPieces(std::string_view ansi) const {
     return utf8;
 }
 
+std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
+                                              const std::function<void()>& serve) {
+    if (!serve) return Utf8ToAnsi(utf8);
+    constexpr std::size_t kPiece = 512 * 1024;
+    std::string ansi;
+    ansi.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        std::size_t end = std::min(utf8.size(), pos + kPiece);
+        // Never between the bytes of one character: back to the byte that
+        // starts it (at most three continuation bytes).
+        for (int back = 0; back < 3 && end < utf8.size() && end > pos &&
+                           (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
+             ++back)
+            --end;
+        std::optional<std::string> piece = Utf8ToAnsi(utf8.substr(pos, end - pos));
+        if (!piece) return std::nullopt;
+        ansi += *piece;
+        pos = end;
+        if (pos < utf8.size()) serve();
+    }
+    return ansi;
+}
+
+PlaylistText GetPlaylistText(HttpClient& client, const std::string& url,
+                             const std::function<void()>& serve) noexcept {
+    PlaylistText text;
+    try {
+        HttpRequest request;
+        request.url = url;
+        request.followRedirects = true;
+        request.userAgent = kFetchUserAgent;
+        HttpResponse r = client.Send(request);
+        if (!r.ok()) {
+            text.failure = r.failure;
+            text.error = r.error;
+            return text;
+        }
+        std::optional<std::string> ansi = Utf8ToAnsiInPieces(r.body, serve);
+        if (!ansi) {
+            text.notUtf8 = true;
+            text.error = "the answer is not valid UTF-8";
+            return text;
+        }
+        text.ansi = std::move(*ansi);
+        text.utf8 = std::move(r.body);
+    } catch (...) {
+        text = PlaylistText{};
+        text.failure = HttpFailure::kTransfer;
+        text.error = "out of memory";
+    }
+    return text;
+}
+
 std::string PlaylistServerAddress() {
     const char* env = std::getenv("ZORVAK_PLAYLIST_SERVER");
     if (env && !TrimBlanks(env).empty()) return TrimBlanks(env);
@@ -130,7 +184,7 @@ FetchResult PlaylistFetch::FetchOnce() {
         return result;
     }
     result.url = PlaylistUrl(server_, keyword);
-    HttpText text = HttpGetTextDetailed(client_, result.url, serve_);
+    PlaylistText text = GetPlaylistText(client_, result.url, serve_);
     if (text.failure == HttpFailure::kBusy) {
         result.outcome = FetchOutcome::kBusy;
         result.detail = text.error;
