@@ -795,6 +795,37 @@ TEST(HttpClientStart, LimitsOnTheInjectedClockAndTheAbandonTest) {
     EXPECT_EQ(server.TotalRequests(), 0);
 }
 
+// Start()'s own stall clock: a piece of data sets the time waited back to
+// nothing, so a body whose pieces keep arriving never stalls, however long it
+// takes in all. The pieces come further apart than kPumpInterval, so the
+// limits are checked between them.
+TEST(HttpClientStart, APieceOfDataSetsTheTimeWaitedBackToNothing) {
+    test::QtCoreApp();
+    TestServer server;
+    Response trickle = Response::Text("012345");
+    trickle.chunkSize = 1;
+    trickle.chunkDelay = 150ms;
+    server.Route("/trickle", trickle);
+    ScriptedPump pump;
+    test::FakeMonotonicClock clock;
+    HttpClient client(pump, clock);
+    client.SetLimits({30s, 30s});
+    std::string received;
+    HttpRequest request{.url = server.Url("/trickle")};
+    // Each piece takes "45 s" to arrive, longer than the stall limit, yet it is data.
+    request.sink = [&](std::string_view piece) {
+        clock.Advance(45s);
+        received += piece;
+        return true;
+    };
+    Answered answered;
+    client.Start(request, answered.Done());
+    ASSERT_TRUE(test::ServeQtUntil([&] { return answered.Arrived(); }, 10s));
+    EXPECT_TRUE(answered.response->ok()) << answered.response->error;
+    EXPECT_EQ(received, "012345");
+    EXPECT_EQ(pump.count, 0);
+}
+
 TEST(HttpClientStart, CancelTakesTheRequestOffTheWireAndDoneNeverRuns) {
     test::QtCoreApp();
     TestServer server;
