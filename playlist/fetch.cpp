@@ -64,6 +64,7 @@ PlaylistText GetPlaylistText(HttpClient& client, const std::string& url,
         request.url = url;
         request.followRedirects = true;
         request.userAgent = kFetchUserAgent;
+        request.timeLimit = kFetchTimeLimit;
         HttpResponse r = client.Send(request);
         if (!r.ok()) {
             text.failure = r.failure;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -31,6 +32,11 @@ std::string PlaylistUrl(const std::string& server, const std::string& keyword);
 
 // The User-Agent of the playlist request.
 inline constexpr const char* kFetchUserAgent = "Mozilla/5.0";
+// The longest the playlist request may take in all, redirects included (time
+// in the event pump not counted): the connect limit with room for a slow
+// server, yet short enough that neither the fetch button nor the online
+// pictures, which share the client, wait on a trickling answer for long.
+inline constexpr std::chrono::milliseconds kFetchTimeLimit{120'000};
 
 // The text of a playlist answer.
 struct PlaylistText {
@@ -41,9 +47,9 @@ struct PlaylistText {
     std::string error;
 };
 
-// GETs url through client with redirects followed and the User-Agent
-// kFetchUserAgent (for this request only: the client's later requests are
-// their own), decodes the body strictly as UTF-8 and converts it to the ANSI
+// GETs url through client with redirects followed, the User-Agent
+// kFetchUserAgent and the time limit kFetchTimeLimit (for this request only:
+// the client's later requests are their own), decodes the body strictly as UTF-8 and converts it to the ANSI
 // code page (a character the code page cannot hold becomes "?"). Empty text
 // on any failure. serve(), when given, runs between pieces of the conversion
 // (every 512 KiB of the body), for a caller on the GUI thread. Never throws.

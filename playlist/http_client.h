@@ -28,6 +28,7 @@ enum class HttpFailure {
     kRedirectRefused,   // a 3xx answer while redirects are off
     kAborted,           // the answer callback or the body sink refused the answer
     kAbandoned,         // the client was told to give up (the process is ending)
+    kTimedOut,          // the call took longer than its request's time limit
 };
 
 // What a request gave.
@@ -88,6 +89,10 @@ struct HttpRequest {
     // Receives the final answer's body; without one the body is collected in
     // HttpResponse::body.
     HttpBodySink sink;
+    // The longest the whole call, its redirects included, may take, counted
+    // as the client's limits count (time inside the event pump left out);
+    // longer fails (kTimedOut). None: only the client's limits apply.
+    std::optional<std::chrono::milliseconds> timeLimit;
 };
 
 // How long a request may wait. Waiting is time outside the event pump without
@@ -97,6 +102,12 @@ struct HttpLimits {
     std::chrono::milliseconds connect{30'000};
     // Once connected: the longest time without a byte from the server.
     std::chrono::milliseconds stall{60'000};
+    // Once the body has begun to arrive: at least lowSpeed bytes a second
+    // over every lowSpeedTime of waiting (the window starts again whenever
+    // that much has arrived), or the request fails as stalled (kStalled), so
+    // a trickle does not hold the client. 0: no such limit.
+    std::uint64_t lowSpeed = 1024;
+    std::chrono::milliseconds lowSpeedTime{30'000};
 };
 
 // The client's HTTP/1.1 connection to the playlist server, the online
@@ -166,9 +177,10 @@ public:
 
     // A connection that has not opened after limits.connect of waiting fails
     // (kConnect); an answer from which nothing arrives for limits.stall fails
-    // (kStalled). Waiting is measured on the client's MonotonicClock. Time
-    // spent inside the event pump does not count, so a long nested handler
-    // does not make a healthy request fail.
+    // (kStalled), and so does a body slower than limits.lowSpeed. Waiting is
+    // measured on the client's MonotonicClock. Time spent inside the event
+    // pump does not count, so a long nested handler does not make a healthy
+    // request fail.
     void SetLimits(HttpLimits limits) { limits_ = limits; }
 
     // A request under way is abandoned (kAbandoned) as soon as abandon()
@@ -198,8 +210,12 @@ private:
     // After a hop ended with f: the response filled in, and whether the
     // redirect rules send another hop (call.current is then its URL).
     HopEnd EndHop(Call& call, HttpFailure f, std::string error);
-    // kConnect or kStalled once the call waited longer than its limit.
-    HttpFailure LimitReached(const Call& call, std::string& error) const;
+    // counted more time of the call gone by (outside the pump): the time
+    // waited set back to nothing when a byte arrived, then kConnect or
+    // kStalled once the call waited longer than its limit or its body came
+    // slower than the low-speed limit, kTimedOut once the whole call took
+    // longer than its request allows.
+    HttpFailure CountTime(Call& call, MonotonicClock::duration counted, std::string& error) const;
     bool Abandoned() const { return abandon_ && abandon_(); }
     // libcurl's result of a hop as a failure.
     static HttpFailure Outcome(Transfer& t, int result, std::string& error);

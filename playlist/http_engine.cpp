@@ -37,6 +37,7 @@ const char* FailureText(HttpFailure f) {
         case HttpFailure::kBadRequest: return "an extra header cannot be sent";
         case HttpFailure::kAborted: return "the answer was refused";
         case HttpFailure::kAbandoned: return "the request was abandoned";
+        case HttpFailure::kTimedOut: return "the request took too long";
     }
     return "";
 }
@@ -119,6 +120,7 @@ void HttpClient::Transfer::ReserveBody() {
 
 size_t HttpClient::Transfer::Body(char* data, size_t n) {
     progress = true;
+    bodyBytes += n;
     if (!Delivers()) return n;  // the body of a redirect or an error: dropped
     if (request->sink) {
         if (!request->sink(std::string_view(data, n))) {
@@ -185,6 +187,8 @@ HttpFailure HttpClient::BeginHop(Call& call, void* multi, std::string& error) {
         return HttpFailure::kBadUrl;
     }
     t.target = std::move(*target);
+    call.slowTime = {};
+    call.slowFrom = 0;
     if (Abandoned()) return HttpFailure::kAbandoned;
     ++r.requests;
     t.onWire = true;
@@ -327,16 +331,43 @@ void HttpClient::Detach(Call& call) {
     }
 }
 
-HttpFailure HttpClient::LimitReached(const Call& call, std::string& error) const {
-    const Transfer& t = *call.transfer;
-    const milliseconds limit = t.connected ? limits_.stall : limits_.connect;
-    if (call.waited < limit) return HttpFailure::kNone;
-    if (t.connected) {
-        error = "no data for " + std::to_string(limit.count()) + " ms";
-        return HttpFailure::kStalled;
+HttpFailure HttpClient::CountTime(Call& call, MonotonicClock::duration counted,
+                                  std::string& error) const {
+    Transfer& t = *call.transfer;
+    call.waited += counted;
+    call.total += counted;
+    if (t.progress) {
+        t.progress = false;
+        call.waited = {};
     }
-    error = "no connection within " + std::to_string(limit.count()) + " ms";
-    return HttpFailure::kConnect;
+    const milliseconds limit = t.connected ? limits_.stall : limits_.connect;
+    if (call.waited >= limit) {
+        if (t.connected) {
+            error = "no data for " + std::to_string(limit.count()) + " ms";
+            return HttpFailure::kStalled;
+        }
+        error = "no connection within " + std::to_string(limit.count()) + " ms";
+        return HttpFailure::kConnect;
+    }
+    if (limits_.lowSpeed > 0 && t.bodyBytes > 0) {
+        call.slowTime += counted;
+        const std::uint64_t needed =
+            limits_.lowSpeed * static_cast<std::uint64_t>(limits_.lowSpeedTime.count()) / 1000;
+        if (t.bodyBytes - call.slowFrom >= needed) {
+            call.slowFrom = t.bodyBytes;
+            call.slowTime = {};
+        } else if (call.slowTime >= limits_.lowSpeedTime) {
+            error = "less than " + std::to_string(limits_.lowSpeed) + " bytes a second over " +
+                    std::to_string(limits_.lowSpeedTime.count()) + " ms";
+            return HttpFailure::kStalled;
+        }
+    }
+    if (call.request.timeLimit && call.total >= *call.request.timeLimit) {
+        error = "the request took longer than " + std::to_string(call.request.timeLimit->count()) +
+                " ms";
+        return HttpFailure::kTimedOut;
+    }
+    return HttpFailure::kNone;
 }
 
 HttpFailure HttpClient::Outcome(Transfer& t, int code, std::string& error) {

@@ -37,6 +37,7 @@ struct HttpClient::Transfer {
     std::string location;  // its last Location header
     bool connected = false;
     bool progress = false;  // a byte arrived since the driver last looked
+    std::uint64_t bodyBytes = 0;  // of every answer of this hop
     bool refused = false;   // the answer callback or the sink said no
     // An exception of a callback (the sink, an allocation): it must not cross
     // libcurl, which would be left inside its callback for good. The transfer
@@ -70,6 +71,12 @@ struct HttpClient::Call {
     // Time without progress outside the event pump (Send) or in all (Start).
     MonotonicClock::duration waited{};
     MonotonicClock::time_point lastCheck{};
+    // Time of the whole call, counted the same way.
+    MonotonicClock::duration total{};
+    // The low-speed window of the hop: its time, and the body bytes of the
+    // hop when it started.
+    MonotonicClock::duration slowTime{};
+    std::uint64_t slowFrom = 0;
 };
 
 }  // namespace zorvak

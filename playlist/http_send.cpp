@@ -65,12 +65,7 @@ HttpFailure HttpClient::Perform(Call& call, std::string& error) {
         auto left = std::chrono::duration_cast<milliseconds>(limit - call.waited);
         int wait = static_cast<int>(std::clamp<milliseconds>(left, milliseconds(1), kPumpInterval).count());
         curl_multi_poll(multi, nullptr, 0, wait, nullptr);
-        call.waited += clock_.Now() - begin;
-        if (t.progress) {
-            t.progress = false;
-            call.waited = {};
-        }
-        HttpFailure reached = LimitReached(call, error);
+        HttpFailure reached = CountTime(call, clock_.Now() - begin, error);
         if (reached != HttpFailure::kNone) return reached;
         pump_.Pump();
         if (Abandoned()) return HttpFailure::kAbandoned;

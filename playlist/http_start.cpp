@@ -127,15 +127,10 @@ struct HttpClient::AsyncDriver {
     void CheckLimits() {
         if (!call) return;
         const auto now = client.clock_.Now();
-        call->waited += now - call->lastCheck;
+        const auto counted = now - call->lastCheck;
         call->lastCheck = now;
-        Transfer& t = *call->transfer;
-        if (t.progress) {
-            t.progress = false;
-            call->waited = {};
-        }
         std::string error;
-        HttpFailure f = client.LimitReached(*call, error);
+        HttpFailure f = client.CountTime(*call, counted, error);
         if (f == HttpFailure::kNone && client.Abandoned())
             f = HttpFailure::kAbandoned;
         if (f != HttpFailure::kNone) HopEnded(f, std::move(error));

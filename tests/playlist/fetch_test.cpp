@@ -11,6 +11,7 @@
 
 #include "core/text_encoding.h"
 #include "store_fixture.h"
+#include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
 #include "tools/testserver/test_server.h"
 
@@ -424,6 +425,28 @@ TEST_F(PlaylistTextTest, FailuresGiveEmptyText) {
     EXPECT_EQ(client.Get(server.Url("/with blank")).failure, HttpFailure::kBadUrl);
     EXPECT_EQ(client.Get("ftp://127.0.0.1/x").failure, HttpFailure::kBadUrl);
     EXPECT_FALSE(client.IsBusy());
+}
+
+// The playlist request gives up after kFetchTimeLimit, however it goes: here
+// an answer whose body never comes, on a client whose own limits would wait
+// an hour. Every reading of the clock is 10 s after the one before, so each
+// round of waiting counts 10 s.
+TEST(PlaylistTextTimeLimit, TheRequestEndsAfterTheFetchTimeLimit) {
+    TestServer server;
+    Response silent = Response::Text(Doc("never"));
+    silent.stall = Response::Stall::kAfterHeaders;
+    server.Route("/getplaylist.php", silent);
+    ScriptedPump pump;
+    FakeMonotonicClock clock(10s);
+    HttpClient client(pump, clock);
+    client.SetLimits({1h, 1h, 0});
+    const PlaylistText text = GetPlaylistText(client, PlaylistUrl(server.HostPort(), "site1"));
+    EXPECT_EQ(text.failure, HttpFailure::kTimedOut);
+    EXPECT_EQ(text.error, "the request took longer than 120000 ms");
+    EXPECT_EQ(text.ansi, "");
+    // Twelve rounds of 10 s, two readings each.
+    EXPECT_EQ(clock.Reads(), 24);
+    EXPECT_EQ(server.TotalRequests(), 1);
 }
 
 TEST(Utf8ToAnsiInPieces, TheSameAsOneCallAtEveryBoundary) {

@@ -341,7 +341,7 @@ TEST(HttpClientLimits, ARoundThatReceivesDataDoesNotCountAsWaiting) {
     ScriptedPump pump;
     test::FakeMonotonicClock clock;
     HttpClient client(pump, clock);
-    client.SetLimits({30s, 30s});
+    client.SetLimits({30s, 30s, 0});  // no low-speed limit: a byte in 45 s is a trickle
     std::string received;
     // Each piece takes "45 s" to arrive, longer than the limit, yet it is data.
     HttpRequest request{.url = server.Url("/trickle")};
@@ -809,7 +809,7 @@ TEST(HttpClientStart, APieceOfDataSetsTheTimeWaitedBackToNothing) {
     ScriptedPump pump;
     test::FakeMonotonicClock clock;
     HttpClient client(pump, clock);
-    client.SetLimits({30s, 30s});
+    client.SetLimits({30s, 30s, 0});  // no low-speed limit: a byte in 45 s is a trickle
     std::string received;
     HttpRequest request{.url = server.Url("/trickle")};
     // Each piece takes "45 s" to arrive, longer than the stall limit, yet it is data.
@@ -860,6 +860,67 @@ TEST(HttpClientStart, CancelTakesTheRequestOffTheWireAndDoneNeverRuns) {
     client.reset();
     test::ServeQtFor(300ms);
     EXPECT_FALSE(dropped.Arrived());
+}
+
+// A body slower than the low-speed limit (1 KiB a second over 30 s) fails as
+// a stall in both drivers, though a byte arrives far more often than the
+// stall limit asks; one just fast enough goes through. The sink moves the
+// clock for every byte it receives, so the speed the client sees is exact
+// however the pieces are grouped on the way; the server spreads the body
+// over several checks of the limits (kPumpInterval) in real time.
+TEST(HttpClientLimits, ABodySlowerThanTheLowSpeedLimitFailsAsAStallInBothDrivers) {
+    test::QtCoreApp();
+    TestServer server;
+    Response slow = Response::Text(std::string(4000, 's'));
+    slow.chunkSize = 100;
+    slow.chunkDelay = 10ms;
+    server.Route("/slow", slow);
+    Response steady = Response::Text(std::string(200 * 1024, 'f'));
+    steady.chunkSize = 10 * 1024;
+    steady.chunkDelay = 10ms;
+    server.Route("/steady", steady);
+    struct {
+        const char* name;
+        bool eventLoop;
+        std::string path;
+        std::chrono::microseconds perByte;
+        HttpFailure failure;
+    } cases[] = {
+        {"Send, 20 bytes a second", false, "/slow", 50ms, HttpFailure::kStalled},
+        {"Start, 20 bytes a second", true, "/slow", 50ms, HttpFailure::kStalled},
+        {"Send, 2 KiB a second", false, "/steady", 500us, HttpFailure::kNone},
+        {"Start, 2 KiB a second", true, "/steady", 500us, HttpFailure::kNone},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPump pump;
+        test::FakeMonotonicClock clock;
+        HttpClient client(pump, clock);
+        client.SetLimits({30s, 60s});  // the low-speed limit as the client has it
+        std::size_t received = 0;
+        HttpRequest request{.url = server.Url(c.path)};
+        request.sink = [&](std::string_view piece) {
+            clock.Advance(c.perByte * static_cast<long>(piece.size()));
+            received += piece.size();
+            return true;
+        };
+        HttpResponse r;
+        if (c.eventLoop) {
+            Answered answered;
+            client.Start(request, answered.Done());
+            ASSERT_TRUE(test::ServeQtUntil([&] { return answered.Arrived(); }, 10s));
+            r = std::move(*answered.response);
+        } else {
+            r = client.Send(request);
+        }
+        EXPECT_EQ(r.failure, c.failure) << r.error;
+        if (c.failure == HttpFailure::kStalled) {
+            EXPECT_EQ(r.error, "less than 1024 bytes a second over 30000 ms");
+            EXPECT_LT(received, 4000u);
+        } else {
+            EXPECT_EQ(received, 200u * 1024);
+        }
+    }
 }
 
 }  // namespace
