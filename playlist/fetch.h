@@ -49,9 +49,9 @@ struct PlaylistText {
 
 // GETs url through client with redirects followed, the User-Agent
 // kFetchUserAgent and the time limit kFetchTimeLimit (for this request only:
-// the client's later requests are their own), decodes the body strictly as UTF-8 and converts it to the ANSI
-// code page (a character the code page cannot hold becomes "?"). Empty text
-// on any failure. serve(), when given, runs between pieces of the conversion
+// the client's later requests are their own), decodes the body strictly as
+// UTF-8 and converts it to the ANSI code page (a character the code page
+// cannot hold becomes "?"). Empty text on any failure. serve(), when given, runs between pieces of the conversion
 // (every 512 KiB of the body), for a caller on the GUI thread. Never throws.
 PlaylistText GetPlaylistText(HttpClient& client, const std::string& url,
                              const std::function<void()>& serve = {}) noexcept;

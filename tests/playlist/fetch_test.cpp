@@ -22,6 +22,19 @@ using namespace std::chrono_literals;
 
 const std::string kChinese = "\xE5\xB9\xBF\xE5\x91\x8A";  // 广告; GBK B9 E3 B8 E6
 
+// The agent a plain request of the client names (spelt out here, not taken
+// from the client).
+const std::string kIndyUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+
+std::string ExpectedRequest(const std::string& target, const std::string& host,
+                            const std::string& userAgent) {
+    return "GET " + target + " HTTP/1.1\r\n"
+           "Content-Type: text/html\r\n"
+           "Host: " + host + "\r\n"
+           "Accept: text/html, */*\r\n"
+           "User-Agent: " + userAgent + "\r\n\r\n";
+}
+
 std::string Doc(const std::string& name, const std::string& encoding = "gb2312") {
     return Document(ItemXml({{"playname", name}}), encoding);
 }
@@ -74,11 +87,7 @@ TEST_F(FetchTest, ChangedDocumentReplacesTheMemoAndIsImported) {
     EXPECT_EQ(net_.calls, 2);
     ASSERT_EQ(server_.RawRequests().size(), 1u);
     EXPECT_EQ(server_.RawRequests()[0],
-              "GET /getplaylist.php?hostname=site1 HTTP/1.1\r\n"
-              "Content-Type: text/html\r\n"
-              "Host: " + server_.HostPort() + "\r\n"
-              "Accept: text/html, */*\r\n"
-              "User-Agent: Mozilla/5.0\r\n\r\n");
+              ExpectedRequest("/getplaylist.php?hostname=site1", server_.HostPort(), "Mozilla/5.0"));
     EXPECT_EQ(settings_.ReadSetting("PLAYLIST", "KEYWORD"), "site1");
 }
 
@@ -100,11 +109,7 @@ TEST_F(FetchTest, AFetchLeavesTheLaterRequestsOfTheSharedClientAsTheyWere) {
     EXPECT_EQ(picture.status, 302);
     ASSERT_EQ(server_.RawRequests().size(), 1u);
     EXPECT_EQ(server_.RawRequests()[0],
-              "GET /picture.jpg HTTP/1.1\r\n"
-              "Content-Type: text/html\r\n"
-              "Host: " + server_.HostPort() + "\r\n"
-              "Accept: text/html, */*\r\n"
-              "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n");
+              ExpectedRequest("/picture.jpg", server_.HostPort(), kIndyUserAgent));
 }
 
 TEST_F(FetchTest, UnchangedTextIsNotImportedAgainUntilItChanges) {
@@ -350,19 +355,6 @@ protected:
     ScriptedPump pump;
     HttpClient client{pump};
 };
-
-// The agent a plain request of the client names (spelt out here, not taken
-// from the client).
-const std::string kIndyUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
-
-std::string ExpectedRequest(const std::string& target, const std::string& host,
-                            const std::string& userAgent) {
-    return "GET " + target + " HTTP/1.1\r\n"
-           "Content-Type: text/html\r\n"
-           "Host: " + host + "\r\n"
-           "Accept: text/html, */*\r\n"
-           "User-Agent: " + userAgent + "\r\n\r\n";
-}
 
 TEST_F(PlaylistTextTest, FollowsRedirectsForItselfAndDecodesStrictly) {
     struct {

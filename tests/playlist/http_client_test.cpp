@@ -332,29 +332,6 @@ TEST(HttpClientLimits, WaitingIsMeasuredOnTheInjectedClock) {
     }
 }
 
-TEST(HttpClientLimits, ARoundThatReceivesDataDoesNotCountAsWaiting) {
-    TestServer server;
-    Response trickle = Response::Text("0123456789");
-    trickle.chunkSize = 1;
-    trickle.chunkDelay = 5ms;
-    server.Route("/trickle", trickle);
-    ScriptedPump pump;
-    test::FakeMonotonicClock clock;
-    HttpClient client(pump, clock);
-    client.SetLimits({30s, 30s, 0});  // no low-speed limit: a byte in 45 s is a trickle
-    std::string received;
-    // Each piece takes "45 s" to arrive, longer than the limit, yet it is data.
-    HttpRequest request{.url = server.Url("/trickle")};
-    request.sink = [&](std::string_view piece) {
-        clock.Advance(45s);
-        received += piece;
-        return true;
-    };
-    HttpResponse r = client.Send(request);
-    EXPECT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(received, "0123456789");
-}
-
 TEST(HttpClientLimits, TimeInsideThePumpDoesNotCountAgainstTheLimits) {
     TestServer server;
     Response late = Response::Text("late");
@@ -648,6 +625,19 @@ struct Answered {
     bool Arrived() const { return response.has_value(); }
 };
 
+// request through Send() or, with eventLoop, through Start() with the Qt
+// event loop served until done ran.
+HttpResponse SendThrough(bool eventLoop, HttpClient& client, const HttpRequest& request) {
+    if (!eventLoop) return client.Send(request);
+    Answered answered;
+    client.Start(request, answered.Done());
+    if (!test::ServeQtUntil([&] { return answered.Arrived(); }, 10s)) {
+        ADD_FAILURE() << "no answer from the event loop";
+        return {};
+    }
+    return std::move(*answered.response);
+}
+
 TEST(HttpClientStart, GoesOutAsSendDoesAcrossRedirectsCookiesAndExtraHeaders) {
     test::QtCoreApp();
     TestServer server;
@@ -795,37 +785,6 @@ TEST(HttpClientStart, LimitsOnTheInjectedClockAndTheAbandonTest) {
     EXPECT_EQ(server.TotalRequests(), 0);
 }
 
-// Start()'s own stall clock: a piece of data sets the time waited back to
-// nothing, so a body whose pieces keep arriving never stalls, however long it
-// takes in all. The pieces come further apart than kPumpInterval, so the
-// limits are checked between them.
-TEST(HttpClientStart, APieceOfDataSetsTheTimeWaitedBackToNothing) {
-    test::QtCoreApp();
-    TestServer server;
-    Response trickle = Response::Text("012345");
-    trickle.chunkSize = 1;
-    trickle.chunkDelay = 150ms;
-    server.Route("/trickle", trickle);
-    ScriptedPump pump;
-    test::FakeMonotonicClock clock;
-    HttpClient client(pump, clock);
-    client.SetLimits({30s, 30s, 0});  // no low-speed limit: a byte in 45 s is a trickle
-    std::string received;
-    HttpRequest request{.url = server.Url("/trickle")};
-    // Each piece takes "45 s" to arrive, longer than the stall limit, yet it is data.
-    request.sink = [&](std::string_view piece) {
-        clock.Advance(45s);
-        received += piece;
-        return true;
-    };
-    Answered answered;
-    client.Start(request, answered.Done());
-    ASSERT_TRUE(test::ServeQtUntil([&] { return answered.Arrived(); }, 10s));
-    EXPECT_TRUE(answered.response->ok()) << answered.response->error;
-    EXPECT_EQ(received, "012345");
-    EXPECT_EQ(pump.count, 0);
-}
-
 TEST(HttpClientStart, CancelTakesTheRequestOffTheWireAndDoneNeverRuns) {
     test::QtCoreApp();
     TestServer server;
@@ -860,6 +819,53 @@ TEST(HttpClientStart, CancelTakesTheRequestOffTheWireAndDoneNeverRuns) {
     client.reset();
     test::ServeQtFor(300ms);
     EXPECT_FALSE(dropped.Arrived());
+}
+
+// A piece of data sets the time waited back to nothing, in either driver, so
+// a body whose pieces keep arriving never stalls, however long it takes in
+// all. For Start() the pieces come further apart than kPumpInterval, so the
+// limits are checked between them.
+TEST(HttpClientLimits, APieceOfDataSetsTheTimeWaitedBackToNothingInBothDrivers) {
+    test::QtCoreApp();
+    TestServer server;
+    Response quick = Response::Text("0123456789");
+    quick.chunkSize = 1;
+    quick.chunkDelay = 5ms;
+    server.Route("/trickle", quick);
+    Response spaced = Response::Text("012345");
+    spaced.chunkSize = 1;
+    spaced.chunkDelay = 150ms;
+    server.Route("/spaced", spaced);
+    struct {
+        const char* name;
+        bool eventLoop;
+        std::string path;
+        std::string body;
+    } cases[] = {
+        {"Send", false, "/trickle", "0123456789"},
+        {"Start", true, "/spaced", "012345"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPump pump;
+        test::FakeMonotonicClock clock;
+        HttpClient client(pump, clock);
+        client.SetLimits({30s, 30s, 0});  // no low-speed limit: a byte in 45 s is a trickle
+        std::string received;
+        HttpRequest request{.url = server.Url(c.path)};
+        // Each piece takes "45 s" to arrive, longer than the limit, yet it is data.
+        request.sink = [&](std::string_view piece) {
+            clock.Advance(45s);
+            received += piece;
+            return true;
+        };
+        HttpResponse r = SendThrough(c.eventLoop, client, request);
+        EXPECT_TRUE(r.ok()) << r.error;
+        EXPECT_EQ(received, c.body);
+        if (c.eventLoop) {
+            EXPECT_EQ(pump.count, 0);  // the loop served the request, no pump
+        }
+    }
 }
 
 // A body slower than the low-speed limit (1 KiB a second over 30 s) fails as
@@ -904,15 +910,7 @@ TEST(HttpClientLimits, ABodySlowerThanTheLowSpeedLimitFailsAsAStallInBothDrivers
             received += piece.size();
             return true;
         };
-        HttpResponse r;
-        if (c.eventLoop) {
-            Answered answered;
-            client.Start(request, answered.Done());
-            ASSERT_TRUE(test::ServeQtUntil([&] { return answered.Arrived(); }, 10s));
-            r = std::move(*answered.response);
-        } else {
-            r = client.Send(request);
-        }
+        HttpResponse r = SendThrough(c.eventLoop, client, request);
         EXPECT_EQ(r.failure, c.failure) << r.error;
         if (c.failure == HttpFailure::kStalled) {
             EXPECT_EQ(r.error, "less than 1024 bytes a second over 30000 ms");
