@@ -4,6 +4,7 @@
 
 #include "core/log.h"
 #include "core/product_texts.h"
+#include "core/text.h"
 #include "system/auto_run_control.h"
 #include "system/restart_control.h"
 #include "system/setting_access.h"

@@ -256,7 +256,7 @@ void InProcess(const fs::path& root, const fs::path& pristine, const std::string
     if (result.outcome != zorvak::FetchOutcome::kImported)
         throw std::runtime_error("in-process fetch: " + zorvak::DescribeFetch(result));
     // The import alone, once more on the same store, serving as the client does.
-    const zorvak::HttpText text = zorvak::HttpGetTextDetailed(client, zorvak::PlaylistUrl(hostPort, "bench"));
+    const zorvak::PlaylistText text = zorvak::GetPlaylistText(client, zorvak::PlaylistUrl(hostPort, "bench"));
     GapPump importPump;
     importPump.Pump();
     const auto t0 = Stopwatch::now();

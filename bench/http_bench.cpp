@@ -48,10 +48,12 @@ double PlainCurl(const std::string& url, int times, std::uint64_t& bytes) {
 double Ours(zorvak::HttpClient& client, const std::string& url, int times, std::uint64_t& bytes) {
     auto start = Clock::now();
     for (int i = 0; i < times; ++i) {
-        auto r = client.Get(url, [&](std::string_view piece) {
+        zorvak::HttpRequest request{.url = url};
+        request.sink = [&](std::string_view piece) {
             bytes += piece.size();
             return true;
-        });
+        };
+        auto r = client.Send(request);
         if (!r.ok()) std::fprintf(stderr, "request failed: %s\n", r.error.c_str());
     }
     return Seconds(Clock::now() - start);

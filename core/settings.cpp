@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text.h"
 #include "core/text_encoding.h"
 #include "settings_file.h"
 #include "text_encoding_os.h"
@@ -51,25 +52,9 @@ std::string JoinLines(const std::vector<Line>& lines) {
     return bytes;
 }
 
-std::string_view Trim(std::string_view text) {
-    constexpr std::string_view kBlanks = " \t\r\v\f";
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
-// Names are compared in UTF-8 with ASCII letters folded.
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
+// What a line, a name and a value lose at their ends (the line end is
+// already gone).
+constexpr std::string_view kLineBlanks = " \t\r\v\f";
 
 struct ParsedLine {
     enum Kind { kBlank, kComment, kSection, kKey, kOther } kind = kBlank;
@@ -79,7 +64,7 @@ struct ParsedLine {
 
 ParsedLine Parse(const Line& line) {
     const std::string utf8 = AnsiToUtf8(line.text);
-    const std::string_view text = Trim(utf8);
+    const std::string_view text = Trim(utf8, kLineBlanks);
     ParsedLine parsed;
     if (text.empty()) return parsed;
     if (text.front() == ';') {
@@ -90,7 +75,7 @@ ParsedLine Parse(const Line& line) {
         const std::size_t close = text.rfind(']');
         if (close != std::string_view::npos) {
             parsed.kind = ParsedLine::kSection;
-            parsed.name = Trim(text.substr(1, close - 1));
+            parsed.name = Trim(text.substr(1, close - 1), kLineBlanks);
             return parsed;
         }
     }
@@ -100,8 +85,8 @@ ParsedLine Parse(const Line& line) {
         return parsed;
     }
     parsed.kind = ParsedLine::kKey;
-    parsed.name = Trim(text.substr(0, equals));
-    parsed.value = Trim(text.substr(equals + 1));
+    parsed.name = Trim(text.substr(0, equals), kLineBlanks);
+    parsed.value = Trim(text.substr(equals + 1), kLineBlanks);
     return parsed;
 }
 
@@ -120,7 +105,7 @@ Location Locate(const std::vector<Line>& lines, std::string_view section, std::s
         ParsedLine parsed = Parse(lines[i]);
         if (parsed.kind == ParsedLine::kSection) {
             if (location.section) break;  // the end of the section
-            if (SameName(parsed.name, section)) {
+            if (EqualsNoCase(parsed.name, section)) {
                 location.section = i;
                 location.insertAt = i + 1;
             }
@@ -132,7 +117,7 @@ Location Locate(const std::vector<Line>& lines, std::string_view section, std::s
             // end the section stay after the new key.
             location.insertAt = i + 1;
         }
-        if (parsed.kind == ParsedLine::kKey && !location.key && SameName(parsed.name, key)) {
+        if (parsed.kind == ParsedLine::kKey && !location.key && EqualsNoCase(parsed.name, key)) {
             location.key = i;
             location.value = std::move(parsed.value);
         }
@@ -243,14 +228,5 @@ bool Settings::WriteSetting(const std::string& section, const std::string& key,
 }
 
 std::string Settings::FilePath() const { return dir_.Path() + kFileName; }
-
-std::string TrimBlanks(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    const auto blank = [&](std::size_t i) { return static_cast<unsigned char>(text[i]) <= 32; };
-    while (first < last && blank(first)) ++first;
-    while (last > first && blank(last - 1)) --last;
-    return text.substr(first, last - first);
-}
 
 }  // namespace zorvak

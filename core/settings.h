@@ -63,7 +63,4 @@ T ChooseValue(bool condition, T whenTrue, T whenFalse) {
     return condition ? whenTrue : whenFalse;
 }
 
-// Removes leading and trailing characters whose code is 32 (blank) or lower.
-std::string TrimBlanks(const std::string& text);
-
 }  // namespace zorvak

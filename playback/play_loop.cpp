@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/log.h"
+#include "core/text.h"
 #include "playlist/media_download.h"
 #include "playlist/media_prefetch.h"
 

@@ -3,25 +3,14 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <ctime>
+
+#include "core/text.h"
 
 namespace zorvak {
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 bool IsIpAddress(std::string_view host) {
     if (host.find(':') != std::string_view::npos || (!host.empty() && host.front() == '['))
@@ -94,7 +83,7 @@ void CookieJar::Store(std::string_view setCookie, std::string_view host, std::st
     if (std::any_of(c.name.begin(), c.name.end(), control) ||
         std::any_of(c.value.begin(), c.value.end(), control))
         return;
-    std::string requestHost = Lower(host);
+    std::string requestHost = ToLowerAscii(host);
     c.domain = requestHost;
     c.path = DefaultPath(path);
     std::optional<TimePoint> maxAgeExpiry, dateExpiry;
@@ -104,11 +93,11 @@ void CookieJar::Store(std::string_view setCookie, std::string_view host, std::st
         semi = rest.find(';');
         std::string_view attr = Trim(rest.substr(0, semi));
         auto aeq = attr.find('=');
-        std::string name = Lower(Trim(attr.substr(0, aeq)));
+        std::string name = ToLowerAscii(Trim(attr.substr(0, aeq)));
         std::string_view value = aeq == std::string_view::npos ? "" : Trim(attr.substr(aeq + 1));
         if (name == "domain" && !value.empty()) {
             while (!value.empty() && value.front() == '.') value.remove_prefix(1);
-            std::string domain = Lower(value);
+            std::string domain = ToLowerAscii(value);
             if (domain.empty() || !DomainMatches(requestHost, domain)) return;
             c.domain = domain;
             c.hostOnly = false;
@@ -148,7 +137,7 @@ void CookieJar::Store(std::string_view setCookie, std::string_view host, std::st
 
 std::string CookieJar::HeaderFor(std::string_view host, std::string_view path, bool secure,
                                  TimePoint now) const {
-    std::string requestHost = Lower(host);
+    std::string requestHost = ToLowerAscii(host);
     std::string_view requestPath = path.empty() ? std::string_view("/") : path;
     std::vector<const Cookie*> matching;
     for (const auto& c : cookies_) {

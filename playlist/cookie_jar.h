@@ -31,7 +31,6 @@ public:
                           TimePoint now = std::chrono::system_clock::now()) const;
 
     std::size_t Size() const { return cookies_.size(); }
-    void Clear() { cookies_.clear(); }
 
 private:
     struct Cookie {

@@ -5,21 +5,10 @@
 #include <optional>
 
 #include "core/log.h"
+#include "core/text.h"
 #include "core/text_encoding.h"
 
 namespace zorvak {
-
-namespace {
-
-// text without the characters of code 32 or lower at its edges (TrimBlanks
-// without the copy).
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
 
 std::string PlaylistFetch::AnsiToUtf8InPieces(std::string_view ansi) const {
     if (!serve_) return AnsiToUtf8(ansi);
@@ -41,6 +30,61 @@ std::string PlaylistFetch::AnsiToUtf8InPieces(std::string_view ansi) const {
         }
     }
     return utf8;
+}
+
+std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
+                                              const std::function<void()>& serve) {
+    if (!serve) return Utf8ToAnsi(utf8);
+    constexpr std::size_t kPiece = 512 * 1024;
+    std::string ansi;
+    ansi.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        std::size_t end = std::min(utf8.size(), pos + kPiece);
+        // Never between the bytes of one character: back to the byte that
+        // starts it (at most three continuation bytes).
+        for (int back = 0; back < 3 && end < utf8.size() && end > pos &&
+                           (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80;
+             ++back)
+            --end;
+        std::optional<std::string> piece = Utf8ToAnsi(utf8.substr(pos, end - pos));
+        if (!piece) return std::nullopt;
+        ansi += *piece;
+        pos = end;
+        if (pos < utf8.size()) serve();
+    }
+    return ansi;
+}
+
+PlaylistText GetPlaylistText(HttpClient& client, const std::string& url,
+                             const std::function<void()>& serve) noexcept {
+    PlaylistText text;
+    try {
+        HttpRequest request;
+        request.url = url;
+        request.followRedirects = true;
+        request.userAgent = kFetchUserAgent;
+        request.timeLimit = kFetchTimeLimit;
+        HttpResponse r = client.Send(request);
+        if (!r.ok()) {
+            text.failure = r.failure;
+            text.error = r.error;
+            return text;
+        }
+        std::optional<std::string> ansi = Utf8ToAnsiInPieces(r.body, serve);
+        if (!ansi) {
+            text.notUtf8 = true;
+            text.error = "the answer is not valid UTF-8";
+            return text;
+        }
+        text.ansi = std::move(*ansi);
+        text.utf8 = std::move(r.body);
+    } catch (...) {
+        text = PlaylistText{};
+        text.failure = HttpFailure::kTransfer;
+        text.error = "out of memory";
+    }
+    return text;
 }
 
 std::string PlaylistServerAddress() {
@@ -130,7 +174,7 @@ FetchResult PlaylistFetch::FetchOnce() {
         return result;
     }
     const std::string keyword = window_.keywordText ? window_.keywordText() : std::string();
-    if (!TrimBlanks(keyword).empty())
+    if (!TrimBlanksView(keyword).empty())
         settings_.WriteSetting(Settings::kSection, Settings::kKeyword, keyword);
     if (!store_.IsConnected()) {
         result.outcome = FetchOutcome::kStoreClosed;
@@ -141,7 +185,7 @@ FetchResult PlaylistFetch::FetchOnce() {
         return result;
     }
     result.url = PlaylistUrl(server_, keyword);
-    HttpText text = HttpGetTextDetailed(client_, result.url, serve_);
+    PlaylistText text = GetPlaylistText(client_, result.url, serve_);
     if (text.failure == HttpFailure::kBusy) {
         result.outcome = FetchOutcome::kBusy;
         result.detail = text.error;
@@ -157,7 +201,7 @@ FetchResult PlaylistFetch::FetchOnce() {
         result.outcome = FetchOutcome::kNotUtf8;
         return result;
     }
-    if (Trimmed(text.ansi).empty()) {
+    if (TrimBlanksView(text.ansi).empty()) {
         result.outcome = FetchOutcome::kBlankAnswer;
         return result;
     }
@@ -167,10 +211,10 @@ FetchResult PlaylistFetch::FetchOnce() {
     // when it is compared or shown.
     const std::string memo = window_.memoText ? window_.memoText() : std::string();
     std::string shown;
-    if (!Trimmed(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
+    if (!TrimBlanksView(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
     // A store replaced since its last import is filled even by the answer
     // the memo shows.
-    if (!Trimmed(memo).empty() && Trimmed(memo) == Trimmed(shown) &&
+    if (!TrimBlanksView(memo).empty() && TrimBlanksView(memo) == TrimBlanksView(shown) &&
         !store_.ReplacedSinceImport()) {
         result.outcome = FetchOutcome::kUnchanged;
         return result;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,38 @@ std::string EncodeKeywordForUrl(std::string_view ansiKeyword);
 // "http://" + server + "/getplaylist.php?hostname=" + the keyword (UTF-8 as
 // the edit box holds it) in the ANSI code page, encoded as above.
 std::string PlaylistUrl(const std::string& server, const std::string& keyword);
+
+// The User-Agent of the playlist request.
+inline constexpr const char* kFetchUserAgent = "Mozilla/5.0";
+// The longest the playlist request may take in all, redirects included (time
+// in the event pump not counted): the connect limit with room for a slow
+// server, yet short enough that neither the fetch button nor the online
+// pictures, which share the client, wait on a trickling answer for long.
+inline constexpr std::chrono::milliseconds kFetchTimeLimit{120'000};
+
+// The text of a playlist answer.
+struct PlaylistText {
+    std::string ansi;   // the body converted to the ANSI code page; empty on any failure
+    std::string utf8;   // the body as received (valid UTF-8); empty on any failure
+    HttpFailure failure = HttpFailure::kNone;
+    bool notUtf8 = false;  // the request succeeded but the body is not valid UTF-8
+    std::string error;
+};
+
+// GETs url through client with redirects followed, the User-Agent
+// kFetchUserAgent and the time limit kFetchTimeLimit (for this request only:
+// the client's later requests are their own), decodes the body strictly as
+// UTF-8 and converts it to the ANSI code page (a character the code page
+// cannot hold becomes "?"). Empty text on any failure. serve(), when given, runs between pieces of the conversion
+// (every 512 KiB of the body), for a caller on the GUI thread. Never throws.
+PlaylistText GetPlaylistText(HttpClient& client, const std::string& url,
+                             const std::function<void()>& serve = {}) noexcept;
+
+// Utf8ToAnsi of utf8 converted piece by piece (never splitting a character),
+// with serve() between two pieces; the same result as one call. Without serve,
+// one call.
+std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
+                                              const std::function<void()>& serve);
 
 // How one fetch ended.
 enum class FetchOutcome {
@@ -79,7 +113,7 @@ public:
     //  2. the keyword, trimmed, not empty: save it unchanged as KEYWORD;
     //  3. store connection closed: stop;
     //  4. offline: stop;
-    //  5. HttpGetText of the playlist URL with the keyword unchanged;
+    //  5. GetPlaylistText of the playlist URL with the keyword unchanged;
     //  6. the answer, trimmed, empty: stop;
     //  7. the memo, trimmed, equal to the answer, trimmed: stop;
     //  8. the memo replaced by the answer;

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/event_pump.h"
 #include "core/monotonic_clock.h"
 #include "playlist/cookie_jar.h"
+#include "playlist/http_head.h"
 
 namespace zorvak {
 
@@ -28,60 +28,7 @@ enum class HttpFailure {
     kRedirectRefused,   // a 3xx answer while redirects are off
     kAborted,           // the answer callback or the body sink refused the answer
     kAbandoned,         // the client was told to give up (the process is ending)
-};
-
-// One header line of a request or an answer.
-struct HttpHeader {
-    std::string name;
-    std::string value;
-
-    bool operator==(const HttpHeader&) const = default;
-};
-using HttpHeaders = std::vector<HttpHeader>;
-
-// The value of the first header called name (compared without case); nullopt
-// when there is none.
-std::optional<std::string> FindHeader(const HttpHeaders& headers, std::string_view name);
-
-// The status and headers of an answer, as they arrived.
-struct HttpAnswer {
-    int status = 0;
-    std::string url;      // the URL this answer came from
-    HttpHeaders headers;  // in the order received, names as sent, values without
-                          // surrounding blanks; folded lines joined with a blank
-
-    std::optional<std::string> Header(std::string_view name) const {
-        return FindHeader(headers, name);
-    }
-};
-
-// Reads the head of an answer as it arrives, one line at a time (each line
-// with or without its line end): a status line starts an answer (an interim
-// 1xx or a redirect is followed by another), header lines fill it, a line
-// beginning with a blank or a tab continues the header before it, the empty
-// line ends the head. Once the head of an answer of status 200 or more has
-// ended, later lines are trailers and are ignored until the next status line.
-// A CR, LF or NUL inside a line is read as a blank.
-class HttpHeadReader {
-public:
-    enum class Line {
-        kStatus,   // a new answer began
-        kHeader,   // a header was added (Answer().headers.back())
-        kFolded,   // the last header was continued
-        kEnd,      // the head ended
-        kIgnored,  // a trailer, or a line that is no header
-    };
-
-    Line Feed(std::string_view line);
-    // The answer read so far (its url is not set here).
-    const HttpAnswer& Answer() const { return answer_; }
-    HttpAnswer& Answer() { return answer_; }
-    // True once a final answer's head (status 200 or more) has ended.
-    bool HeadDone() const { return headDone_; }
-
-private:
-    HttpAnswer answer_;
-    bool headDone_ = false;
+    kTimedOut,          // the call took longer than its request's time limit
 };
 
 // What a request gave.
@@ -114,12 +61,22 @@ using HttpAnswerCheck = std::function<bool(const HttpAnswer&)>;
 // Receives the answer of a request started with HttpClient::Start.
 using HttpDone = std::function<void(HttpResponse)>;
 
-// One request as HttpClient::Send takes it.
+// One request as HttpClient::Send and HttpClient::Start take it. Everything
+// that shapes the request is here; the client keeps nothing of one request
+// for the next but its cookies.
 struct HttpRequest {
     enum class Method { kGet, kHead };
+    // The User-Agent of a request that names none.
+    static constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 
     std::string url;
     Method method = Method::kGet;
+    // Redirects followed (see HttpClient). Off: a 3xx answer fails
+    // (kRedirectRefused) and a 2xx answer is the result even when it carries
+    // a Location header.
+    bool followRedirects = false;
+    // The User-Agent header's value.
+    std::string userAgent = kDefaultUserAgent;
     // Sent on every request of the call, in this order, after User-Agent and
     // before Cookie. A name that is empty or holds anything but visible ASCII
     // other than ":", a value holding CR, LF or NUL, and a header the client
@@ -132,18 +89,25 @@ struct HttpRequest {
     // Receives the final answer's body; without one the body is collected in
     // HttpResponse::body.
     HttpBodySink sink;
+    // The longest the whole call, its redirects included, may take, counted
+    // as the client's limits count (time inside the event pump left out);
+    // longer fails (kTimedOut). None: only the client's limits apply.
+    std::optional<std::chrono::milliseconds> timeLimit;
 };
-
-inline constexpr std::chrono::milliseconds kHttpDefaultConnectLimit{30'000};
-inline constexpr std::chrono::milliseconds kHttpDefaultStallLimit{60'000};
 
 // How long a request may wait. Waiting is time outside the event pump without
 // progress; see HttpClient.
 struct HttpLimits {
     // Until the connection is open.
-    std::chrono::milliseconds connect = kHttpDefaultConnectLimit;
+    std::chrono::milliseconds connect{30'000};
     // Once connected: the longest time without a byte from the server.
-    std::chrono::milliseconds stall = kHttpDefaultStallLimit;
+    std::chrono::milliseconds stall{60'000};
+    // Once the body has begun to arrive: at least lowSpeed bytes a second
+    // over every lowSpeedTime of waiting (the window starts again whenever
+    // that much has arrived), or the request fails as stalled (kStalled), so
+    // a trickle does not hold the client. 0: no such limit.
+    std::uint64_t lowSpeed = 1024;
+    std::chrono::milliseconds lowSpeedTime{30'000};
 };
 
 // The client's HTTP/1.1 connection to the playlist server, the online
@@ -158,7 +122,7 @@ struct HttpLimits {
 //     Content-Type: text/html
 //     Host: <host>[:<port> unless the scheme's default]
 //     Accept: text/html, */*
-//     User-Agent: <UserAgent()>
+//     User-Agent: <the request's userAgent>
 //     <the request's extra headers, in their order>      (only when given)
 //     Cookie: <cookies held for this host and path>      (only when there are some)
 //
@@ -166,18 +130,20 @@ struct HttpLimits {
 // Redirects: interim 1xx answers are skipped; a 2xx answer is the result; a
 // 3xx other than 304, and any answer carrying a Location header, sends the
 // same request to the (resolved) location while fewer than 15 requests have
-// gone out; 304 and every other status fail. With redirects off a 3xx answer
-// fails and a 2xx answer is the result even when it carries a Location
-// header. Set-Cookie headers of every answer are kept for the client's life.
+// gone out; 304 and every other status fail. A request with followRedirects
+// off fails on a 3xx answer and takes a 2xx answer as the result even when it
+// carries a Location header. Set-Cookie headers of every answer are kept for
+// the client's life.
+//
+// The engine (http_engine.cpp) holds the steps every request takes: the
+// checks before it, each hop set up on the easy handle, and what a hop's end
+// means under the redirect and status rules. Two drivers wait for the hops:
+// Send() polls and pumps (http_send.cpp), Start() leaves it to the thread's
+// Qt event loop (http_start.cpp).
 class HttpClient {
 public:
-    static constexpr const char* kInitialUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
     static constexpr int kMaxRequestsPerCall = 15;
     static constexpr std::chrono::milliseconds kPumpInterval{100};
-    static constexpr std::chrono::milliseconds kDefaultConnectLimit = kHttpDefaultConnectLimit;
-    static constexpr std::chrono::milliseconds kDefaultStallLimit = kHttpDefaultStallLimit;
-
-    using BodySink = HttpBodySink;
 
     // Waiting time is measured on clock, which must outlive the client.
     explicit HttpClient(EventPump& pump, MonotonicClock& clock = SteadyMonotonicClock::Instance());
@@ -185,14 +151,11 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    // The request with the settings the client holds now.
+    // The request, waiting for its answer.
     HttpResponse Send(const HttpRequest& request);
-    // GET; the body is collected in memory.
+    // GET of url as a request with every other field as HttpRequest has it;
+    // the body is collected in memory.
     HttpResponse Get(const std::string& url);
-    // GET whose final body goes to sink instead of memory.
-    HttpResponse Get(const std::string& url, const BodySink& sink);
-    // HEAD; finalUrl and contentLength tell where it ended and what it announced.
-    HttpResponse Head(const std::string& url);
 
     // The request without waiting: it goes out and is answered while the
     // thread's Qt event loop runs (a QCoreApplication must exist), on
@@ -212,24 +175,13 @@ public:
     // A request of either kind is under way (one of Start() until its done runs).
     bool IsBusy() const { return busy_; }
 
-    // Created off; HttpGetText switches it on.
-    void SetFollowRedirects(bool on) { followRedirects_ = on; }
-    bool FollowRedirects() const { return followRedirects_; }
-    // Created as kInitialUserAgent.
-    void SetUserAgent(std::string userAgent) { userAgent_ = std::move(userAgent); }
-    const std::string& UserAgent() const { return userAgent_; }
-
-    // A connection that has not opened after this much waiting fails
-    // (kConnect); an answer from which nothing arrives for this long fails
-    // (kStalled). Waiting is measured on the client's MonotonicClock. Time
-    // spent inside the event pump does not count, so a long nested handler
-    // does not make a healthy request fail.
+    // A connection that has not opened after limits.connect of waiting fails
+    // (kConnect); an answer from which nothing arrives for limits.stall fails
+    // (kStalled), and so does a body slower than limits.lowSpeed. Waiting is
+    // measured on the client's MonotonicClock. Time spent inside the event
+    // pump does not count, so a long nested handler does not make a healthy
+    // request fail.
     void SetLimits(HttpLimits limits) { limits_ = limits; }
-    HttpLimits Limits() const { return limits_; }
-    void SetConnectLimit(std::chrono::milliseconds limit) { limits_.connect = limit; }
-    void SetStallLimit(std::chrono::milliseconds limit) { limits_.stall = limit; }
-    std::chrono::milliseconds ConnectLimit() const { return limits_.connect; }
-    std::chrono::milliseconds StallLimit() const { return limits_.stall; }
 
     // A request under way is abandoned (kAbandoned) as soon as abandon()
     // answers true, which is asked after every turn of the event pump; a
@@ -237,15 +189,16 @@ public:
     // For a process that is ending: nothing waits for the network then.
     void SetAbandonWhen(std::function<bool()> abandon) { abandon_ = std::move(abandon); }
 
-    const CookieJar& Cookies() const { return cookies_; }
-
 private:
     struct Transfer;
     struct Call;
     struct AsyncDriver;
+    struct AsyncDriverDeleter {
+        void operator()(AsyncDriver* driver) const;
+    };
     enum class HopEnd { kNext, kDone };
 
-    HttpResponse Run(const HttpRequest& request);
+    // The engine (http_engine.cpp).
     // The checks before a call's first hop; false when it fails (the
     // response then says why).
     bool BeginCall(Call& call);
@@ -257,57 +210,29 @@ private:
     // After a hop ended with f: the response filled in, and whether the
     // redirect rules send another hop (call.current is then its URL).
     HopEnd EndHop(Call& call, HttpFailure f, std::string error);
-    // kConnect or kStalled once the call waited longer than its limit.
-    HttpFailure LimitReached(const Call& call, std::string& error) const;
-    // Send()'s wait: polls, pumps, keeps the limits.
-    HttpFailure Perform(Call& call, std::string& error);
+    // counted more time of the call gone by (outside the pump): the time
+    // waited set back to nothing when a byte arrived, then kConnect or
+    // kStalled once the call waited longer than its limit or its body came
+    // slower than the low-speed limit, kTimedOut once the whole call took
+    // longer than its request allows.
+    HttpFailure CountTime(Call& call, MonotonicClock::duration counted, std::string& error) const;
+    bool Abandoned() const { return abandon_ && abandon_(); }
     // libcurl's result of a hop as a failure.
     static HttpFailure Outcome(Transfer& t, int result, std::string& error);
+
+    // The waiting driver (http_send.cpp): polls, pumps, keeps the limits.
+    HttpFailure Perform(Call& call, std::string& error);
 
     EventPump& pump_;
     MonotonicClock& clock_;
     void* multi_ = nullptr;  // CURLM*
     void* easy_ = nullptr;   // CURL*
     bool busy_ = false;
-    bool followRedirects_ = false;
-    std::string userAgent_ = kInitialUserAgent;
     HttpLimits limits_;
     std::function<bool()> abandon_;
     CookieJar cookies_;
-    std::unique_ptr<AsyncDriver> async_;
+    // The event-loop driver (http_start.cpp), made by the first Start().
+    std::unique_ptr<AsyncDriver, AsyncDriverDeleter> async_;
 };
-
-// The text of a playlist answer.
-struct HttpText {
-    std::string ansi;   // the body converted to the ANSI code page; empty on any failure
-    std::string utf8;   // the body as received (valid UTF-8); empty on any failure
-    HttpFailure failure = HttpFailure::kNone;
-    bool notUtf8 = false;  // the request succeeded but the body is not valid UTF-8
-    std::string error;
-};
-
-// Switches the client's redirect following on and its User-Agent to
-// "Mozilla/5.0" (both stay so), GETs url, decodes the body strictly as UTF-8
-// and converts it to the ANSI code page (a character the code page cannot
-// hold becomes "?"). Empty text on any failure. Never throws.
-HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url) noexcept;
-// The same, with serve() run between pieces of the conversion (every 512 KiB
-// of the body), for a caller on the GUI thread.
-HttpText HttpGetTextDetailed(HttpClient& client, const std::string& url,
-                             const std::function<void()>& serve) noexcept;
-
-// Utf8ToAnsi of utf8 converted piece by piece (never splitting a character),
-// with serve() between two pieces; the same result as one call. Without serve,
-// one call.
-std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
-                                              const std::function<void()>& serve);
-std::string HttpGetText(HttpClient& client, const std::string& url) noexcept;
-
-inline constexpr const char* kFetchUserAgent = "Mozilla/5.0";
-
-// The Host header value the client sends for url: the host, followed by ":"
-// and the port when it is not the scheme's default. nullopt for a URL the
-// client cannot request.
-std::optional<std::string> HostHeaderFor(const std::string& url);
 
 }  // namespace zorvak

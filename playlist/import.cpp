@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "core/log.h"
+#include "core/text.h"
 #include "playlist/playlist_document.h"
 #include "playlist/store.h"
 
@@ -28,12 +29,6 @@ constexpr std::size_t kItemsPerServe = 1000;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads 1..maxDigits decimal digits at text[pos]; advances pos.
@@ -47,17 +42,6 @@ bool ReadNumber(std::string_view text, std::size_t& pos, std::size_t minDigits,
     }
     std::size_t count = pos - start;
     return count >= minDigits && (pos >= text.size() || !IsDigit(text[pos]));
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // An element's name as written in the document is name alone: a prefixed
@@ -106,7 +90,7 @@ bool ConvertField(FieldKind kind, std::string_view text, StoredValue& out) {
             out = std::string(text);
             return true;
         case FieldKind::kWholeNumber: {
-            if (Trim(text).empty()) {
+            if (Trim(text, kBlanksAndLineEnds).empty()) {
                 out = std::monostate{};
                 return true;
             }
@@ -131,7 +115,7 @@ bool ConvertField(FieldKind kind, std::string_view text, StoredValue& out) {
                 if (bytes[i] == '-') bytes[i] = '/';
             }
             const std::string_view slashed(bytes, text.size());
-            if (Trim(slashed).empty()) {
+            if (Trim(slashed, kBlanksAndLineEnds).empty()) {
                 out = std::monostate{};
                 return true;
             }
@@ -181,7 +165,7 @@ const std::array<FieldKind, kImportedFieldCount>& FieldKinds() {
 }  // namespace
 
 std::optional<std::int32_t> ParseWholeNumberText(std::string_view text) {
-    text = Trim(text);
+    text = Trim(text, kBlanksAndLineEnds);
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
         negative = text.front() == '-';
@@ -200,7 +184,7 @@ std::optional<std::int32_t> ParseWholeNumberText(std::string_view text) {
 }
 
 std::optional<LocalDateTime> ParseDateTimeText(std::string_view text) {
-    text = Trim(text);
+    text = Trim(text, kBlanksAndLineEnds);
     LocalDateTime t;
     std::size_t pos = 0;
     if (!ReadNumber(text, pos, 4, 4, t.year)) return std::nullopt;

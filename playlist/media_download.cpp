@@ -16,6 +16,7 @@
 
 #include "core/log.h"
 #include "core/product_texts.h"
+#include "core/text.h"
 #include "platform/exclusive_file.h"
 #include "platform/file_name.h"
 
@@ -94,9 +95,8 @@ struct ContentRange {
     std::int64_t total = -1;
 };
 
-std::optional<ContentRange> ParseContentRange(std::string value) {
-    for (char& c : value)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+std::optional<ContentRange> ParseContentRange(std::string_view header) {
+    const std::string value = ToLowerAscii(header);
     long long first = -1, last = -1, total = -1;
     if (std::sscanf(value.c_str(), "bytes %lld-%lld/%lld", &first, &last, &total) < 2)
         return std::nullopt;
@@ -256,13 +256,23 @@ public:
         return std::nullopt;
     }
 
-    // The GET of the rest (or the whole) of the resource; its callbacks refer
-    // to these steps, which must outlive the request.
+    // The HEAD of the resource, redirects followed.
+    HttpRequest HeadRequest() const {
+        HttpRequest head;
+        head.url = url_;
+        head.method = HttpRequest::Method::kHead;
+        head.followRedirects = true;
+        return head;
+    }
+
+    // The GET of the rest (or the whole) of the resource, redirects followed;
+    // its callbacks refer to these steps, which must outlive the request.
     HttpRequest GetRequest() {
         ranged_ = count_ > 0;  // asks for the bytes from count on
         refusal_ = Refusal::kNone;
         HttpRequest get;
         get.url = address_;
+        get.followRedirects = true;
         if (ranged_) {
             get.headers.push_back({"Range", "bytes=" + std::to_string(count_) + "-"});
             // A server whose resource changed since sends the whole new one.
@@ -441,10 +451,9 @@ bool MediaDownloader::Download(const std::string& fileName, const std::string& u
 
     HttpClient client(pump_, clock_);
     client.SetAbandonWhen(abandon_);
-    client.SetFollowRedirects(true);
     client.SetLimits(limits_);
 
-    if (std::optional<bool> answer = steps.AfterHead(client.Head(url))) {
+    if (std::optional<bool> answer = steps.AfterHead(client.Send(steps.HeadRequest()))) {
         if (steps.Held() && showMessage_) showMessage_(steps.HeldMessage());
         return *answer;
     }
@@ -480,7 +489,6 @@ void MediaFetch::Start(const std::string& fileName, const std::string& url, Down
     Job& job = *job_;
     job.done = std::move(done);
     job.client.SetAbandonWhen(abandon_);
-    job.client.SetFollowRedirects(true);
     job.client.SetLimits(limits_);
     std::optional<bool> answer;
     try {
@@ -494,10 +502,7 @@ void MediaFetch::Start(const std::string& fileName, const std::string& url, Down
                               {}});
         return;
     }
-    HttpRequest head;
-    head.url = url;
-    head.method = HttpRequest::Method::kHead;
-    job.client.Start(head, [this](HttpResponse r) { AfterHead(std::move(r)); });
+    job.client.Start(job.steps.HeadRequest(), [this](HttpResponse r) { AfterHead(std::move(r)); });
 }
 
 void MediaFetch::Cancel() { job_.reset(); }

@@ -48,7 +48,7 @@ bool CacheFileExists(const std::string& path);
 // whole. Every call uses an HttpClient of its own, so cookies last one call;
 // it follows redirects by the client's rules (at most 15 requests each for
 // the HEAD and the GET), uses no proxy and sends the User-Agent
-// HttpClient::kInitialUserAgent. The requests carry the client's headers in
+// HttpRequest::kDefaultUserAgent. The requests carry the client's headers in
 // the client's order (Content-Type: text/html, Host, Accept: text/html, */*,
 // User-Agent, and Cookie when the server set one), plus "Range: bytes=n-"
 // between User-Agent and Cookie when a partial file is resumed. The event
@@ -147,7 +147,6 @@ public:
     void Cancel();
     bool Busy() const;
 
-    void SetLimits(HttpLimits limits) { limits_ = limits; }
     // Asked every HttpClient::kPumpInterval while a request is under way;
     // true abandons it (kFailed, the partial file kept).
     void SetAbandonWhen(std::function<bool()> abandon) { abandon_ = std::move(abandon); }

@@ -10,6 +10,7 @@
 #include "core/clock.h"
 #include "core/event_pump.h"
 #include "core/settings.h"
+#include "core/text.h"
 #include "platform/platform.h"
 #include "playlist/fetch.h"
 #include "playlist/http_client.h"

@@ -271,14 +271,6 @@ TEST(Settings, ReadsAndWritesDIrovedeIniFreshAtEveryCall) {
     EXPECT_EQ(Settings(missing).ReadSetting("PLAYLIST", "KEYWORD"), "0");
 }
 
-TEST(TrimBlanks, RemovesCodesUpTo32AtBothEnds) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"", ""},          {" \t\r\n", ""},   {" 0 ", "0"},
-        {"\x01" "1\x1F", "1"}, {"a b", "a b"}, {" " + kChinese + " ", kChinese},
-    };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(TrimBlanks(text), expected) << text;
-}
-
 TEST(ChooseValue, PicksByCondition) {
     EXPECT_EQ(ChooseValue<std::string>(true, "0", "1"), "0");
     EXPECT_EQ(ChooseValue<std::string>(false, "0", "1"), "1");

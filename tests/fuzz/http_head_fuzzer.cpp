@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "playlist/http_client.h"
+#include "playlist/http_head.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace zorvak;

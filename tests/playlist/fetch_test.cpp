@@ -11,6 +11,7 @@
 
 #include "core/text_encoding.h"
 #include "store_fixture.h"
+#include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
 #include "tools/testserver/test_server.h"
 
@@ -20,6 +21,19 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kChinese = "\xE5\xB9\xBF\xE5\x91\x8A";  // 广告; GBK B9 E3 B8 E6
+
+// The agent a plain request of the client names (spelt out here, not taken
+// from the client).
+const std::string kIndyUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+
+std::string ExpectedRequest(const std::string& target, const std::string& host,
+                            const std::string& userAgent) {
+    return "GET " + target + " HTTP/1.1\r\n"
+           "Content-Type: text/html\r\n"
+           "Host: " + host + "\r\n"
+           "Accept: text/html, */*\r\n"
+           "User-Agent: " + userAgent + "\r\n\r\n";
+}
 
 std::string Doc(const std::string& name, const std::string& encoding = "gb2312") {
     return Document(ItemXml({{"playname", name}}), encoding);
@@ -65,7 +79,6 @@ protected:
 TEST_F(FetchTest, ChangedDocumentReplacesTheMemoAndIsImported) {
     const std::string doc = Doc("first " + kChinese);
     Answer(doc);
-    EXPECT_EQ(client_.UserAgent(), "Mozilla/3.0 (compatible; Indy Library)");
     FetchResult r = Fetch();
     EXPECT_EQ(r.outcome, FetchOutcome::kImported) << DescribeFetch(r);
     EXPECT_EQ(r.url, server_.Url("/getplaylist.php?hostname=site1"));
@@ -74,15 +87,29 @@ TEST_F(FetchTest, ChangedDocumentReplacesTheMemoAndIsImported) {
     EXPECT_EQ(net_.calls, 2);
     ASSERT_EQ(server_.RawRequests().size(), 1u);
     EXPECT_EQ(server_.RawRequests()[0],
-              "GET /getplaylist.php?hostname=site1 HTTP/1.1\r\n"
-              "Content-Type: text/html\r\n"
-              "Host: " + server_.HostPort() + "\r\n"
-              "Accept: text/html, */*\r\n"
-              "User-Agent: Mozilla/5.0\r\n\r\n");
+              ExpectedRequest("/getplaylist.php?hostname=site1", server_.HostPort(), "Mozilla/5.0"));
     EXPECT_EQ(settings_.ReadSetting("PLAYLIST", "KEYWORD"), "site1");
-    // The client keeps the fetch's settings.
-    EXPECT_EQ(client_.UserAgent(), "Mozilla/5.0");
-    EXPECT_TRUE(client_.FollowRedirects());
+}
+
+// The fetch's redirects and User-Agent belong to its own request: an online
+// picture fetched through the same client afterwards goes out as any plain GET
+// of the client does, with the client's User-Agent and no redirect followed.
+TEST_F(FetchTest, AFetchLeavesTheLaterRequestsOfTheSharedClientAsTheyWere) {
+    server_.Route("/elsewhere/list.xml", Response::Text(Doc("moved")));
+    answer_ = Response::Redirect(302, "/elsewhere/list.xml");
+    server_.Route("/picture.jpg", Response::Redirect(302, "/elsewhere/picture.jpg"));
+    server_.Route("/elsewhere/picture.jpg", Response::Text("jpeg", "image/jpeg"));
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    ASSERT_EQ(server_.TotalRequests(), 2);
+    EXPECT_EQ(server_.Requests()[1].Header("User-Agent"), "Mozilla/5.0");
+
+    server_.ClearRecords();
+    const HttpResponse picture = client_.Get(server_.Url("/picture.jpg"));
+    EXPECT_EQ(picture.failure, HttpFailure::kRedirectRefused) << picture.error;
+    EXPECT_EQ(picture.status, 302);
+    ASSERT_EQ(server_.RawRequests().size(), 1u);
+    EXPECT_EQ(server_.RawRequests()[0],
+              ExpectedRequest("/picture.jpg", server_.HostPort(), kIndyUserAgent));
 }
 
 
@@ -338,6 +365,99 @@ TEST_F(FetchTest, ServingBetweenPiecesGivesTheSameMemoAndRows) {
         };
         EXPECT_EQ(withoutId(TableDump(StorePath())), withoutId(served)) << shift;
     }
+}
+
+// GetPlaylistText, the playlist request, against a loopback server.
+class PlaylistTextTest : public ::testing::Test {
+protected:
+    TestServer server;
+    ScriptedPump pump;
+    HttpClient client{pump};
+};
+
+TEST_F(PlaylistTextTest, FollowsRedirectsForItselfAndDecodesStrictly) {
+    struct {
+        const char* name;
+        std::string body;
+        std::string ansi;
+        bool notUtf8;
+    } cases[] = {
+        {"ascii", "<root/>\r\n", "<root/>\r\n", false},
+        {"chinese", "\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4", false},
+        {"above U+FFFF", "a\xF0\x9F\x98\x80" "b", "a?b", false},
+        {"not in GBK", "\xE2\x82\xAC\xE2\x98\x83", "\x80?", false},
+        {"bad continuation", "ab\xE4\x41\x41", "", true},
+        {"cut off", "ab\xE4\xB8", "", true},
+        {"stray byte", "\xFF", "", true},
+        {"empty", "", "", false},
+    };
+    // The Euro sign is 0x80 in code page 936.
+    server.Route("/old", Response::Text("before"));
+    ASSERT_TRUE(client.Get(server.Url("/old")).ok());
+    server.Route("/start", Response::Redirect(302, "/text"));
+    EXPECT_EQ(client.Get(server.Url("/start")).failure, HttpFailure::kRedirectRefused);
+
+    for (const auto& c : cases) {
+        server.Route("/start", Response::Redirect(302, "/text"));
+        server.Route("/text", Response::Text(c.body));
+        PlaylistText t = GetPlaylistText(client, server.Url("/start"));
+        EXPECT_EQ(t.ansi, c.ansi) << c.name;
+        EXPECT_EQ(t.notUtf8, c.notUtf8) << c.name;
+        EXPECT_EQ(t.utf8, c.notUtf8 ? "" : c.body) << c.name;
+        EXPECT_EQ(GetPlaylistText(client, server.Url("/start"), [] {}).ansi, c.ansi) << c.name;
+    }
+    auto raw = server.RawRequests();
+    EXPECT_EQ(raw.front(), ExpectedRequest("/old", server.HostPort(), kIndyUserAgent));
+    EXPECT_EQ(raw.back(), ExpectedRequest("/text", server.HostPort(), "Mozilla/5.0"));
+    // A plain request afterwards is the client's own: its User-Agent, no redirects.
+    ASSERT_TRUE(client.Get(server.Url("/old")).ok());
+    EXPECT_EQ(server.RawRequests().back(), ExpectedRequest("/old", server.HostPort(), kIndyUserAgent));
+    EXPECT_EQ(client.Get(server.Url("/start")).failure, HttpFailure::kRedirectRefused);
+}
+
+TEST_F(PlaylistTextTest, FailuresGiveEmptyText) {
+    client.SetLimits({2s, HttpLimits{}.stall});
+    TestServer closed;
+    std::string refusedUrl = closed.Url("/x");
+    closed.Stop();
+    Response dropped = Response::Text(std::string(5000, 'a'));
+    dropped.dropAfter = 100;
+    server.Route("/drop", dropped);
+    server.Route("/404", Response::Status(404, "no"));
+    for (const std::string& url : {refusedUrl, server.Url("/drop"), server.Url("/404"),
+                                   server.Url("/with blank"), std::string("ftp://127.0.0.1/x")}) {
+        PlaylistText t = GetPlaylistText(client, url);
+        EXPECT_EQ(t.ansi, "") << url;
+        EXPECT_NE(t.failure, HttpFailure::kNone) << url;
+        EXPECT_FALSE(t.error.empty()) << url;
+    }
+    EXPECT_EQ(client.Get(refusedUrl).failure, HttpFailure::kConnect);
+    EXPECT_EQ(client.Get(server.Url("/drop")).failure, HttpFailure::kTransfer);
+    EXPECT_EQ(client.Get(server.Url("/with blank")).failure, HttpFailure::kBadUrl);
+    EXPECT_EQ(client.Get("ftp://127.0.0.1/x").failure, HttpFailure::kBadUrl);
+    EXPECT_FALSE(client.IsBusy());
+}
+
+// The playlist request gives up after kFetchTimeLimit, however it goes: here
+// an answer whose body never comes, on a client whose own limits would wait
+// an hour. Every reading of the clock is 10 s after the one before, so each
+// round of waiting counts 10 s.
+TEST(PlaylistTextTimeLimit, TheRequestEndsAfterTheFetchTimeLimit) {
+    TestServer server;
+    Response silent = Response::Text(Doc("never"));
+    silent.stall = Response::Stall::kAfterHeaders;
+    server.Route("/getplaylist.php", silent);
+    ScriptedPump pump;
+    FakeMonotonicClock clock(10s);
+    HttpClient client(pump, clock);
+    client.SetLimits({1h, 1h, 0});
+    const PlaylistText text = GetPlaylistText(client, PlaylistUrl(server.HostPort(), "site1"));
+    EXPECT_EQ(text.failure, HttpFailure::kTimedOut);
+    EXPECT_EQ(text.error, "the request took longer than 120000 ms");
+    EXPECT_EQ(text.ansi, "");
+    // Twelve rounds of 10 s, two readings each.
+    EXPECT_EQ(clock.Reads(), 24);
+    EXPECT_EQ(server.TotalRequests(), 1);
 }
 
 TEST(Utf8ToAnsiInPieces, TheSameAsOneCallAtEveryBoundary) {

@@ -15,13 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "core/text.h"
 #include "tools/testserver/test_server.h"
 
 namespace {
@@ -31,8 +31,7 @@ using zorvak::test::Response;
 
 std::string ContentTypeOf(const std::string& path) {
     auto dot = path.find_last_of('.');
-    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = zorvak::ToLowerAscii(dot == std::string::npos ? "" : path.substr(dot + 1));
     if (ext == "jpg" || ext == "jpeg") return "image/jpeg";
     if (ext == "png") return "image/png";
     if (ext == "gif") return "image/gif";

@@ -13,29 +13,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "core/text.h"
+
 namespace zorvak::test {
 
 namespace {
 
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 constexpr std::size_t kPieceSize = 64 * 1024;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-std::string_view TrimSpaces(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -90,7 +75,7 @@ bool ParseRequest(const std::string& block, Request& req) {
         std::size_t colon = h.find(':');
         if (colon != std::string_view::npos)
             req.headers.emplace_back(std::string(h.substr(0, colon)),
-                                     std::string(TrimSpaces(h.substr(colon + 1))));
+                                     std::string(Trim(h.substr(colon + 1))));
         pos = end + 2;
     }
     return true;
@@ -102,14 +87,14 @@ bool ParseRequest(const std::string& block, Request& req) {
 bool ParseRange(std::string_view value, std::uint64_t size, std::uint64_t& begin,
                 std::uint64_t& length, bool& unsatisfiable) {
     unsatisfiable = false;
-    value = TrimSpaces(value);
+    value = Trim(value);
     if (value.substr(0, 6) != "bytes=") return false;
     value.remove_prefix(6);
     if (value.find(',') != std::string_view::npos) return false;
     std::size_t dash = value.find('-');
     if (dash == std::string_view::npos) return false;
-    std::string first(TrimSpaces(value.substr(0, dash)));
-    std::string last(TrimSpaces(value.substr(dash + 1)));
+    std::string first(Trim(value.substr(0, dash)));
+    std::string last(Trim(value.substr(dash + 1)));
     auto digits = [](const std::string& s) {
         return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
