@@ -1,5 +1,7 @@
 #include <QPainter>
 
+#include <memory>
+
 #include "playback/presenters/backdrop.h"
 #include "playback/presenters/page_window.h"
 #include "playback/presenters/picture_window.h"
@@ -275,27 +277,36 @@ private:
     Display* display_;
 };
 
+// Two pictures in a test folder, a.png red and b.png blue, and a green
+// window over the whole screen that stands for the desktop and the windows on
+// it.
+class BackdropScope : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ZORVAK_NEEDS_DISPLAY();
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("a.png"))));
+        picture.fill(Qt::blue);
+        ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("b.png"))));
+        desktop = std::make_unique<QWidget>();
+        desktop->setPalette(QPalette(Qt::green));
+        desktop->setAutoFillBackground(true);
+        desktop->setGeometry(0, 0, 1280, 720);
+        desktop->show();
+        ASSERT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
+    }
+
+    TempFolder folder;
+    FixedAppDirectory appDir{folder.Path()};
+    std::unique_ptr<QWidget> desktop;  // made once the application is up
+};
+
 // The backdrop covers the desktop from the start of a run on: between two
 // pictures the screen keeps the first picture (the backdrop holds its last
 // frame), not the desktop; a run nested in it leaves it up; after the
 // outermost run the desktop shows again.
-TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
-    ZORVAK_NEEDS_DISPLAY();
-    TempFolder folder;
-    FixedAppDirectory appDir(folder.Path());
-    QImage picture(64, 48, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("a.png"))));
-    picture.fill(Qt::blue);
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("b.png"))));
-
-    QWidget desktop;  // stands for the desktop and the windows on it
-    desktop.setPalette(QPalette(Qt::green));
-    desktop.setAutoFillBackground(true);
-    desktop.setGeometry(0, 0, 1280, 720);
-    desktop.show();
-    ASSERT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
-
+TEST_F(BackdropScope, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     SwitchConnectivity online;
     WindowPresenters presenters(online, appDir, {}, TestSettings());
 
@@ -334,22 +345,7 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
 // leaves the screen until the run's next item is shown; that item lays it
 // again beneath its window, and it holds that item's frame and hides the
 // pointer between the items that follow. Outside a run the call does nothing.
-TEST(Backdrop, GivesWayToTheDesktopUntilTheRunsNextItem) {
-    ZORVAK_NEEDS_DISPLAY();
-    TempFolder folder;
-    FixedAppDirectory appDir(folder.Path());
-    QImage picture(64, 48, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("a.png"))));
-    picture.fill(Qt::blue);
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("b.png"))));
-
-    QWidget desktop;  // stands for the desktop and the windows on it
-    desktop.setPalette(QPalette(Qt::green));
-    desktop.setAutoFillBackground(true);
-    desktop.setGeometry(0, 0, 1280, 720);
-    desktop.show();
-    ASSERT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
+TEST_F(BackdropScope, GivesWayToTheDesktopUntilTheRunsNextItem) {
     PointerProbe pointer(640, 360);
     ASSERT_TRUE(pointer.Open());
     ASSERT_TRUE(WaitFor([&] { return !pointer.Hidden(); }, 5000)) << "the desktop's pointer";
