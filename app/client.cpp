@@ -134,7 +134,7 @@ Client::Client(ClientEnvironment environment)
         *this, [this] { playLoop_->PlayInLoop(); }, ParseLongTime, env_.errorBox,
         [this] { Terminate(); }, env_.defaultKeyword});
     model_->Connect({*controller_, *playLoop_, *fetch_, *autoRunControl_, *restartControl_,
-                     *chrome_});
+                     *chrome_, *presenters_});
 
     ClientModel* model = model_.get();
     auto makeTimer = [](const char* objectName, std::chrono::milliseconds interval,

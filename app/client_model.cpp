@@ -51,7 +51,11 @@ void ClientModel::ToggleStop() {
 }
 
 void ClientModel::ShowDesktop() {
-    Guarded([](const Logic& l) { l.chrome.SetDesktopChrome(true); });
+    Guarded([](const Logic& l) {
+        l.chrome.SetDesktopChrome(true);
+        // The run's cover would keep the taskbar and pointer out of sight.
+        l.presenters.GiveWayToDesktop();
+    });
 }
 
 void ClientModel::Quit() {

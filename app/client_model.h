@@ -47,6 +47,7 @@ public:
         AutoRunControl& autoRun;
         RestartControl& restart;
         DesktopChrome& chrome;
+        Presenters& presenters;
     };
 
     // defaultKeyword: the keyword until start-up loads the stored one.
@@ -75,7 +76,9 @@ public:
     void PlayInLoop();
     // The stop/start toggle (AppController::ToggleStop).
     void ToggleStop();
-    // Shows the taskbar and the pointer.
+    // Shows the taskbar and the pointer. During a run the presenters' cover
+    // gives way to them until the run's next item is shown
+    // (Presenters::GiveWayToDesktop); the run goes on.
     void ShowDesktop();
     void Quit();
     // Restores the application from the tray (AppController::ShowWindow).

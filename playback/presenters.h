@@ -54,6 +54,11 @@ public:
     // ends, also when it ends with an error. Never throw.
     virtual void BeginRun() {}
     virtual void EndRun() {}
+    // The operator asked for the taskbar and pointer. During a run the cover
+    // gives way to the desktop: it leaves the screen and hides the pointer no
+    // longer, until the run's next item is shown, which brings it back.
+    // Outside a run nothing happens. Never throws.
+    virtual void GiveWayToDesktop() {}
 
     // The play loop's read-ahead: path is a local picture (a file in the media
     // cache) that the loop expects to hand to ShowImage after the item it is

@@ -197,6 +197,9 @@ void WindowPresenters::PresentItem(Slot& slot, MediaSource source, bool fileExis
 }
 
 void WindowPresenters::ShowItemWindow(PresenterWindow& window, int seconds) {
+    // A backdrop that gave way to the desktop comes back with the run's next
+    // item, beneath its window.
+    if (runDepth_ > 0 && backdrop_ != nullptr && !BackdropUp()) backdrop_->ShowBackdrop();
     window.ArmDisplayTimer(seconds);
     window.SetShownAbove(backdrop_.get());
     HandOverFrames(window);
@@ -344,6 +347,17 @@ void WindowPresenters::EndRun() {
         pictureToPrepare_.clear();
         preparer_->Drop();
         if (backdrop_ != nullptr) backdrop_->HideBackdrop();
+    } catch (...) {
+    }
+}
+
+void WindowPresenters::GiveWayToDesktop() {
+    // The operator's click comes between two items (an item's window is
+    // modal): the desktop shows until the next item is shown, whose
+    // full-screen window covers it again; from then on the run's switches
+    // need the backdrop to keep the desktop out of sight.
+    try {
+        if (runDepth_ > 0 && backdrop_ != nullptr) backdrop_->HideBackdrop();
     } catch (...) {
     }
 }

@@ -78,6 +78,12 @@ public:
     // the end of the outermost run a prepared picture is dropped.
     void BeginRun() override;
     void EndRun() override;
+    // During a run the backdrop leaves the screen (the desktop and its pointer
+    // show) until the run's next item is shown: that item's switch lays it
+    // again, black, before the item's window maps. It stays off for no
+    // longer, since every switch of a run needs it to keep the desktop out of
+    // sight; an operator who wants the desktop for good stops the run.
+    void GiveWayToDesktop() override;
     // Decodes the local picture at path on a worker thread and scales it to
     // the screen, so that the ShowImage call for it finds it ready: used there
     // when the file's path, size and modification time are still those it was
@@ -126,8 +132,9 @@ private:
     void PresentItem(Slot& slot, MediaSource source, bool fileExists, int seconds,
                      const std::function<PresenterWindow*()>& create,
                      const std::function<bool(PresenterWindow&)>& load, LoadFailure failure);
-    // Shows a loaded window modally for seconds, above the backdrop, and
-    // returns once it has closed. During a run the window's last frame goes to
+    // Shows a loaded window modally for seconds, above the backdrop (laid
+    // again during a run when it gave way to the desktop), and returns once
+    // it has closed. During a run the window's last frame goes to
     // the backdrop as it closes, a window with a cover shows the backdrop's
     // frame until its own first frame, and a frame the window knows before it
     // is shown (a picture's) goes to the backdrop first: its backing store is

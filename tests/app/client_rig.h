@@ -168,11 +168,17 @@ public:
         j_.events.push_back("CloseAllPresenters");
         if (open_) open_->close();
     }
+    void BeginRun() override { runLog.push_back("BeginRun"); }
+    void EndRun() override { runLog.push_back("EndRun"); }
+    void GiveWayToDesktop() override { runLog.push_back("GiveWayToDesktop"); }
 
     // The window on screen, if any.
     QWidget* Open() const { return open_; }
 
     std::vector<Call> calls;
+    // The run's scope as the presenters see it, in order: "BeginRun", "EndRun",
+    // "GiveWayToDesktop" and "show <file name>" for each item.
+    std::vector<std::string> runLog;
     static constexpr int kMaxCalls = 40;
     // Ends a run that goes on past kMaxCalls items, as Esc would.
     std::function<void()> stopRunaway;
@@ -182,6 +188,7 @@ private:
               MediaSource source) {
         int index = static_cast<int>(calls.size());
         calls.push_back({kind, location, seconds, static_cast<int>(source)});
+        runLog.push_back("show " + std::filesystem::path(location).filename().string());
         if (open_) return;
         if (index >= kMaxCalls) {
             // A run the test did not mean to last: end it as Esc would.

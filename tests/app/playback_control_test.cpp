@@ -262,6 +262,30 @@ TEST(DailyRestart, ARefusedRebootLeavesThePlayRunGoing) {
     EXPECT_EQ(rig.journal.Count("Chrome show"), 1);
 }
 
+// The show-pointer button during a run, clicked between two items as the
+// operator does (an item's window is modal): the taskbar and pointer show and
+// the presenters' cover gives way to them; the run goes on with its next item.
+TEST(ShowMouse, DuringARunTheCoverGivesWayToTheDesktop) {
+    ZORVAK_NEEDS_DISPLAY();
+    PlayingRig rig(true);
+    Client& c = rig.Create();
+    rig.presenters->At(0, [&] {
+        // Served once the first item's window has gone, before the second's.
+        QTimer::singleShot(0, qApp, [&] { rig.Child<QPushButton>("btnShowMouse")->click(); });
+        rig.presenters->Open()->close();
+    });
+    rig.presenters->At(1, [&] { PressKey(rig.presenters->Open(), Qt::Key_Escape); });
+    ASSERT_TRUE(c.Start());
+
+    EXPECT_EQ(rig.presenters->runLog,
+              (std::vector<std::string>{"BeginRun", "show img1.jpg", "GiveWayToDesktop",
+                                        "show img2.jpg", "EndRun"}));
+    // The button showed the desktop, and so did the end of the run.
+    EXPECT_EQ(rig.journal.Count("Chrome hide"), 1);
+    EXPECT_EQ(rig.journal.Count("Chrome show"), 2);
+    EXPECT_TRUE(rig.errors.empty());
+}
+
 TEST(Quit, WithNothingPlayingShowsTheDesktopAndEndsTheProcess) {
     ZORVAK_NEEDS_DISPLAY();
     PlayingRig rig(false);

@@ -1,10 +1,17 @@
 #include <QPainter>
 
+#include <memory>
+
 #include "playback/presenters/backdrop.h"
 #include "playback/presenters/page_window.h"
 #include "playback/presenters/picture_window.h"
 #include "playback/presenters/video_window.h"
 #include "presenter_test_env.h"
+
+// Xlib's headers come after Qt's, whose names its macros (Bool, Status, None)
+// would clash with.
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
 
 namespace zorvak {
 namespace {
@@ -235,27 +242,71 @@ TEST(CloseAllPresenters, WithNothingOnScreenTouchesNothing) {
     EXPECT_EQ(presenters.Player(), nullptr);
 }
 
+// The pointer at one point of the screen, as the X server draws it there: the
+// cursor of the window under it (XFixesGetCursorImage), on a connection of
+// its own.
+class PointerProbe {
+public:
+    // Moves the pointer to (x, y) of the screen.
+    PointerProbe(int x, int y) : display_(XOpenDisplay(nullptr)) {
+        if (display_ == nullptr) return;
+        XWarpPointer(display_, None, DefaultRootWindow(display_), 0, 0, 0, 0, x, y);
+        XSync(display_, False);
+    }
+    ~PointerProbe() {
+        if (display_ != nullptr) XCloseDisplay(display_);
+    }
+    PointerProbe(const PointerProbe&) = delete;
+    PointerProbe& operator=(const PointerProbe&) = delete;
+
+    bool Open() const { return display_ != nullptr; }
+    // Whether the pointer shows as nothing: no pixel of its cursor has any
+    // opacity.
+    bool Hidden() const {
+        XFixesCursorImage* image = XFixesGetCursorImage(display_);
+        if (image == nullptr) return false;
+        bool hidden = true;
+        for (int i = 0; i < int(image->width) * int(image->height); ++i) {
+            if ((image->pixels[i] >> 24) != 0) hidden = false;
+        }
+        XFree(image);
+        return hidden;
+    }
+
+private:
+    Display* display_;
+};
+
+// Two pictures in a test folder, a.png red and b.png blue, and a green
+// window over the whole screen that stands for the desktop and the windows on
+// it.
+class BackdropScope : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ZORVAK_NEEDS_DISPLAY();
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("a.png"))));
+        picture.fill(Qt::blue);
+        ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("b.png"))));
+        desktop = std::make_unique<QWidget>();
+        desktop->setPalette(QPalette(Qt::green));
+        desktop->setAutoFillBackground(true);
+        desktop->setGeometry(0, 0, 1280, 720);
+        desktop->show();
+        ASSERT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
+    }
+
+    TempFolder folder;
+    FixedAppDirectory appDir{folder.Path()};
+    std::unique_ptr<QWidget> desktop;  // made once the application is up
+};
+
 // The backdrop covers the desktop from the start of a run on: between two
 // pictures the screen keeps the first picture (the backdrop holds its last
 // frame), not the desktop; a run nested in it leaves it up; after the
 // outermost run the desktop shows again.
-TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
-    ZORVAK_NEEDS_DISPLAY();
-    TempFolder folder;
-    FixedAppDirectory appDir(folder.Path());
-    QImage picture(64, 48, QImage::Format_RGB32);
-    picture.fill(Qt::red);
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("a.png"))));
-    picture.fill(Qt::blue);
-    ASSERT_TRUE(picture.save(QString::fromStdString(folder.File("b.png"))));
-
-    QWidget desktop;  // stands for the desktop and the windows on it
-    desktop.setPalette(QPalette(Qt::green));
-    desktop.setAutoFillBackground(true);
-    desktop.setGeometry(0, 0, 1280, 720);
-    desktop.show();
-    ASSERT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
-
+TEST_F(BackdropScope, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     SwitchConnectivity online;
     WindowPresenters presenters(online, appDir, {}, TestSettings());
 
@@ -287,6 +338,63 @@ TEST(Backdrop, CoversTheDesktopBetweenItemsAndGoesAfterTheRun) {
     EXPECT_TRUE(second_shown);
     EXPECT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
     EXPECT_FALSE(presenters.BackdropUp());
+}
+
+// The operator's "show taskbar and pointer" between two items of a run: the
+// backdrop, which would hide the desktop and the pointer for the whole run,
+// leaves the screen until the run's next item is shown; that item lays it
+// again beneath its window, and it holds that item's frame and hides the
+// pointer between the items that follow. Outside a run the call does nothing.
+TEST_F(BackdropScope, GivesWayToTheDesktopUntilTheRunsNextItem) {
+    PointerProbe pointer(640, 360);
+    ASSERT_TRUE(pointer.Open());
+    ASSERT_TRUE(WaitFor([&] { return !pointer.Hidden(); }, 5000)) << "the desktop's pointer";
+
+    SwitchConnectivity online;
+    WindowPresenters presenters(online, appDir, {}, TestSettings());
+    presenters.GiveWayToDesktop();  // no run: nothing to give way
+    EXPECT_FALSE(presenters.BackdropUp());
+
+    presenters.BeginRun();
+    bool first_shown = false;
+    After(0, [&] {
+        first_shown = WaitForPixel(640, 360, Qt::red, 5000);
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("a.png"), 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(first_shown);
+    // Between the items: the backdrop holds the picture and hides the pointer.
+    EXPECT_TRUE(presenters.BackdropUp());
+    EXPECT_TRUE(WaitForPixel(640, 360, Qt::red, 5000));
+    EXPECT_TRUE(WaitFor([&] { return pointer.Hidden(); }, 5000)) << "over the backdrop";
+
+    presenters.GiveWayToDesktop();
+    EXPECT_FALSE(presenters.BackdropUp());
+    EXPECT_TRUE(WaitForPixel(640, 360, Qt::green, 5000)) << "the desktop shows";
+    EXPECT_TRUE(WaitFor([&] { return !pointer.Hidden(); }, 5000)) << "the pointer shows";
+    Spin(200);
+    EXPECT_FALSE(presenters.BackdropUp()) << "until the next item, not only for a moment";
+    EXPECT_TRUE(Near(GrabScreen().pixelColor(640, 360), Qt::green));
+
+    // The run's next item brings the backdrop back beneath its window.
+    bool second_shown = false;
+    bool up_under_second = false;
+    After(0, [&] {
+        second_shown = WaitForPixel(640, 360, Qt::blue, 5000);
+        up_under_second = presenters.BackdropUp();
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(folder.File("b.png"), 0, MediaSource::kLocalFile);
+    EXPECT_TRUE(second_shown);
+    EXPECT_TRUE(up_under_second);
+    EXPECT_TRUE(presenters.BackdropUp());
+    EXPECT_TRUE(WaitForPixel(640, 360, Qt::blue, 5000)) << "the backdrop holds the frame again";
+    EXPECT_TRUE(WaitFor([&] { return pointer.Hidden(); }, 5000)) << "over the backdrop again";
+
+    presenters.EndRun();
+    EXPECT_FALSE(presenters.BackdropUp());
+    EXPECT_TRUE(WaitForPixel(640, 360, Qt::green, 5000));
+    EXPECT_TRUE(WaitFor([&] { return !pointer.Hidden(); }, 5000));
 }
 
 }  // namespace
