@@ -26,7 +26,7 @@ const char* PictureDecoderFor(const QString& path);
 // Its message is "too large: W × H" (the picture's own size, upright).
 class PictureTooLarge : public std::runtime_error {
 public:
-    PictureTooLarge(QSize size);
+    explicit PictureTooLarge(QSize size);
 };
 
 // Reads a picture with exactly that decoder, content detection off, upright:
