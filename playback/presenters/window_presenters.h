@@ -142,6 +142,7 @@ private:
     // or decoded; a picture too large to decode (PictureTooLarge) is logged
     // as well.
     bool LoadPicture(PictureWindow& window, const std::string& location, MediaSource source);
+    // LoadPicture's work, without the log line.
     bool LoadPictureOf(PictureWindow& window, const std::string& location, MediaSource source);
     // A picture window with the logo as logo.png is now; a new fault of the
     // logo goes to the log.
