@@ -1,12 +1,14 @@
 // Presenter figures on the current X display (run it under Xvfb):
 //   - the time from a presenter call to its first frame on screen, per type;
 //   - the process's memory (RSS) over back-to-back items of each type;
-//   - the gap between two consecutive pictures, with the backdrop up.
+//   - the gap between two consecutive pictures, with the backdrop up;
+//   - with "large" among the types: the first frame and peak RSS of 24 and
+//     48 megapixel JPEGs.
 //
 //   Xvfb :45 -screen 0 1280x720x24 & DISPLAY=:45 build/bin/presenters-bench [items [types]]
 //
 // items (default 200) is the number of back-to-back items per type; types
-// picks some of "picture,video,web,per-item" (default all; per-item is the
+// picks some of "picture,video,web,per-item,large" (default all but large; per-item is the
 // video again with a new libmpv instance for every item, for comparison). Each item
 // is closed by CloseAllPresenters as soon as its first frame is on screen
 // (pictures, videos) or its page has loaded and been styled (web pages).
@@ -180,6 +182,53 @@ private:
     std::unique_ptr<WindowPresenters> presenters_;
 };
 
+// The process's peak RSS (VmHWM) since the last ResetPeakRss(), in kB.
+long PeakRssKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+void ResetPeakRss() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Camera-sized JPEGs (24 and 48 megapixels, red with noise, made by ffmpeg): the time to the
+// first frame on screen (decoded at its turn, no read-ahead) and the peak RSS
+// while each is read and shown.
+void LargePictures(Bench& bench, const QString& d, int pid) {
+    std::printf("\nLarge pictures (red JPEG, decoded at its turn):\n");
+    for (const char* size : {"6000x4000", "8000x6000"}) {
+        const std::string path = QDir(d).filePath(QString("large-%1.jpg").arg(size)).toStdString();
+        const std::string make = "ffmpeg -nostdin -v error -y -f lavfi -i color=c=red:size=" +
+                                 std::string(size) + " -vf noise=alls=20:allf=t -frames:v 1 -q:v 3 '" + path +
+                                 "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) {
+            std::printf("  %s skipped: ffmpeg could not make it\n", size);
+            continue;
+        }
+        Stats first;
+        long peak = 0;
+        std::string error;
+        for (int i = 0; i < 5; ++i) {
+            ResetPeakRss();
+            double ms = -1;
+            try {
+                ms = bench.Item(Kind::Image, path, Qt::red);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            peak = std::max(peak, PeakRssKb());
+            if (ms >= 0) first.ms.push_back(ms);
+        }
+        std::printf("  %s: first frame %s; peak RSS %ld MB (now %ld MB)%s%s\n", size,
+                    first.Text().c_str(), peak / 1024, RssKb(pid) / 1024,
+                    error.empty() ? "" : "; error: ", error.c_str());
+    }
+}
+
 int Run(int items, const std::string& only) {
     QTemporaryDir dir;
     const QString d = dir.path();
@@ -254,6 +303,9 @@ int Run(int items, const std::string& only) {
         }
     }
     if (!have_clip) std::printf("  video    skipped: ffmpeg could not make a clip\n");
+
+    if (only.find("large") != std::string::npos) LargePictures(bench, d, pid);
+    if (only.find("picture") == std::string::npos) return 0;
 
     bench.Presenters().BeginRun();
     Stats gaps;

@@ -1,13 +1,17 @@
 #include "playback/presenters/picture_preparer.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMetaObject>
 #include <QPainter>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <stdexcept>
 #include <system_error>
 
@@ -36,15 +40,73 @@ const char* PictureDecoderFor(const QString& path) {
     return nullptr;
 }
 
-QImage ReadPictureStrictly(const QString& path, const char* format) {
-    QImageReader reader(path, format);
+namespace {
+
+// The memory a decode of that size takes at most: 4 bytes a pixel.
+qint64 DecodeBytes(QSize size) {
+    return qint64(size.width()) * size.height() * 4;
+}
+
+bool WithinAllocationLimit(QSize size) {
+    const int limitMb = QImageReader::allocationLimit();
+    return limitMb <= 0 || DecodeBytes(size) <= qint64(limitMb) * 1024 * 1024;
+}
+
+// The size libjpeg decodes a stored picture at when Qt's JPEG reader is asked
+// for `scaled`: the least of its M/8 reductions (M = 1..8) not smaller than
+// `scaled` in both directions.
+QSize JpegDecodeSize(QSize stored, QSize scaled) {
+    const double f = std::min(double(stored.width()) / scaled.width(),
+                              double(stored.height()) / scaled.height());
+    const int m = std::clamp(int(std::ceil(8 / f)), 1, 8);
+    return QSize(int((qint64(stored.width()) * m + 7) / 8),
+                 int((qint64(stored.height()) * m + 7) / 8));
+}
+
+}  // namespace
+
+PictureTooLarge::PictureTooLarge(QSize size)
+    : std::runtime_error("too large: " + std::to_string(size.width()) + " × " +
+                         std::to_string(size.height())) {}
+
+QImage ReadPicture(QIODevice& device, const char* format, QSize shown) {
+    QImageReader reader(&device, format);
     reader.setAutoDetectImageFormat(false);
     reader.setDecideFormatFromContent(false);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (stored.isValid()) {
+        // The orientation is applied after the decode, so a size asked of
+        // the decoder is in the stored picture's directions.
+        const bool transposed =
+            (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+        const QSize upright = transposed ? stored.transposed() : stored;
+        const QSize target = transposed ? shown.transposed() : shown;
+        const bool larger = !shown.isEmpty() &&
+                            (stored.width() > target.width() || stored.height() > target.height());
+        if (larger && reader.supportsOption(QImageIOHandler::ScaledSize)) {
+            const bool jpeg = std::strcmp(format, "jpeg") == 0;
+            if (!WithinAllocationLimit(jpeg ? JpegDecodeSize(stored, target) : stored)) {
+                throw PictureTooLarge(upright);
+            }
+            reader.setScaledSize(target);
+        } else if (!WithinAllocationLimit(stored)) {
+            throw PictureTooLarge(upright);
+        }
+    }
     QImage image = reader.read();
     if (image.isNull()) {
         throw std::runtime_error(reader.errorString().toStdString());
     }
     return image;
+}
+
+QImage ReadPictureStrictly(const QString& path, const char* format, QSize shown) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw std::runtime_error(file.errorString().toStdString());
+    }
+    return ReadPicture(file, format, shown);
 }
 
 std::optional<PictureFileKey> PictureFileKeyOf(const QString& path) {
@@ -138,7 +200,8 @@ void PicturePreparer::Work() {
             // Decoded only from the file the request saw, and kept only when
             // it did not change while it was read.
             if (PictureFileKeyOf(request.key.path) == request.key) {
-                QImage image = ReadPictureStrictly(request.key.path, request.format.constData());
+                QImage image = ReadPictureStrictly(request.key.path, request.format.constData(),
+                                                   request.size);
                 QImage scaled = ScaledOverBlack(image, request.size);
                 if (PictureFileKeyOf(request.key.path) == request.key) {
                     picture = std::make_shared<PreparedPicture>(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIODevice>
 #include <QImage>
 #include <QObject>
 #include <QSize>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 namespace zorvak {
@@ -20,9 +22,26 @@ namespace zorvak {
 // nullptr for any other extension.
 const char* PictureDecoderFor(const QString& path);
 
-// Reads a picture file with exactly that decoder, content detection off.
-// Throws std::runtime_error with the reader's message when it cannot.
-QImage ReadPictureStrictly(const QString& path, const char* format);
+// A picture whose decode would need more memory than a picture may take.
+// Its message is "too large: W × H" (the picture's own size, upright).
+class PictureTooLarge : public std::runtime_error {
+public:
+    explicit PictureTooLarge(QSize size);
+};
+
+// Reads a picture with exactly that decoder, content detection off, upright:
+// the EXIF orientation (2–8) is applied, a missing or damaged tag leaves the
+// picture as stored. With a non-empty `shown`, a picture larger than that is
+// decoded at `shown` (upright) where the decoder can scale while it reads
+// (JPEG: libjpeg's reduced decode, then a smooth scale); a picture no larger
+// than `shown` in both directions, or of a decoder that cannot scale (PNG,
+// BMP, ICO), is read whole. Every decode stays within QImageReader's
+// allocation limit (128 MB by default): one that would not throws
+// PictureTooLarge before anything is decoded. Throws std::runtime_error with
+// the reader's message when the data cannot be read.
+QImage ReadPicture(QIODevice& device, const char* format, QSize shown = QSize());
+// The same for the file at path.
+QImage ReadPictureStrictly(const QString& path, const char* format, QSize shown = QSize());
 
 // image as the picture window shows it at size: stretched to it
 // (IgnoreAspectRatio, SmoothTransformation) and drawn over black, so opaque,

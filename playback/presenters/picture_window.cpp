@@ -1,5 +1,6 @@
 #include "playback/presenters/picture_window.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
@@ -19,9 +20,9 @@ namespace {
 // size does.
 constexpr QSize kSizeWithoutScreen(1280, 720);
 
-// A metafile has no size of its own worth keeping: it is drawn at the size it
-// is shown at, the screen's.
-QSize MetafileSize(const QWidget& window) {
+// The size a picture is shown at: the window's once it is on screen, the
+// screen's before. A metafile is drawn at it; a larger picture is decoded at it.
+QSize ShownSize(const QWidget& window) {
     if (window.isVisible() && !window.size().isEmpty()) return window.size();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) return screen->size();
     return kSizeWithoutScreen;
@@ -48,9 +49,9 @@ void PictureWindow::LoadPicture(const QString& path) {
                                  QFileInfo(path).suffix().toStdString() + ")");
     }
     const std::string type = format;
-    if (type == "wmf") picture_ = RenderWmfFile(path, MetafileSize(*this));
-    else if (type == "emf") picture_ = RenderEmfFile(path, MetafileSize(*this));
-    else picture_ = ReadPictureStrictly(path, format);
+    if (type == "wmf") picture_ = RenderWmfFile(path, ShownSize(*this));
+    else if (type == "emf") picture_ = RenderEmfFile(path, ShownSize(*this));
+    else picture_ = ReadPictureStrictly(path, format, ShownSize(*this));
     frame_ = QPixmap();
     update();
 }
@@ -69,8 +70,17 @@ void PictureWindow::UsePreparedPicture(PreparedPicture picture) {
 }
 
 bool PictureWindow::LoadJpeg(const QByteArray& bytes) {
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
+    if (!buffer.open(QIODevice::ReadOnly)) return false;
     QImage image;
-    if (!image.loadFromData(bytes, "JPEG")) return false;
+    try {
+        image = ReadPicture(buffer, "jpeg", ShownSize(*this));
+    } catch (const PictureTooLarge&) {
+        throw;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
     picture_ = image;
     frame_ = QPixmap();
     update();

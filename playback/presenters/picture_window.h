@@ -33,15 +33,19 @@ public:
 
     // Loads a local picture by the type its extension names, compared without
     // regard to case: bmp, ico, jpg, jpeg, png, and the Windows metafiles wmf
-    // and emf, drawn at the screen's size (metafile.h). Any other extension, or
-    // content the named decoder cannot read, throws std::runtime_error.
+    // and emf, drawn at the screen's size (metafile.h). Bitmaps are read by
+    // ReadPictureStrictly: upright, and decoded at the size shown when larger.
+    // Any other extension, or content the named decoder cannot read, throws
+    // std::runtime_error (PictureTooLarge for a picture too large to decode).
     void LoadPicture(const QString& path);
     // Shows a picture decoded ahead of its turn (PicturePreparer) as
     // LoadPicture would have loaded it from the same file. Its scaled image,
     // with the logo drawn on it, is the frame at that image's size (the
     // screen's); at any other size the frame is made afresh from the picture.
     void UsePreparedPicture(PreparedPicture picture);
-    // Decodes data as JPEG, whatever it holds. False when it cannot.
+    // Decodes data as JPEG, whatever it holds, as ReadPicture reads it
+    // (upright, at the size shown when larger). False when it cannot; a
+    // picture too large to decode throws PictureTooLarge.
     bool LoadJpeg(const QByteArray& bytes);
     // Clears the picture and the logo (a window reused after a failed load).
     void ClearPictures();

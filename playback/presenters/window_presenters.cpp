@@ -238,6 +238,17 @@ PictureWindow* WindowPresenters::MakePictureWindow() {
 
 bool WindowPresenters::LoadPicture(PictureWindow& window, const std::string& location,
                                    MediaSource source) {
+    try {
+        return LoadPictureOf(window, location, source);
+    } catch (const PictureTooLarge& e) {
+        // Its item ends with the error; the log says which picture it was.
+        LogWarning(LogCategory::kPlay, "The picture " + location + " is not shown, " + e.what());
+        throw;
+    }
+}
+
+bool WindowPresenters::LoadPictureOf(PictureWindow& window, const std::string& location,
+                                     MediaSource source) {
     if (source == MediaSource::kOnline) {
         if (!connectivity_.IsOnline()) return false;
         std::optional<std::string> body;

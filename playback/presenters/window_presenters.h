@@ -146,8 +146,11 @@ private:
     // and decoded as JPEG, a local one taken ready from the preparer when its
     // file is unchanged, else decoded now. False when the machine went
     // offline or the file went meanwhile. Throws when it cannot be fetched
-    // or decoded.
+    // or decoded; a picture too large to decode (PictureTooLarge) is logged
+    // as well.
     bool LoadPicture(PictureWindow& window, const std::string& location, MediaSource source);
+    // LoadPicture's work, without the log line.
+    bool LoadPictureOf(PictureWindow& window, const std::string& location, MediaSource source);
     // A picture window with the logo as logo.png is now; a new fault of the
     // logo goes to the log.
     PictureWindow* MakePictureWindow();

@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "playback/presenters/picture_window.h"
 #include "playback/presenters/picture_preparer.h"
+#include "picture_files.h"
 #include "presenter_test_env.h"
 
 namespace zorvak {
@@ -373,6 +374,158 @@ TEST(ImagePresenter, OnlinePicturesAreJpegOnly) {
         EXPECT_EQ(guard_fired, c.shown) << c.what;
         EXPECT_EQ(painted, c.shown) << c.what;
         EXPECT_EQ(presenters.Pictures(), nullptr) << c.what;
+    }
+}
+
+// Shows one picture, local or online, and grabs the screen once its top-left
+// corner has the colour expected there. Null when nothing showed.
+QImage ShowAndGrab(WindowPresenters& presenters, const std::string& location,
+                   MediaSource source, QColor topLeft) {
+    bool painted = false;
+    QImage screen;
+    After(0, [&] {
+        painted = WaitForPixel(4, 4, topLeft, 5000);
+        Spin(50);
+        screen = GrabScreen();
+        presenters.CloseAllPresenters();
+    });
+    presenters.ShowImage(location, 0, source);
+    return painted ? screen : QImage();
+}
+
+// The corners of the screen show the corners of the picture as a photo viewer
+// would show them: the EXIF orientation applied, then stretched over the
+// screen. A missing or damaged tag shows the picture as stored. Pictures
+// smaller than the screen and a phone's 4032 × 3024, local and online.
+TEST(ImagePresenter, EveryExifOrientationIsShownUpright) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    const QByteArray small = Encoded(Quarters(), "jpeg");
+    const QByteArray phone = QuartersJpeg(4032, 3024);
+    struct Case {
+        const char* what;
+        const QByteArray* jpeg;
+        std::optional<QByteArray> tiff;  // the EXIF segment's TIFF part
+        int shownAs;                     // the orientation it must show in
+    };
+    std::vector<Case> cases;
+    for (int o = 1; o <= 8; ++o) {
+        cases.push_back({"orientation", &small, ExifOrientation(o, o % 2 == 0), o});
+    }
+    cases.push_back({"phone held upright", &phone, ExifOrientation(6), 6});
+    cases.push_back({"phone, upside down", &phone, ExifOrientation(8, true), 8});
+    cases.push_back({"no tag", &small, std::nullopt, 1});
+    cases.push_back({"orientation 0", &small, ExifOrientation(0), 1});
+    cases.push_back({"orientation 9", &small, ExifOrientation(9), 1});
+    cases.push_back({"segment cut in the entry", &small, ExifOrientation(6).left(14), 1});
+    cases.push_back({"no byte order", &small, "XX" + ExifOrientation(6).mid(2), 1});
+
+    QByteArray body;
+    SwitchConnectivity online;
+    WindowPresenters presenters(
+        online, appDir,
+        [&](const std::string&) { return std::string(body.constData(), size_t(body.size())); },
+        TestSettings());
+    int n = 0;
+    for (const Case& c : cases) {
+        const QByteArray bytes = c.tiff ? WithExif(*c.jpeg, *c.tiff) : *c.jpeg;
+        const std::array<int, 4> corners = UprightCorners(c.shownAs);
+        const std::string file = folder.File("o" + std::to_string(++n) + ".jpg");
+        ASSERT_TRUE(WriteFile(file, bytes));
+        body = bytes;
+        for (MediaSource source : {MediaSource::kLocalFile, MediaSource::kOnline}) {
+            const std::string what = std::string(c.what) + " " + std::to_string(c.shownAs) +
+                                     (source == MediaSource::kOnline ? ", online" : ", local");
+            const QImage screen = ShowAndGrab(
+                presenters, source == MediaSource::kOnline ? "http://127.0.0.1:9/p.jpg" : file,
+                source, kQuarterColours[corners[0]]);
+            ASSERT_FALSE(screen.isNull()) << what << ": " << presenters.LastItemEnd().detail;
+            const QPoint at[4] = {{4, 4}, {1275, 4}, {4, 715}, {1275, 715}};
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_TRUE(Near(screen.pixelColor(at[k]), kQuarterColours[corners[k]]))
+                    << what << ", corner " << k << ": " << Describe(screen.pixelColor(at[k]));
+            }
+        }
+    }
+}
+
+// A 20,000 × 20,000 JPEG (1.6 GB decoded whole) shows over the screen like any
+// picture, read from a file or from the network.
+TEST(ImagePresenter, APictureOf20000By20000PixelsShows) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    const QByteArray jpeg = QuartersJpeg(20000, 20000);
+    ASSERT_TRUE(WriteFile(folder.File("huge.jpg"), jpeg));
+    SwitchConnectivity online;
+    WindowPresenters presenters(
+        online, appDir,
+        [&](const std::string&) { return std::string(jpeg.constData(), size_t(jpeg.size())); },
+        TestSettings());
+    struct Probe {
+        int x, y;
+        QColor colour;
+    } probes[] = {{4, 4, kRed},       {1275, 4, kGreen}, {4, 715, kBlue}, {1275, 715, kYellow},
+                  {630, 350, kRed},   {650, 350, kGreen}, {630, 370, kBlue}, {650, 370, kYellow}};
+    for (MediaSource source : {MediaSource::kLocalFile, MediaSource::kOnline}) {
+        const char* what = source == MediaSource::kOnline ? "online" : "local";
+        const QImage screen =
+            ShowAndGrab(presenters, source == MediaSource::kOnline ? "http://127.0.0.1:9/h.jpg"
+                                                                   : folder.File("huge.jpg"),
+                        source, kRed);
+        ASSERT_FALSE(screen.isNull()) << what << ": " << presenters.LastItemEnd().detail;
+        for (const Probe& p : probes) {
+            EXPECT_TRUE(Near(screen.pixelColor(p.x, p.y), p.colour))
+                << what << " at " << p.x << "," << p.y << ": " << Describe(screen.pixelColor(p.x, p.y));
+        }
+        EXPECT_EQ(presenters.LastItemEnd().cause, ItemEndCause::kStop) << what;
+    }
+}
+
+// A picture the reader cannot decode within its memory limit ends its item
+// with "too large: W × H" and a line in the log: a PNG (read whole) of
+// 20,000 × 20,000, a JPEG even whose smallest decode (1/8) is too large.
+TEST(ImagePresenter, APictureTooLargeToDecodeEndsItsItemSayingSo) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    FixedAppDirectory appDir(folder.Path());
+    const QByteArray hugeJpeg =
+        FlatBlockJpeg(65000, 60000, [](int, int) { return kRed; }, /*headerOnly=*/true);
+    struct Case {
+        const char* file;
+        QByteArray bytes;
+        MediaSource source;
+        const char* detail;
+    } cases[] = {
+        {"huge.png", PngHeaderOf(20000, 20000), MediaSource::kLocalFile, "too large: 20000 × 20000"},
+        {"huge.jpg", hugeJpeg, MediaSource::kLocalFile, "too large: 65000 × 60000"},
+        {"http://127.0.0.1:9/huge.jpg", hugeJpeg, MediaSource::kOnline, "too large: 65000 × 60000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        LogRecorder log;
+        SwitchConnectivity online;
+        WindowPresenters presenters(
+            online, appDir,
+            [&](const std::string&) { return std::string(c.bytes.constData(), size_t(c.bytes.size())); },
+            TestSettings());
+        std::string location = c.file;
+        if (c.source == MediaSource::kLocalFile) {
+            location = folder.File(c.file);
+            ASSERT_TRUE(WriteFile(location, c.bytes));
+        }
+        // Closed at once should it show anything at all.
+        After(0, [&] { presenters.CloseAllPresenters(); });
+        if (c.source == MediaSource::kLocalFile) {
+            EXPECT_THROW(presenters.ShowImage(location, 0, c.source), std::runtime_error);
+        } else {
+            EXPECT_NO_THROW(presenters.ShowImage(location, 0, c.source));
+        }
+        EXPECT_EQ(presenters.LastItemEnd().cause, ItemEndCause::kError);
+        EXPECT_EQ(presenters.LastItemEnd().detail, c.detail);
+        EXPECT_EQ(log.WarningsAbout(c.detail), 1);
+        Spin(20);
     }
 }
 

@@ -2,10 +2,13 @@
 #include <QPainter>
 
 #include <chrono>
+#include <array>
 #include <filesystem>
+#include <vector>
 #include <stdexcept>
 
 #include "playback/presenters/picture_preparer.h"
+#include "picture_files.h"
 #include "presenter_test_env.h"
 
 namespace zorvak {
@@ -83,6 +86,61 @@ TEST(PicturePreparer, GivesThePictureAndItsSmoothScaleAsThePictureWindowWouldMak
         // Handed out once.
         EXPECT_FALSE(preparer.HoldsPicture());
         EXPECT_FALSE(preparer.Take(file).has_value());
+    }
+}
+
+// The read-ahead reads pictures as the picture window does: upright (every
+// EXIF orientation applied, a damaged tag ignored), and a picture larger than
+// the screen decoded at the screen's size, upright, never whole.
+TEST(PicturePreparer, PreparesPicturesUprightAndLargeOnesAtTheScreenSize) {
+    ZORVAK_NEEDS_DISPLAY();
+    TempFolder folder;
+    QImage quarters(400, 300, QImage::Format_RGB32);
+    {
+        QPainter p(&quarters);
+        for (int k = 0; k < 4; ++k) {
+            p.fillRect((k % 2) * 200, (k / 2) * 150, 200, 150, kQuarterColours[k]);
+        }
+    }
+    const QByteArray small = Encoded(quarters, "jpeg");
+    const QByteArray phone = QuartersJpeg(4032, 3024);
+    struct Case {
+        QByteArray jpeg;
+        int shownAs;
+        QSize decoded;  // the size of the prepared picture before it is stretched
+    };
+    std::vector<Case> cases;
+    for (int o = 1; o <= 8; ++o) {
+        cases.push_back({WithExif(small, ExifOrientation(o)), o,
+                         o >= 5 ? QSize(300, 400) : QSize(400, 300)});
+    }
+    cases.push_back({WithExif(small, ExifOrientation(6).left(14)), 1, QSize(400, 300)});
+    cases.push_back({phone, 1, kScreen});
+    cases.push_back({WithExif(phone, ExifOrientation(6)), 6, kScreen});
+    cases.push_back({WithExif(phone, ExifOrientation(7, true)), 7, kScreen});
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("orientation " + std::to_string(c.shownAs) + ", case " + std::to_string(n));
+        const QString file = QString::fromStdString(folder.File("p" + std::to_string(++n) + ".jpg"));
+        ASSERT_TRUE(WriteFile(file.toStdString(), c.jpeg));
+        PicturePreparer preparer;
+        preparer.Prepare(file, kScreen);
+        ASSERT_TRUE(Finished(preparer));
+        std::optional<PreparedPicture> picture = preparer.Take(file);
+        ASSERT_TRUE(picture.has_value());
+        EXPECT_EQ(picture->image.size(), c.decoded);
+        ASSERT_EQ(picture->scaled.size(), kScreen);
+        const std::array<int, 4> corners = UprightCorners(c.shownAs);
+        const QPoint at[4] = {{4, 4}, {1275, 4}, {4, 715}, {1275, 715}};
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_TRUE(Near(picture->scaled.pixelColor(at[k]), kQuarterColours[corners[k]]))
+                << "corner " << k << ": " << Describe(picture->scaled.pixelColor(at[k]));
+        }
+        // Read directly: whole without a size to show it at, upright.
+        if (c.decoded == kScreen) {
+            const QImage whole = ReadPictureStrictly(file, "jpeg");
+            EXPECT_EQ(whole.size(), c.shownAs >= 5 ? QSize(3024, 4032) : QSize(4032, 3024));
+        }
     }
 }
 
