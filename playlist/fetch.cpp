@@ -127,10 +127,25 @@ std::string DescribeFetch(const FetchResult& result) {
         case FetchOutcome::kBlankAnswer: return "the answer is blank";
         case FetchOutcome::kUnchanged: return "the playlist has not changed";
         case FetchOutcome::kImported: return "imported";
-        case FetchOutcome::kImportFailed:
-            return "the answer is not a playlist document the store accepts";
+        case FetchOutcome::kImportFailed: {
+            std::string text = result.importStoreFault
+                                   ? "the store could not save the playlist"
+                                   : "the answer is not a playlist document the store accepts";
+            if (!result.importError.empty()) text += ": " + result.importError;
+            return text;
+        }
     }
     return "";
+}
+
+bool FetchSkipped(FetchOutcome outcome) {
+    return outcome == FetchOutcome::kOffline || outcome == FetchOutcome::kStoreClosed ||
+           outcome == FetchOutcome::kOfflineAfterSave || outcome == FetchOutcome::kBusy;
+}
+
+bool FetchFailed(FetchOutcome outcome) {
+    return outcome == FetchOutcome::kNoAnswer || outcome == FetchOutcome::kNotUtf8 ||
+           outcome == FetchOutcome::kImportFailed;
 }
 
 PlaylistFetch::PlaylistFetch(Connectivity& connectivity, const Settings& settings,
@@ -233,6 +248,7 @@ FetchResult PlaylistFetch::FetchOnce() {
     result.rows = import.rows;
     result.importMs = import.ms;
     result.importError = import.error;
+    result.importStoreFault = import.storeFault;
     if (result.outcome == FetchOutcome::kImported && imported_) {
         // The commit and what follows it are separate stretches of work.
         if (serve_) serve_();

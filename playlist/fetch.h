@@ -74,6 +74,7 @@ enum class FetchOutcome {
     kUnchanged,         // the answer equals the memo (both trimmed)
     kImported,          // the memo shows the new text and the table holds its items
     kImportFailed,      // the memo shows the new text; the import refused it, table unchanged
+                        // (importStoreFault tells the document's fault from the store's)
 };
 
 struct FetchResult {
@@ -85,9 +86,21 @@ struct FetchResult {
     std::size_t rows = 0;      // kImported: the rows the table now holds
     std::int64_t importMs = 0; // kImported, kImportFailed: the import's time
     std::string importError;   // kImportFailed: why the store refused it
+    bool importStoreFault = false;  // kImportFailed: the store could not write (see ImportReport)
 };
 
+// True for the outcomes of a fetch that sent no request or got no playlist
+// through because of the client's own state: offline, the store closed, the
+// HTTP client busy. Such a fetch is neither done nor failed: it was skipped.
+bool FetchSkipped(FetchOutcome outcome);
+// True for the outcomes of a fetch that failed: no answer, not UTF-8, the
+// import refused.
+bool FetchFailed(FetchOutcome outcome);
+
 // One line saying how a fetch ended ("offline", "no answer: HTTP 404", ...).
+// kImportFailed names its cause: "the store could not save the playlist:
+// <why>" when the store could not write, otherwise "the answer is not a
+// playlist document the store accepts: <why>".
 std::string DescribeFetch(const FetchResult& result);
 
 // The playlist fetch (the control window's fetch button) and the 60-second

@@ -370,6 +370,31 @@ bool Exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+// True for the failures that lie with the database file or its folder rather
+// than with the rows written: read-only, full, input/output, cannot open,
+// busy or locked by another connection, no permission, out of memory,
+// damaged.
+bool IsStoreWriteFault(int code) {
+    switch (code & 0xFF) {
+        case SQLITE_READONLY:
+        case SQLITE_FULL:
+        case SQLITE_IOERR:
+        case SQLITE_CANTOPEN:
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_PERM:
+        case SQLITE_NOMEM:
+        case SQLITE_NOLFS:
+        case SQLITE_PROTOCOL:
+        case SQLITE_AUTH:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return true;
+        default:
+            return false;
+    }
+}
+
 std::string InsertSql() {
     std::string columns, params;
     for (std::size_t f = 0; f < kImportedFieldCount; ++f) {
@@ -421,6 +446,7 @@ bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8T
                                ImportReport& report) noexcept {
     if (db_ == nullptr) {
         report.error = "the store is not open";
+        report.storeFault = true;
         return false;
     }
     try {
@@ -439,6 +465,7 @@ bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8T
         if (serve) serve();
         if (db_ == nullptr) {
             report.error = "the store was closed meanwhile";
+            report.storeFault = true;
             return false;
         }
 
@@ -466,8 +493,18 @@ bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8T
         } cache{db_};
 
         // Every old row goes and every new row comes in one transaction: any
-        // failure rolls the table back to what it was.
-        if (!Exec(db_, "BEGIN IMMEDIATE")) return false;
+        // failure rolls the table back to what it was. The first failure
+        // decides what the report says.
+        auto failed = [&](const char* what) {
+            if (!report.error.empty()) return;
+            report.storeFault = IsStoreWriteFault(sqlite3_extended_errcode(db_));
+            report.error = report.storeFault ? std::string(sqlite3_errmsg(db_))
+                                             : std::string(what) + sqlite3_errmsg(db_);
+        };
+        if (!Exec(db_, "BEGIN IMMEDIATE")) {
+            failed("the database refused the transaction: ");
+            return false;
+        }
         sqlite3_stmt* insert = nullptr;
         bool ok = Exec(db_, "DELETE FROM t_b_data");
         if (ok) {
@@ -482,14 +519,16 @@ bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8T
                 ok = Bind(insert, static_cast<int>(f + 1), item.values[f], dateTexts[f]) ==
                      SQLITE_OK;
             }
-            ok = ok && sqlite3_step(insert) == SQLITE_DONE;
+            if (ok && sqlite3_step(insert) != SQLITE_DONE) {
+                ok = false;
+                failed("the database refused the rows: ");
+            }
             sqlite3_reset(insert);
         }
         sqlite3_finalize(insert);
-        if (!ok) report.error = std::string("the database refused the rows: ") + sqlite3_errmsg(db_);
+        if (!ok) failed("the database refused the rows: ");
         ok = ok && Exec(db_, "COMMIT");
-        if (!ok && report.error.empty())
-            report.error = std::string("the database refused the commit: ") + sqlite3_errmsg(db_);
+        if (!ok) failed("the database refused the commit: ");
         if (!ok && !sqlite3_get_autocommit(db_)) Exec(db_, "ROLLBACK");
         return ok;
     } catch (...) {

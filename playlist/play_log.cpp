@@ -45,6 +45,17 @@ std::string ColumnText(sqlite3_stmt* stmt, int column) {
                            : std::string();
 }
 
+// The text of a skipped fetch's outcome, for the records written with ok 0 or 1.
+bool IsSkippedFetchText(const std::string& outcome) {
+    for (FetchOutcome o : {FetchOutcome::kOffline, FetchOutcome::kStoreClosed,
+                           FetchOutcome::kOfflineAfterSave, FetchOutcome::kBusy}) {
+        FetchResult skipped;
+        skipped.outcome = o;
+        if (outcome == DescribeFetch(skipped)) return true;
+    }
+    return false;
+}
+
 LocalDateTime ColumnTime(sqlite3_stmt* stmt, int column) {
     return LocalDateTime::FromSortableText(ColumnText(stmt, column)).value_or(LocalDateTime{});
 }
@@ -219,7 +230,7 @@ void PlayLog::InsertSync(const SyncRecord& r) noexcept {
     sqlite3_stmt* s = insertSync_;
     BindText(s, 1, r.at);
     BindText(s, 2, r.kind);
-    sqlite3_bind_int(s, 3, r.ok ? 1 : 0);
+    sqlite3_bind_int(s, 3, r.ok ? 1 : r.skipped ? 2 : 0);
     BindText(s, 4, r.outcome);
     sqlite3_bind_int64(s, 5, r.bytes);
     sqlite3_bind_int64(s, 6, r.rows);
@@ -240,10 +251,8 @@ void PlayLog::RecordFetch(const FetchResult& result) noexcept {
         SyncRecord fetch;
         fetch.at = now.ToSortableText();
         fetch.kind = "fetch";
-        fetch.ok = result.outcome != FetchOutcome::kNoAnswer &&
-                   result.outcome != FetchOutcome::kNotUtf8 &&
-                   result.outcome != FetchOutcome::kBusy &&
-                   result.outcome != FetchOutcome::kImportFailed;
+        fetch.skipped = FetchSkipped(result.outcome);
+        fetch.ok = !fetch.skipped && !FetchFailed(result.outcome);
         fetch.outcome = DescribeFetch(result);
         fetch.bytes = static_cast<std::int64_t>(result.bytes);
         fetch.rows = static_cast<std::int64_t>(result.rows);
@@ -327,8 +336,10 @@ PlayLogReading ReadPlayLog(const std::string& path, std::optional<LocalDateTime>
             SyncRecord s;
             s.at = ColumnText(stmt, 0);
             s.kind = ColumnText(stmt, 1);
-            s.ok = sqlite3_column_int(stmt, 2) != 0;
+            const int ok = sqlite3_column_int(stmt, 2);
             s.outcome = ColumnText(stmt, 3);
+            s.skipped = ok == 2 || (s.kind == "fetch" && IsSkippedFetchText(s.outcome));
+            s.ok = ok == 1 && !s.skipped;
             s.bytes = sqlite3_column_int64(stmt, 4);
             s.rows = sqlite3_column_int64(stmt, 5);
             s.ms = sqlite3_column_int64(stmt, 6);

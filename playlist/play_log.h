@@ -27,11 +27,16 @@ struct PlayRecord {
     std::string error;         // what went wrong, for "error" and "not shown"
 };
 
-// One playlist fetch or import as the log database keeps it.
+// One playlist fetch or import as the log database keeps it. The column ok
+// holds 1 for a fetch or import done, 0 for one that failed, 2 for a fetch
+// skipped (FetchSkipped: offline, the store closed, the HTTP client busy). A
+// fetch record whose outcome is the text of a skipped outcome reads as
+// skipped whatever its ok column holds.
 struct SyncRecord {
     std::string at;       // "YYYY-MM-DD HH:MM:SS"
     std::string kind;     // "fetch" or "import"
-    bool ok = false;
+    bool ok = false;      // done
+    bool skipped = false; // a fetch that was skipped (ok is then false)
     std::string outcome;  // fetch: DescribeFetch's text; import: "imported" or "refused"
     std::int64_t bytes = 0;
     std::int64_t rows = 0;

@@ -177,12 +177,19 @@ public:
     // closed or the select fails. Never throws.
     std::vector<MediaItem> ValidLocalMedia() const noexcept;
 
-    // How the last import went (rows 0 when refused).
+    // How the last import went (rows 0 when refused). When refused, error
+    // says why and storeFault tells the two kinds apart: true when the store
+    // could not write (closed; SQLite's read-only, full, input/output, cannot
+    // open, busy, locked, no permission, out of memory, damaged: error is then
+    // SQLite's message, or says the store is not open), false when the document itself was refused
+    // (not well-formed, no root element, a bad value, rows the table's
+    // constraints refuse).
     struct ImportReport {
         bool ok = false;
         std::size_t rows = 0;
         std::int64_t ms = 0;
         std::string error;
+        bool storeFault = false;
     };
     const ImportReport& LastImport() const { return lastImport_; }
 

@@ -12,9 +12,18 @@
 //   valid_rows: 3                    (rows valid now)
 //   row.<ID>: <state> <f_filename>   (each valid local row; state complete(<bytes>),
 //                                     partial(<bytes>), missing or refused)
-//   last_fetch: <time> ok|failed <outcome>, <bytes> bytes, <ms> ms    (or "none")
+//   logo: ok                         (logo.png read as the picture window reads it:
+//                                     "none" when there is no logo.png, "damaged: <why>"
+//                                     with the reader's message when it cannot be read)
+//   last_fetch: <time> ok|failed|skipped <outcome>, <bytes> bytes, <ms> ms    (or "none";
+//                                     skipped: offline, the store closed, the HTTP client busy)
 //   last_import: <time> ok|failed <rows> rows, <ms> ms[: why]         (or "none")
 //   client_running: yes (pid N)      (or "no")
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QString>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -57,6 +66,20 @@ std::string CacheState(const AppDirectory& dir, const std::string& fileName) {
         return "partial(" + std::to_string(ec ? 0 : size) + ")";
     }
     return "missing";
+}
+
+// logo.png read exactly as the picture window reads it (ReadPictureStrictly
+// in playback/presenters, which zorvak-ctl does not link: that library brings
+// the windows, libmpv and the web engine): the PNG decoder alone, content
+// detection off.
+std::string LogoState(const AppDirectory& dir) {
+    const QString path = QString::fromStdString(dir.Path() + "logo.png");
+    if (!QFileInfo::exists(path)) return "none";
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    reader.setDecideFormatFromContent(false);
+    if (reader.read().isNull()) return "damaged: " + reader.errorString().toStdString();
+    return "ok";
 }
 
 }  // namespace
@@ -111,11 +134,14 @@ int RunStatus(const std::vector<std::string>& args) {
         }
     }
 
+    line("logo", LogoState(*dir));
+
     const PlayLogReading log = ReadPlayLog(dir->Path() + PlayLog::kFileName, std::nullopt);
     if (log.lastFetch) {
         const SyncRecord& f = *log.lastFetch;
-        line("last_fetch", f.at + " " + (f.ok ? "ok " : "failed ") + f.outcome + ", " +
-                               std::to_string(f.bytes) + " bytes, " + std::to_string(f.ms) + " ms");
+        line("last_fetch", f.at + " " + (f.ok ? "ok " : f.skipped ? "skipped " : "failed ") +
+                               f.outcome + ", " + std::to_string(f.bytes) + " bytes, " +
+                               std::to_string(f.ms) + " ms");
     } else {
         line("last_fetch", "none");
     }

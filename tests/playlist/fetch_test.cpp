@@ -4,6 +4,7 @@
 #include "playlist/fetch.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -243,6 +244,36 @@ TEST_F(FetchTest, AFailedImportStillReplacesTheMemo) {
     EXPECT_EQ(memo_, broken + "\n");
     EXPECT_EQ(Names(), std::vector<std::string>{"good"});  // the table as it was
     EXPECT_EQ(Fetch().outcome, FetchOutcome::kUnchanged);
+}
+
+// A refused import names its cause: the document's fault as the reader or
+// the table found it, the store's as SQLite reported it.
+TEST_F(FetchTest, AFailedImportSaysWhetherTheDocumentOrTheStoreRefusedIt) {
+    Answer(Doc("good"));
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    struct {
+        const char* what;
+        std::string answer;
+        const char* pragma;  // run on the store's own connection before the fetch
+        std::string said;  // the start of DescribeFetch's text
+    } cases[] = {
+        {"not well-formed", "<?xml version=\"1.0\" encoding=\"gb2312\"?><root><item><id>1</id>",
+         "", "the answer is not a playlist document the store accepts: not a well-formed document"},
+        {"no root element", "<playlist>" + ItemXml({{"playname", "x"}}) + "</playlist>", "",
+         "the answer is not a playlist document the store accepts: no root element"},
+        {"a read-only store", Doc("read-only"), "PRAGMA query_only = 1",
+         "the store could not save the playlist: attempt to write a readonly database"},
+    };
+    for (const auto& c : cases) {
+        memo_.clear();
+        Answer(c.answer);
+        ASSERT_EQ(sqlite3_exec(store_.handle(), c.pragma, nullptr, nullptr, nullptr), SQLITE_OK);
+        const FetchResult r = Fetch();
+        sqlite3_exec(store_.handle(), "PRAGMA query_only = 0", nullptr, nullptr, nullptr);
+        EXPECT_EQ(r.outcome, FetchOutcome::kImportFailed) << c.what;
+        EXPECT_EQ(DescribeFetch(r).substr(0, c.said.size()), c.said) << c.what;
+        EXPECT_EQ(Names(), std::vector<std::string>{"good"}) << c.what;  // the table as it was
+    }
 }
 
 TEST_F(FetchTest, KeywordIsSavedAsTypedAndSentAsItsGbkBytes) {

@@ -175,6 +175,24 @@ TEST_F(PlayLogTest, FetchesAndImportsAreKeptAndTheLastOfEachReadBack) {
     EXPECT_EQ(reading.lastImport->rows, 3);
 }
 
+// A fetch that sent nothing is kept as skipped (ok 2), neither done nor
+// failed, and reads back so.
+TEST_F(PlayLogTest, AFetchThatSentNothingIsKeptAsSkipped) {
+    PlayLog log(dir_, clock_);
+    ASSERT_TRUE(log.Open());
+    FetchResult closed;
+    closed.outcome = FetchOutcome::kStoreClosed;
+    log.RecordFetch(closed);
+    EXPECT_EQ(Sql("SELECT kind, ok, outcome FROM syncs"),
+              (std::vector<std::vector<std::string>>{
+                  {"fetch", "2", "the playlist store is not open"}}));
+    PlayLogReading reading = ReadPlayLog(DbPath(), std::nullopt);
+    ASSERT_TRUE(reading.ok && reading.lastFetch) << reading.error;
+    EXPECT_FALSE(reading.lastFetch->ok);
+    EXPECT_TRUE(reading.lastFetch->skipped);
+    EXPECT_FALSE(reading.lastImport.has_value());
+}
+
 // After a fetch is recorded the records are in playlog.db itself, not only in
 // its write-ahead log: a copy of the main file alone (as a backup or an
 // operator's copy takes it) holds the plays and the fetch.

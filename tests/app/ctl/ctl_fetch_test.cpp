@@ -1,6 +1,7 @@
 // zorvak-ctl fetch, run as the built program against a loopback server.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <string>
@@ -57,7 +58,8 @@ TEST(CtlFetch, ImportsOrSaysWhyNot) {
         {"blank answer", "blank", true, "", {"--server", server.HostPort(), "--assume-online"}, 1,
          "zorvak-ctl fetch: the answer is blank"},
         {"not a playlist", "broken", true, "", {"--server", server.HostPort(), "--assume-online"}, 1,
-         "zorvak-ctl fetch: the answer is not a playlist document the store accepts"},
+         "zorvak-ctl fetch: the answer is not a playlist document the store accepts: "
+         "not a well-formed document"},
         {"connection refused", "site1", true, "", {"--server", refused, "--assume-online"}, 1,
          "zorvak-ctl fetch: no answer: "},
         {"no store", "site1", false, "", {"--server", server.HostPort(), "--assume-online"}, 1,
@@ -99,6 +101,33 @@ TEST(CtlFetch, ImportsOrSaysWhyNot) {
             }
         }
     }
+}
+
+// A store another connection holds for writing cannot take the playlist: the
+// command says so with SQLite's words, and status shows the same failed fetch.
+TEST(CtlFetch, AStoreThatCannotWriteIsNamedAsTheCause) {
+    TestServer server;
+    server.Route("/getplaylist.php", Response::Text(Document(ItemXml({{"playname", "new"}}))));
+    TempFolder app;
+    const std::string store = app.File("tmpdb.mdb");
+    ASSERT_EQ(CreateEmptyStore(store), "");
+    FixedAppDirectory dir(app.path().string());
+    Settings(dir).WriteSetting("PLAYLIST", "KEYWORD", "site1");
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(store.c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    ProgramRun run = RunProgram("zorvak-ctl", Fetch({"--appdir", app.path().string(), "--server",
+                                                     server.HostPort(), "--assume-online"}));
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+
+    const std::string said = "the store could not save the playlist: database is locked";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.substr(0, run.err.find(" (")), "zorvak-ctl fetch: " + said) << run.err;
+    ProgramRun status = RunProgram("zorvak-ctl", {"status", "--appdir", app.path().string()});
+    EXPECT_NE(status.out.find(" failed " + said + ", "), std::string::npos) << status.out;
+    EXPECT_TRUE(TableDump(store).empty());
 }
 
 }  // namespace

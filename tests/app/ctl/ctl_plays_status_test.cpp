@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -130,6 +131,7 @@ TEST_F(CtlStatus, AnEmptyFolderStillAnswersEveryField) {
                            "explorer: 0\n"
                            "store: cannot be opened\n"
                            "valid_rows: 0\n"
+                           "logo: none\n"
                            "last_fetch: none\n"
                            "last_import: none\n"
                            "client_running: no\n");
@@ -236,9 +238,102 @@ TEST_F(CtlStatus, SettingsRowsCacheStatesLastFetchAndARunningClient) {
                            "row.2: partial(3) b.mp4\n"
                            "row.3: missing c.jpg\n"
                            "row.4: refused ../x.jpg\n"
+                           "logo: none\n"
                            "last_fetch: 2026-05-01 12:01:00 ok the playlist has not changed, 900 bytes, 20 ms\n"
                            "last_import: 2026-05-01 12:00:00 ok 6 rows, 4 ms\n"
                            "client_running: yes (pid " + std::to_string(pid) + ")\n");
+}
+
+// The last fetch's word says what became of it: a fetch that sent nothing
+// (offline, the store closed, the HTTP client busy) is skipped, not ok,
+// whatever its record's ok column holds.
+TEST_F(CtlStatus, AFetchThatSentNothingIsSkippedNotOk) {
+    struct {
+        const char* what;
+        FetchOutcome outcome;
+        std::string line;  // after the time
+    } cases[] = {
+        {"store closed", FetchOutcome::kStoreClosed, "skipped the playlist store is not open"},
+        {"offline", FetchOutcome::kOffline, "skipped offline: no Internet connection reported"},
+        {"offline after saving", FetchOutcome::kOfflineAfterSave,
+         "skipped offline: the connection went away"},
+        {"busy", FetchOutcome::kBusy, "skipped the HTTP client is busy with another request"},
+        {"no answer", FetchOutcome::kNoAnswer, "failed no answer: HTTP 500"},
+        {"unchanged", FetchOutcome::kUnchanged, "ok the playlist has not changed"},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        FixedAppDirectory dir(folder.Path());
+        {
+            SettableClock clock({2026, 5, 1, 12, 0, 0});
+            PlayLog log(dir, clock);
+            ASSERT_TRUE(log.Open());
+            FetchResult r;
+            r.outcome = c.outcome;
+            r.detail = "HTTP 500";
+            r.ms = 7;
+            log.RecordFetch(r);
+        }
+        ProgramRun run = RunProgram("zorvak-ctl", {"status", "--appdir", folder.Path()});
+        EXPECT_EQ(run.exitCode, 0) << c.what << ": " << run.err;
+        EXPECT_NE(run.out.find("last_fetch: 2026-05-01 12:00:00 " + c.line + ", 0 bytes, 7 ms\n"),
+                  std::string::npos)
+            << c.what << ": " << run.out;
+    }
+    // A record whose ok column says done for a fetch that sent nothing.
+    TempFolder folder;
+    FixedAppDirectory dir(folder.Path());
+    {
+        SettableClock clock({2026, 5, 1, 12, 0, 0});
+        PlayLog log(dir, clock);
+        ASSERT_TRUE(log.Open());
+    }
+    Execute(folder.File(PlayLog::kFileName),
+            "INSERT INTO syncs (at, kind, ok, outcome, bytes, rows, ms) VALUES "
+            "('2026-05-01 12:00:00', 'fetch', 1, 'the playlist store is not open', 0, 0, 3)");
+    ProgramRun run = RunProgram("zorvak-ctl", {"status", "--appdir", folder.Path()});
+    EXPECT_NE(run.out.find("last_fetch: 2026-05-01 12:00:00 skipped the playlist store is not "
+                           "open, 0 bytes, 3 ms\n"),
+              std::string::npos)
+        << run.out;
+}
+
+// logo.png read as the picture window reads it: none, ok, or damaged with
+// the reader's words.
+TEST_F(CtlStatus, TheLogoIsNoneOkOrDamaged) {
+    // A 2x2 RGB picture.
+    const std::string good(
+        "\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00\x00\x02"
+        "\x00\x00\x00\x02\x08\x02\x00\x00\x00\xFD\xD4\x9A\x73\x00\x00\x00\x11\x49\x44\x41"
+        "\x54\x78\x9C\x63\xF8\xCF\xC0\x00\x44\x60\xE2\x3F\x03\x00\x1D\xF0\x03\xFD\xA0\x33"
+        "\x09\x89\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82",
+        74);
+    struct {
+        const char* what;
+        std::optional<std::string> file;
+        std::string logo;  // the field's value, or its start for "damaged: "
+    } cases[] = {
+        {"no logo.png", std::nullopt, "none"},
+        {"a good picture", good, "ok"},
+        {"cut short", good.substr(0, 45), "damaged: "},
+        {"a JPEG named logo.png", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11), "damaged: "},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        if (c.file) WriteFile(folder.File("logo.png"), *c.file);
+        ProgramRun run = RunProgram("zorvak-ctl", {"status", "--appdir", folder.Path()});
+        EXPECT_EQ(run.exitCode, 0) << c.what << ": " << run.err;
+        const std::size_t at = run.out.find("\nlogo: ");
+        ASSERT_NE(at, std::string::npos) << c.what << ": " << run.out;
+        const std::size_t start = at + 7;
+        const std::string value = run.out.substr(start, run.out.find('\n', start) - start);
+        if (c.logo == "damaged: ") {
+            EXPECT_EQ(value.substr(0, c.logo.size()), c.logo) << c.what;
+            EXPECT_GT(value.size(), c.logo.size()) << c.what << ": the reader's words";
+        } else {
+            EXPECT_EQ(value, c.logo) << c.what;
+        }
+    }
 }
 
 }  // namespace
