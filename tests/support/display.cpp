@@ -86,8 +86,11 @@ std::optional<std::string> StartPrivateXvfb(std::string& reason) {
             ::dup2(null, 2);
         }
         const std::string fd = std::to_string(fds[1]);
+        // -noreset: an X server resets when its last client leaves, and
+        // refuses connections meanwhile; the check that it answers is such a
+        // client, and a test's first connection may come just after it.
         ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x720x24",
-                 "-nolisten", "tcp", static_cast<char*>(nullptr));
+                 "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(fds[1]);
