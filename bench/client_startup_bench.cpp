@@ -29,6 +29,7 @@
 #include "platform/platform.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
+#include "tests/support/playlist_items.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -59,14 +60,13 @@ void WriteRedBmp(const std::string& path) {
 }
 
 std::string Document() {
-    return "<?xml version=\"1.0\"?><root><item><id>1</id><f_enable>1</f_enable>"
-           "<playname>red</playname><hostname>demo.zorvak.cn</hostname>"
-           "<listurl>http://127.0.0.1:9/red.bmp</listurl><f_filename>red.bmp</f_filename>"
-           "<f_date>2024-01-01</f_date><remark/><f_flag>1</f_flag><parid>0</parid>"
-           "<f_lx>10</f_lx><order_sx>1</order_sx><play_time>60</play_time>"
-           "<online_play>0</online_play><file_md5/><f_startdate>2000-01-01 00:00:00</f_startdate>"
-           "<f_enddate>2099-12-31 23:59:59</f_enddate><update_time>2024-01-01</update_time>"
-           "</item></root>";
+    const zorvak::test::PlaylistItem red{
+        .order_sx = 1, .f_lx = "10", .listurl = "http://127.0.0.1:9/red.bmp",
+        .f_filename = "red.bmp", .online_play = 0, .play_time = 60,
+        .f_startdate = "2000-01-01 00:00:00", .f_enddate = "2099-12-31 23:59:59",
+        .id = 1, .playname = "red", .f_date = "2024-01-01", .remark = "", .file_md5 = "",
+        .update_time = "2024-01-01"};
+    return zorvak::test::Document(red.Xml(), "UTF-8");
 }
 
 bool MiddleIsRed(Display* display) {

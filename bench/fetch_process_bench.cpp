@@ -51,6 +51,7 @@
 #include "playlist/playlist_document.h"
 #include "playlist/store.h"
 #include "tools/testserver/test_server.h"
+#include "import_workload.h"
 
 extern char** environ;
 
@@ -76,48 +77,17 @@ struct Workload {
 };
 
 Workload MakeDocument() {
-    Workload w;
-    std::string& xml = w.utf8;
-    xml = "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<root>\n";
     // 广告节目 (programme), 备注：本节目在大厅屏幕循环播放 (remark: shown in a loop in the hall)
     const std::string name = "\xE5\xB9\xBF\xE5\x91\x8A\xE8\x8A\x82\xE7\x9B\xAE";
     const std::string remark =
         "\xE5\xA4\x87\xE6\xB3\xA8\xEF\xBC\x9A\xE6\x9C\xAC\xE8\x8A\x82\xE7\x9B\xAE\xE5\x9C\xA8"
         "\xE5\xA4\xA7\xE5\x8E\x85\xE5\xB1\x8F\xE5\xB9\x95\xE5\xBE\xAA\xE7\x8E\xAF\xE6\x92\xAD"
         "\xE6\x94\xBE";
-    for (int i = 0; i < kItems; ++i) {
-        const std::string n = std::to_string(i);
-        const int day = 1 + i % 28;
-        char start[32], end[32];
-        std::snprintf(start, sizeof start, "2024-01-%02d 08:00:00", day);
-        std::snprintf(end, sizeof end, "2030-12-%02d 18:30:00", day);
-        Row row = {"1",
-                   name + " " + n,
-                   "demo.zorvak.cn",
-                   "http://127.0.0.1/media/item" + n + ".mp4",
-                   "item" + n + ".mp4",
-                   "2024-01-01 00:00:00",
-                   remark + " " + n,
-                   "1",
-                   "0",
-                   i % 3 == 0 ? "10" : i % 3 == 1 ? "20" : "30",
-                   std::to_string(i % 500),
-                   "15",
-                   std::to_string(i % 2),
-                   "d41d8cd98f00b204e9800998ecf8427e",
-                   start,
-                   end,
-                   "2024-01-01 12:00:00"};
-        xml += "<item><id>" + n + "</id>";
-        for (std::size_t f = 0; f < zorvak::kImportedFieldCount; ++f) {
-            xml += "<" + std::string(zorvak::kImportedFields[f]) + ">" + row[f] + "</" +
-                   zorvak::kImportedFields[f] + ">";
-        }
-        xml += "</item>\n";
-        w.rows.push_back(std::move(row));
-    }
-    xml += "</root>\n";
-    w.gbk = ToGbk(xml);
+    zorvak::bench::ImportWorkload document = zorvak::bench::MakeImportDocument(kItems, name, remark);
+    Workload w;
+    w.utf8 = std::move(document.utf8);
+    w.rows = std::move(document.rows);
+    w.gbk = ToGbk(w.utf8);
     return w;
 }
 

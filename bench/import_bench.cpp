@@ -23,6 +23,7 @@
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/playlist_document.h"
 #include "playlist/store.h"
+#include "import_workload.h"
 
 namespace {
 
@@ -47,42 +48,13 @@ struct Workload {
 };
 
 Workload MakeDocument(int items) {
+    // 广告节目 n (programme n), 备注 n (remark n)
+    bench::ImportWorkload document = bench::MakeImportDocument(
+        items, "\xE5\xB9\xBF\xE5\x91\x8A\xE8\x8A\x82\xE7\x9B\xAE", "\xE5\xA4\x87\xE6\xB3\xA8");
     Workload w;
-    std::string& xml = w.utf8;
-    xml = "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<root>\n";
-    for (int i = 0; i < items; ++i) {
-        const std::string n = std::to_string(i);
-        const int day = 1 + i % 28;
-        char start[32], end[32];
-        std::snprintf(start, sizeof start, "2024-01-%02d 08:00:00", day);
-        std::snprintf(end, sizeof end, "2030-12-%02d 18:30:00", day);
-        Row row = {"1",
-                   "\xE5\xB9\xBF\xE5\x91\x8A\xE8\x8A\x82\xE7\x9B\xAE " + n,  // 广告节目 n
-                   "demo.zorvak.cn",
-                   "http://127.0.0.1/media/item" + n + ".mp4",
-                   "item" + n + ".mp4",
-                   "2024-01-01 00:00:00",
-                   "\xE5\xA4\x87\xE6\xB3\xA8 " + n,  // 备注 n
-                   "1",
-                   "0",
-                   i % 3 == 0 ? "10" : i % 3 == 1 ? "20" : "30",
-                   std::to_string(i % 500),
-                   "15",
-                   std::to_string(i % 2),
-                   "d41d8cd98f00b204e9800998ecf8427e",
-                   start,
-                   end,
-                   "2024-01-01 12:00:00"};
-        xml += "  <item>\n    <id>" + n + "</id>\n";
-        for (std::size_t f = 0; f < kImportedFieldCount; ++f) {
-            xml += "    <" + std::string(kImportedFields[f]) + ">" + row[f] + "</" +
-                   kImportedFields[f] + ">\n";
-        }
-        xml += "  </item>\n";
-        w.rows.push_back(std::move(row));
-    }
-    xml += "</root>\n";
-    w.ansi = ToGbk(xml);
+    w.utf8 = std::move(document.utf8);
+    w.rows = std::move(document.rows);
+    w.ansi = ToGbk(w.utf8);
     return w;
 }
 

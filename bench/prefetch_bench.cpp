@@ -46,6 +46,7 @@
 #include "playlist/media_prefetch.h"
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/store.h"
+#include "tests/support/playlist_items.h"
 #include "tools/testserver/test_server.h"
 
 namespace {
@@ -117,14 +118,13 @@ private:
 
 std::string Item(int order, const char* type, const std::string& name, const std::string& url,
                  int seconds) {
-    return "<item><id>" + std::to_string(order) + "</id><f_enable>1</f_enable><playname>n</playname>"
-           "<hostname>h</hostname><listurl>" + url + "</listurl><f_filename>" + name +
-           "</f_filename><f_date>2024/01/01</f_date><remark>r</remark><f_flag>1</f_flag>"
-           "<parid>0</parid><f_lx>" + type + "</f_lx><order_sx>" + std::to_string(order) +
-           "</order_sx><play_time>" + std::to_string(seconds) + "</play_time>"
-           "<online_play>0</online_play><file_md5>x</file_md5>"
-           "<f_startdate>2020/01/01</f_startdate><f_enddate>2030/12/31</f_enddate>"
-           "<update_time>2024/01/01</update_time></item>";
+    return zorvak::test::PlaylistItem{.order_sx = order, .f_lx = type, .listurl = url,
+                                      .f_filename = name, .online_play = 0, .play_time = seconds,
+                                      .f_startdate = "2020/01/01", .f_enddate = "2030/12/31",
+                                      .id = order, .playname = "n", .hostname = "h",
+                                      .f_date = "2024/01/01", .remark = "r", .file_md5 = "x",
+                                      .update_time = "2024/01/01"}
+        .Xml();
 }
 
 Response Paced(std::uint64_t size, const char* type, int seed) {
@@ -190,8 +190,7 @@ std::vector<Shown> Pass(zorvak::test::TestServer& server, bool prefetching, doub
                            download, [] {}});
 
     // A refresh brings the new playlist; the run plays it at once.
-    if (!store.ImportPlaylist("<?xml version=\"1.0\" encoding=\"gb2312\"?><root>" + items +
-                              "</root>")) {
+    if (!store.ImportPlaylist(zorvak::test::Document(items))) {
         std::fprintf(stderr, "the playlist was refused\n");
         std::exit(1);
     }

@@ -66,6 +66,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/playlist_items.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -284,23 +286,22 @@ bool MakeMedia(const fs::path& media, const std::string& log, double seconds) {
 }
 
 std::string Playlist(const std::string& base, int seconds) {
-    std::ostringstream xml;
-    xml << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n";
+    std::string items;
     for (int i = 0; i < kItemCount; ++i) {
         const Item& item = kItems[i];
-        xml << "<item><id>" << i + 1 << "</id><f_enable>1</f_enable><playname>" << item.file
-            << "</playname><hostname>bench</hostname><listurl>" << base << "/" << item.file
-            << "</listurl><f_filename>" << item.file
-            << "</f_filename><f_date>2024-01-01 00:00:00</f_date><remark/><f_flag>1</f_flag>"
-               "<parid>0</parid><f_lx>"
-            << item.type << "</f_lx><order_sx>" << i + 1 << "</order_sx><play_time>" << seconds
-            << "</play_time><online_play>0</online_play><file_md5/>"
-               "<f_startdate>2000-01-01 00:00:00</f_startdate>"
-               "<f_enddate>2099-12-31 23:59:59</f_enddate><update_time>2024-01-01</update_time>"
-               "</item>\n";
+        items += zorvak::test::PlaylistItem{.order_sx = i + 1, .f_lx = item.type,
+                                            .listurl = base + "/" + item.file,
+                                            .f_filename = item.file, .online_play = 0,
+                                            .play_time = seconds,
+                                            .f_startdate = "2000-01-01 00:00:00",
+                                            .f_enddate = "2099-12-31 23:59:59", .id = i + 1,
+                                            .playname = item.file, .hostname = "bench",
+                                            .f_date = "2024-01-01 00:00:00", .remark = "",
+                                            .file_md5 = "", .update_time = "2024-01-01"}
+                     .Xml() +
+                 "\n";
     }
-    xml << "</root>\n";
-    return xml.str();
+    return zorvak::test::Document("\n" + items, "UTF-8");
 }
 
 // ---- the screen ------------------------------------------------------------------

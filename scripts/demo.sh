@@ -31,9 +31,9 @@ if [ -z "${DEMO_SKIP_SETUP:-}" ]; then
   BUILD_TARGETS="zorvak-client zorvak-ctl zorvak-testserver zorvak_store_file" scripts/build.sh
 fi
 BIN=$ROOT/$BUILD_DIR/bin
-for f in zorvak-client zorvak-ctl zorvak-testserver tmpdb.mdb; do
-  [ -e "$BIN/$f" ] || { echo "demo: $BIN/$f is missing; build first" >&2; exit 1; }
-done
+# shellcheck source=scripts/rig.sh
+. scripts/rig.sh
+rig_need_binaries "$BIN" zorvak-client zorvak-ctl zorvak-testserver tmpdb.mdb
 
 WORK=${DEMO_DIR:-$(mktemp -d /tmp/zorvak-demo.XXXXXX)}
 mkdir -p "$WORK"
@@ -45,85 +45,35 @@ LOGS=$WORK/logs
 rm -rf "$MEDIA" "$APP" "$SHOTS"
 mkdir -p "$MEDIA" "$APP/data" "$SHOTS" "$LOGS" "$WORK/config" "$WORK/runtime"
 chmod 700 "$WORK/runtime"
-
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-}
-trap cleanup EXIT
+trap rig_stop_all EXIT
 
 # ---- sample media ------------------------------------------------------------
-FONT=/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc
-ff() { ffmpeg -hide_banner -loglevel error -y "$@"; }
-label() {  # drawtext filter with a centred caption
-  echo "drawtext=fontfile=$FONT:text='$1':fontsize=$2:fontcolor=white:borderw=3:x=(w-text_w)/2:y=(h-text_h)/2"
-}
 echo "demo: making sample media in $MEDIA"
-ff -f lavfi -i "testsrc2=size=1280x720:rate=1" -frames:v 1 \
-   -vf "$(label '本地图片 JPEG' 72)" "$MEDIA/picture1.jpg"
-ff -f lavfi -i "smptehdbars=size=1280x720:rate=1" -frames:v 1 \
-   -vf "$(label '本地图片 PNG（无标志）' 72)" "$MEDIA/picture2.png"
-ff -f lavfi -i "mandelbrot=size=1280x720:rate=1" -frames:v 1 \
-   -vf "$(label '在线图片' 72)" "$MEDIA/online.jpg"
-ff -f lavfi -i "testsrc=size=1280x720:rate=25:duration=8" \
-   -f lavfi -i "sine=frequency=440:duration=8" \
-   -vf "$(label '视频 MP4' 64)" -c:v libx264 -pix_fmt yuv420p -preset veryfast \
-   -c:a aac -shortest "$MEDIA/video.mp4"
-ff -f lavfi -i "color=c=0xFF8800:size=300x100" -frames:v 1 \
-   -vf "drawbox=x=4:y=4:w=292:h=92:color=white:t=4,$(label 'ZORVAK' 56)" \
-   "$WORK/logo.png"
-cat > "$MEDIA/page.html" <<'HTML'
-<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>Zorvak</title>
-<style>
-  body { background: linear-gradient(135deg, #1d3f9e, #c01fb0); color: white;
-         font-family: "WenQuanYi Zen Hei", sans-serif; display: flex; height: 100vh;
-         align-items: center; justify-content: center; flex-direction: column; }
-  h1 { font-size: 80px; margin: 0; } p { font-size: 36px; }
-</style></head>
-<body><h1>网页广告</h1><p>本地缓存的网页 · local web page</p>
-<p id="clock"></p>
-<script>setInterval(function () {
-  document.getElementById('clock').textContent = new Date().toLocaleTimeString();
-}, 250);</script>
-</body></html>
-HTML
+rig_picture "$MEDIA/picture1.jpg" testsrc2 '本地图片 JPEG'
+rig_picture "$MEDIA/picture2.png" smptehdbars '本地图片 PNG（无标志）'
+rig_picture "$MEDIA/online.jpg" mandelbrot '在线图片'
+rig_video "$MEDIA/video.mp4" 8 '视频 MP4'
+rig_logo "$WORK/logo.png" 'ZORVAK'
+rig_page "$MEDIA/page.html" '网页广告' '本地缓存的网页 · local web page'
 
 # ---- server and playlist -----------------------------------------------------
-"$BIN/zorvak-testserver" --port 0 "$MEDIA" > "$LOGS/server.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q "listening on" "$LOGS/server.log" && break; sleep 0.05; done
-SERVER=$(sed -n 's|.*listening on http://||p' "$LOGS/server.log" | head -1)
-[ -n "$SERVER" ] || { echo "demo: the server did not start" >&2; exit 1; }
+rig_server "$MEDIA" "$LOGS/server.log"
+SERVER=$RIG_SERVER
 URL=http://$SERVER
 echo "demo: serving $MEDIA at $URL"
 
-item() {  # id playname f_lx listurl f_filename order play_time online start end
-  cat <<XML
-  <item><id>$1</id><f_enable>1</f_enable><playname>$2</playname><hostname>demo.zorvak.cn</hostname>
-    <listurl>$4</listurl><f_filename>$5</f_filename><f_date>2024-01-01 00:00:00</f_date>
-    <remark>demo</remark><f_flag>1</f_flag><parid>0</parid><f_lx>$3</f_lx><order_sx>$6</order_sx>
-    <play_time>$7</play_time><online_play>$8</online_play><file_md5></file_md5>
-    <f_startdate>$9</f_startdate><f_enddate>${10}</f_enddate><update_time>2024-01-01</update_time></item>
-XML
+item() {  # id playname f_lx file order play_time online start [listurl]
+  rig_item "$1" "$2" "$3" "${9:-$URL/$4}" "$4" "$5" "$6" "$7" "$8" "$RIG_VALID_TO" demo.zorvak.cn demo
 }
-VALID_FROM="2000-01-01 00:00:00"
-VALID_TO="2099-12-31 23:59:59"
 TOMORROW=$(date -d tomorrow '+%Y-%m-%d 00:00:00')
 {
-  echo '<?xml version="1.0" encoding="UTF-8"?>'
-  echo '<root>'
-  item 1 "本地图片" 10 "$URL/picture1.jpg" picture1.jpg 1 10 0 "$VALID_FROM" "$VALID_TO"
-  item 2 "视频" 20 "$URL/video.mp4" video.mp4 2 10 0 "$VALID_FROM" "$VALID_TO"
-  item 3 "在线图片" 10 "$URL/online.jpg" online.jpg 3 8 1 "$VALID_FROM" "$VALID_TO"
-  item 4 "网页" 30 "$URL/page.html" page.html 4 10 0 "$VALID_FROM" "$VALID_TO"
-  item 5 "本地图片（无标志）" 10 "$URL/picture2.png" picture2.png 5 8 0 "$VALID_FROM" "$VALID_TO"
-  item 6 "明天才开始" 10 "$URL/picture1.jpg" later.jpg 6 10 0 "$TOMORROW" "$VALID_TO"
-  echo '</root>'
-} > "$MEDIA/playlist.xml"
+  item 1 "本地图片" 10 picture1.jpg 1 10 0 "$RIG_VALID_FROM"
+  item 2 "视频" 20 video.mp4 2 10 0 "$RIG_VALID_FROM"
+  item 3 "在线图片" 10 online.jpg 3 8 1 "$RIG_VALID_FROM"
+  item 4 "网页" 30 page.html 4 10 0 "$RIG_VALID_FROM"
+  item 5 "本地图片（无标志）" 10 picture2.png 5 8 0 "$RIG_VALID_FROM"
+  item 6 "明天才开始" 10 later.jpg 6 10 0 "$TOMORROW" "$URL/picture1.jpg"
+} | rig_playlist "$MEDIA/playlist.xml"
 
 # ---- application folder ------------------------------------------------------
 cp "$BIN/zorvak-client" "$BIN/zorvak-ctl" "$BIN/tmpdb.mdb" "$APP/"
@@ -132,7 +82,7 @@ printf '[PLAYLIST]\r\nKEYWORD=demo.zorvak.cn\r\nnoautorun=0\r\n' > "$APP/dIroved
 # The client fetches at its first 60-second tick; fill the store now so that
 # playback starts at once.
 "$APP/zorvak-ctl" fetch --appdir "$APP" --server "$SERVER" --assume-online
-if ! awk 'NR > 1 && $2 == "00000000" { found = 1 } END { exit !found }' /proc/net/route; then
+if ! rig_has_default_route; then
   # The client downloads missing media only while the machine reports a
   # connection; without one, put the local files into the cache beforehand.
   echo "demo: no network connection reported; filling the media cache beforehand"
@@ -145,14 +95,7 @@ fi
 if [ -n "${DISPLAY:-}" ] && [ -z "${DEMO_USE_XVFB:-}" ] && xdpyinfo >/dev/null 2>&1; then
   echo "demo: running on the current display $DISPLAY"
 else
-  for n in $(seq 61 90); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x720x24 -nolisten tcp > "$LOGS/xvfb.log" 2>&1 &
-    pids+=($!)
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-    break
-  done
+  rig_xvfb "$LOGS/xvfb.log"
   echo "demo: running on a virtual display $DISPLAY (Xvfb)"
 fi
 SIZE=$(xdpyinfo | awk '/dimensions:/ && !done { print $2; done = 1 }')
@@ -165,7 +108,7 @@ echo "demo: starting the client for ${DEMO_SECONDS}s; screenshots every ${DEMO_S
   ZORVAK_PLAYLIST_SERVER=$SERVER exec ./zorvak-client
 ) > "$LOGS/client.log" 2>&1 &
 CLIENT=$!
-pids+=($CLIENT)
+RIG_PIDS+=($CLIENT)
 
 start=$(date +%s)
 shot=0

@@ -50,9 +50,9 @@ BUILD_DIR=${BUILD_DIR:-build}
 DURATION=$(awk -v m="$MINUTES" 'BEGIN { d = int(m * 60); print (d > 0 ? d : 0) }')
 ((DURATION > 0)) || { echo "soak: MINUTES must be a positive number" >&2; exit 1; }
 case $BUILD_DIR in /*) BIN=$BUILD_DIR/bin ;; *) BIN=$ROOT/$BUILD_DIR/bin ;; esac
-for f in zorvak-client zorvak-ctl zorvak-testserver tmpdb.mdb; do
-  [ -e "$BIN/$f" ] || { echo "soak: $BIN/$f is missing; build first" >&2; exit 1; }
-done
+# shellcheck source=scripts/rig.sh
+. scripts/rig.sh
+rig_need_binaries "$BIN" zorvak-client zorvak-ctl zorvak-testserver tmpdb.mdb
 for tool in Xvfb ffmpeg; do
   command -v "$tool" >/dev/null || { echo "soak: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
 done
@@ -68,7 +68,6 @@ rm -rf "$MEDIA" "$APP" "$WORK/home"
 mkdir -p "$MEDIA" "$APP/data" "$LOGS" "$WORK/home/.config" "$WORK/home/.cache" "$WORK/runtime"
 chmod 700 "$WORK/runtime"
 
-pids=()       # what this script started, stopped in reverse order
 CLIENT=""
 stop_client() {
   [ -n "$CLIENT" ] || return 0
@@ -90,11 +89,7 @@ stop_client() {
 }
 cleanup() {
   stop_client
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-  pids=()
+  rig_stop_all
 }
 trap cleanup EXIT
 trap 'echo "soak: interrupted" >&2; exit 130' INT TERM HUP
@@ -119,43 +114,16 @@ pss_kb() {
 }
 
 # ---- media -----------------------------------------------------------------------
-FONT=/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc
-ff() { ffmpeg -hide_banner -loglevel error -y "$@"; }
-label() {
-  if [ -e "$FONT" ]; then
-    echo "drawtext=fontfile=$FONT:text='$1':fontsize=72:fontcolor=white:borderw=3:x=(w-text_w)/2:y=(h-text_h)/2"
-  else
-    echo "null"
-  fi
-}
 echo "soak: making media in $MEDIA"
-ff -f lavfi -i "testsrc2=size=1280x720:rate=1" -frames:v 1 -vf "$(label 'picture 1')" "$MEDIA/picture1.jpg"
-ff -f lavfi -i "smptehdbars=size=1280x720:rate=1" -frames:v 1 -vf "$(label 'picture 2')" "$MEDIA/picture2.png"
-ff -f lavfi -i "testsrc=size=1280x720:rate=25:duration=10" -f lavfi -i "sine=frequency=440:duration=10" \
-   -vf "$(label 'video')" -c:v libx264 -pix_fmt yuv420p -preset veryfast -c:a aac -shortest "$MEDIA/video.mp4"
-ff -f lavfi -i "color=c=0xFF8800:size=300x100" -frames:v 1 "$APP/logo.png"
-cat > "$MEDIA/page.html" <<'HTML'
-<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>soak</title>
-<style>
-  body { background: linear-gradient(135deg, #1d3f9e, #c01fb0); color: white;
-         font-family: sans-serif; display: flex; height: 100vh;
-         align-items: center; justify-content: center; flex-direction: column; }
-  h1 { font-size: 80px; margin: 0; } p { font-size: 36px; }
-</style></head>
-<body><h1>web page</h1><p id="clock"></p>
-<script>setInterval(function () {
-  document.getElementById('clock').textContent = new Date().toLocaleTimeString();
-}, 250);</script>
-</body></html>
-HTML
+rig_picture "$MEDIA/picture1.jpg" testsrc2 'picture 1'
+rig_picture "$MEDIA/picture2.png" smptehdbars 'picture 2'
+rig_video "$MEDIA/video.mp4" 10 'video'
+rig_logo "$APP/logo.png"
+rig_page "$MEDIA/page.html" 'web page'
 
 # ---- server and playlist ---------------------------------------------------------
-"$BIN/zorvak-testserver" --port 0 "$MEDIA" > "$LOGS/server.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q "listening on" "$LOGS/server.log" && break; sleep 0.05; done
-SERVER=$(sed -n 's|.*listening on http://||p' "$LOGS/server.log" | head -1)
-[ -n "$SERVER" ] || { echo "soak: the server did not start" >&2; exit 1; }
+rig_server "$MEDIA" "$LOGS/server.log"
+SERVER=$RIG_SERVER
 URL=http://$SERVER
 
 rows=()  # "f_lx file" for every item, in playlist order
@@ -171,25 +139,13 @@ done
 # Generation N of the playlist: even generations in the order above, odd ones
 # reversed; the generation is in every remark, so each change is a new document.
 write_playlist() {
-  local gen=$1 n=${#rows[@]} i j order
-  {
-    echo '<?xml version="1.0" encoding="UTF-8"?>'
-    echo '<root>'
-    for ((i = 0; i < n; i++)); do
-      if ((gen % 2 == 0)); then j=$i; else j=$((n - 1 - i)); fi
-      read -r lx file <<< "${rows[j]}"
-      order=$((i + 1))
-      cat <<XML
-  <item><id>$((j + 1))</id><f_enable>1</f_enable><playname>$file</playname><hostname>soak</hostname>
-    <listurl>$URL/$file</listurl><f_filename>$file</f_filename><f_date>2024-01-01 00:00:00</f_date>
-    <remark>soak generation $gen</remark><f_flag>1</f_flag><parid>0</parid><f_lx>$lx</f_lx><order_sx>$order</order_sx>
-    <play_time>1</play_time><online_play>0</online_play><file_md5></file_md5>
-    <f_startdate>2000-01-01 00:00:00</f_startdate><f_enddate>2099-12-31 23:59:59</f_enddate><update_time>2024-01-01</update_time></item>
-XML
-    done
-    echo '</root>'
-  } > "$MEDIA/playlist.xml.tmp"
-  mv "$MEDIA/playlist.xml.tmp" "$MEDIA/playlist.xml"
+  local gen=$1 n=${#rows[@]} i j
+  for ((i = 0; i < n; i++)); do
+    if ((gen % 2 == 0)); then j=$i; else j=$((n - 1 - i)); fi
+    read -r lx file <<< "${rows[j]}"
+    rig_item $((j + 1)) "$file" "$lx" "$URL/$file" "$file" $((i + 1)) 1 0 \
+      "$RIG_VALID_FROM" "$RIG_VALID_TO" soak "soak generation $gen"
+  done | rig_playlist "$MEDIA/playlist.xml"
 }
 write_playlist 0
 
@@ -201,20 +157,14 @@ for row in "${rows[@]}"; do
   read -r _ file <<< "$row"
   "$APP/zorvak-ctl" download --appdir "$APP" --assume-online "$file" "$URL/$file" >> "$LOGS/fetch.log"
 done
-if ! awk 'NR > 1 && ($2 == "00000000") { found = 1 } END { exit !found }' /proc/net/route; then
+if ! rig_has_default_route; then
   echo "soak: warning: no default route, so the client counts itself offline and" \
        "imports no changed playlist" >&2
 fi
 
 # ---- display ---------------------------------------------------------------------
-exec 5> "$WORK/display"
-Xvfb -displayfd 5 -screen 0 1280x720x24 -nolisten tcp > "$LOGS/xvfb.log" 2>&1 &
-XVFB=$!
-pids+=($XVFB)
-exec 5>&-
-for _ in $(seq 200); do [ -s "$WORK/display" ] && break; sleep 0.05; done
-[ -s "$WORK/display" ] || { echo "soak: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -1 "$WORK/display")
+rig_xvfb "$LOGS/xvfb.log"
+XVFB=$RIG_XVFB
 
 # ---- run ---------------------------------------------------------------------------
 echo "soak: $MINUTES min on $DISPLAY, items $ITEMS (1 s each), playlist change every" \

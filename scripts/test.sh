@@ -47,13 +47,19 @@ export ZORVAK_REQUIRE_DISPLAY=1
 
 # The window tests run real windows, a real window manager and a real web
 # engine on whatever load the machine has; a test that fails is run once more
-# and fails the run only when it fails again (ctest prints both attempts).
-(cd "$BUILD_DIR" && ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 600 --repeat until-pass:2)
+# and fails the run only when it fails again (ctest prints both attempts). The
+# tests that passed only on their second attempt are named at the end.
+(cd "$BUILD_DIR" && ctest --output-on-failure -j "${TEST_JOBS:-2}" --timeout 600 --repeat until-pass:2) \
+  2>&1 | tee "$BUILD_DIR/ctest.log"
+reruns="main suite: passed only on rerun: $(scripts/ctest-reruns.sh "$BUILD_DIR/ctest.log")"
 
 # The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
 # (a build folder of its own), then each fuzz target for 30 s from its corpus.
 # ZORVAK_QUICK=1 leaves both out, for a quick local run.
 if [ "${ZORVAK_QUICK:-}" != 1 ]; then
-  scripts/sanitizer-check.sh
+  SAN_BUILD_DIR=${SAN_BUILD_DIR:-build-sanitize}
+  SAN_BUILD_DIR=$SAN_BUILD_DIR scripts/sanitizer-check.sh
+  reruns+=$'\n'"sanitized suite: passed only on rerun: $(scripts/ctest-reruns.sh "$SAN_BUILD_DIR/ctest.log")"
   scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 fi
+echo "$reruns"

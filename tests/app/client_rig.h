@@ -42,24 +42,19 @@
 #include "tests/support/display.h"
 #include "tests/support/fakes.h"
 #include "tests/support/playlist_items.h"
+#include "tests/support/qt_core_loop.h"
 #include "tests/support/temp_folder.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
 
-// Serves the events waiting now, and those that come within ms.
-inline void ServeEvents(int ms = 0) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+// Serves the events waiting now, and those that come within ms
+// (tests/support/qt_core_loop.h).
+inline void ServeEvents(int ms = 0) { ServeQtFor(std::chrono::milliseconds(ms)); }
 
 // Serves events until done() holds or ms have passed; the result of done().
 inline bool ServeUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) ServeEvents(10);
-    return done();
+    return ServeQtUntil(done, std::chrono::milliseconds(ms));
 }
 
 // Sends a key press and its release to a top-level window through the

@@ -2,15 +2,13 @@
 // request to end (SIGTERM, as a session or the demo sends it) quits it
 // cleanly in the middle of the start-up run.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <QPixmap>
 
 #include "client_rig.h"
+#include "tests/support/child_process.h"
 
 namespace zorvak::test {
 namespace {
@@ -41,32 +39,17 @@ TEST(ClientProcess, QuitsCleanlyOnSigtermDuringTheStartUpRun) {
     ASSERT_TRUE(red.save(QString::fromStdString(app + "data/red.png")));
     std::filesystem::create_directories(app + "config");
 
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::setenv("XDG_CONFIG_HOME", (app + "config").c_str(), 1);
-        ::setenv("ZORVAK_PLAYLIST_SERVER", rig.server.HostPort().c_str(), 1);
-        int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-        }
-        ::execl((app + "zorvak-client").c_str(), "zorvak-client", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    ChildProcess client = ChildProcess::Start(
+        app + "zorvak-client", {"zorvak-client"},
+        {.env = {{"XDG_CONFIG_HOME", app + "config"},
+                 {"ZORVAK_PLAYLIST_SERVER", rig.server.HostPort()}}});
+    ASSERT_TRUE(client.Started());
     bool shown = ServeUntil(ScreenMiddleIsRed, 20000);
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    bool reaped = false;
-    bool ended = ServeUntil(
-        [&] { return reaped || (reaped = ::waitpid(pid, &status, WNOHANG) == pid); }, 10000);
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
+    client.Signal(SIGTERM);
+    bool ended = ServeUntil([&] { return client.Ended(); }, 10000);
     EXPECT_TRUE(shown) << "the picture never showed";
     ASSERT_TRUE(ended) << "the client did not end";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(client.ExitedWith(0)) << client.Status();
     EXPECT_FALSE(ScreenMiddleIsRed());
     // Start-up registered the client to start with the session.
     EXPECT_TRUE(std::filesystem::exists(app + "config/autostart/zorvak-client.desktop"));
@@ -107,36 +90,21 @@ TEST(ClientProcess, QuitsAtOnceInTheMiddleOfAMediaDownload) {
     rig.ImportPlaylist(ClientPlaylist({item}));
     std::filesystem::create_directories(app + "config");
 
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::setenv("XDG_CONFIG_HOME", (app + "config").c_str(), 1);
-        ::setenv("ZORVAK_PLAYLIST_SERVER", rig.server.HostPort().c_str(), 1);
-        int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-        }
-        ::execl((app + "zorvak-client").c_str(), "zorvak-client", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    ChildProcess client = ChildProcess::Start(
+        app + "zorvak-client", {"zorvak-client"},
+        {.env = {{"XDG_CONFIG_HOME", app + "config"},
+                 {"ZORVAK_PLAYLIST_SERVER", rig.server.HostPort()}}});
+    ASSERT_TRUE(client.Started());
     // HEAD, then the GET that streams the body.
     const bool downloading = rig.server.WaitForRequests(2, std::chrono::seconds(20));
     ServeEvents(1000);
     const auto quit = std::chrono::steady_clock::now();
-    ::kill(pid, SIGTERM);
-    int status = -1;
-    bool reaped = false;
-    const bool ended = ServeUntil(
-        [&] { return reaped || (reaped = ::waitpid(pid, &status, WNOHANG) == pid); }, 20000);
+    client.Signal(SIGTERM);
+    const bool ended = ServeUntil([&] { return client.Ended(); }, 20000);
     const auto took = std::chrono::steady_clock::now() - quit;
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
     EXPECT_TRUE(downloading) << "the download never started";
     ASSERT_TRUE(ended) << "the client did not end";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(client.ExitedWith(0)) << client.Status();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
     RecordProperty("QuitMilliseconds", static_cast<int>(ms));
     EXPECT_LT(ms, 2000) << "the client took " << ms << " ms to end";

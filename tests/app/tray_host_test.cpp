@@ -57,7 +57,8 @@ private:
 
 TEST(Tray, TheIconDocksAgainWhenTheTrayHostComesBack) {
     ZORVAK_NEEDS_DISPLAY();
-    if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr)
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr &&
+        std::getenv("ZORVAK_TEST_NO_SESSION_BUS") == nullptr)
         GTEST_SKIP() << "a session bus may carry the tray icon instead of the X tray";
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/route_table.h"
+#include "tests/support/child_process.h"
 
 namespace zorvak {
 namespace {
@@ -138,11 +139,10 @@ NamespaceStep AnswersInOwnNetworkNamespace() {
 // The machine's own answer, from its kernel's tables, in a network namespace
 // the test makes for a child process: nothing outside it is touched.
 TEST(LinuxConnectivity, FollowsTheDefaultRouteOfItsNetworkNamespace) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) ::_exit(AnswersInOwnNetworkNamespace());
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    test::ChildProcess child = test::ChildProcess::Fork([] { return int(AnswersInOwnNetworkNamespace()); });
+    ASSERT_TRUE(child.Started());
+    child.Wait();
+    const int status = child.Status();
     ASSERT_TRUE(WIFEXITED(status)) << "the child ended with status " << status;
     if (WEXITSTATUS(status) == kNotPermitted)
         GTEST_SKIP() << "unshare(CLONE_NEWNET) is not permitted (EPERM): a network namespace "

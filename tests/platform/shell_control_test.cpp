@@ -12,6 +12,7 @@
 #include "platform/platform_linux.h"
 #include "platform/process_name.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/child_process.h"
 
 namespace zorvak {
 namespace {
@@ -69,12 +70,8 @@ TEST(ProcShellControl, FindsAChildWhileItRuns) {
     ProcShellControl shell;
     EXPECT_FALSE(shell.IsProcessRunning(name));
 
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::execl(program.c_str(), name.c_str(), "30", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    test::ChildProcess sleeper = test::ChildProcess::Start(program.string(), {name, "30"});
+    ASSERT_TRUE(sleeper.Started());
     // The child shows under its new name once exec has happened.
     bool seen = false;
     for (int i = 0; i < 500 && !seen; ++i) {
@@ -85,12 +82,11 @@ TEST(ProcShellControl, FindsAChildWhileItRuns) {
     EXPECT_TRUE(shell.IsProcessRunning(name));
     EXPECT_TRUE(shell.IsProcessRunning(UpperAscii(name)));
     EXPECT_TRUE(shell.IsProcessRunning("/elsewhere/" + name));
-    std::vector<std::string> names = shell.ProcessNames(child);
+    std::vector<std::string> names = shell.ProcessNames(sleeper.Pid());
     EXPECT_EQ(names, (std::vector<std::string>{program.string(), name, name}));
 
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    sleeper.Signal(SIGKILL);
+    sleeper.Wait();
     EXPECT_FALSE(shell.IsProcessRunning(name));
 }
 
@@ -115,14 +111,10 @@ TEST(ProcShellControl, ReadsAProcTree) {
 // No Linux process is the Windows shell: KillExplorer ends nothing, not even a
 // process (a child of the test) that the tree shows as explorer.exe.
 TEST(ProcShellControl, KillExplorerEndsNoProcess) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    test::ChildProcess sleeper = test::ChildProcess::Start("/bin/sleep", {"sleep", "30"});
+    ASSERT_TRUE(sleeper.Started());
     test::TempFolder folder;
-    const fs::path entry = folder.path() / std::to_string(child);
+    const fs::path entry = folder.path() / std::to_string(sleeper.Pid());
     fs::create_directories(entry);
     std::ofstream(entry / "comm") << "explorer.exe\n";
     ProcShellControl shell(folder.path().string());
@@ -130,12 +122,8 @@ TEST(ProcShellControl, KillExplorerEndsNoProcess) {
 
     shell.KillExplorer();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    int status = 0;
-    EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the process ended: " << status;
+    EXPECT_FALSE(sleeper.Ended()) << "the process ended: " << sleeper.Status();
     EXPECT_TRUE(shell.IsProcessRunning("explorer.exe"));
-
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 // message handler installed by the test, and the switching of categories by
 // logging rules.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QLoggingCategory>
 #include <QString>
 #include <QtGlobal>
@@ -167,25 +164,6 @@ TEST_F(LogTest, RulesSwitchCategoriesAndLevels) {
     LogDebug(LogCategory::kPlay, "item");
     ASSERT_EQ(Of("zorvak.play").size(), 1u);
     EXPECT_EQ(Of("zorvak.play")[0].type, QtDebugMsg);
-}
-
-TEST(JournalStreamTest, StderrIsTheJournalOnlyWhenJournalStreamNamesIt) {
-    struct stat st {};
-    ASSERT_EQ(::fstat(STDERR_FILENO, &st), 0);
-    const char* saved = ::getenv("JOURNAL_STREAM");
-    const std::string keep = saved ? saved : "";
-    const std::string mine = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-    const std::string other = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1);
-    ::unsetenv("JOURNAL_STREAM");
-    EXPECT_FALSE(StderrIsJournalStream());
-    ::setenv("JOURNAL_STREAM", mine.c_str(), 1);
-    EXPECT_TRUE(StderrIsJournalStream());
-    ::setenv("JOURNAL_STREAM", other.c_str(), 1);
-    EXPECT_FALSE(StderrIsJournalStream());
-    ::setenv("JOURNAL_STREAM", "garbage", 1);
-    EXPECT_FALSE(StderrIsJournalStream());
-    if (saved) ::setenv("JOURNAL_STREAM", keep.c_str(), 1);
-    else ::unsetenv("JOURNAL_STREAM");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "playlist/fetch.h"
 #include "tests/support/files.h"
+#include "tests/support/play_records.h"
 #include "tests/support/store_file.h"
 #include "tests/support/temp_folder.h"
 #include "warning_sink.h"
@@ -21,18 +22,6 @@
 namespace zorvak::test {
 namespace {
 
-PlayRecord Play(const LocalDateTime& started, const std::string& name) {
-    PlayRecord r;
-    r.started = started;
-    r.ended = started;
-    r.ended.second += 5;
-    r.rowId = 7;
-    r.playname = name;
-    r.fileName = name + ".jpg";
-    r.type = "10";
-    r.endedBy = "time up";
-    return r;
-}
 
 class PlayLogTest : public ::testing::Test {
 protected:

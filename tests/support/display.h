@@ -13,6 +13,9 @@
 // posted, while its X server runs; then the server. The server also ends when
 // the test process dies.
 //
+// The application gets no D-Bus session bus unless DBUS_SESSION_BUS_ADDRESS
+// names one (display.cpp says why).
+//
 // A test that cannot have a display skips itself; with
 // ZORVAK_REQUIRE_DISPLAY=1 set it fails instead, saying why.
 

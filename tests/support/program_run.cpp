@@ -1,42 +1,46 @@
 #include "tests/support/program_run.h"
 
-#include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
+namespace {
 
-std::string ShellQuoted(const std::string& word) {
-    std::string q = "'";
-    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+}  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::string& env) {
-    char errPath[] = "/tmp/zorvak-stderr-XXXXXX";
-    const int errFd = ::mkstemp(errPath);
-    if (errFd >= 0) ::close(errFd);
-
-    std::string command = env + " " + ShellQuoted(std::string(ZORVAK_RUNTIME_DIR) + "/" + program);
-    for (const std::string& a : args) command += " " + ShellQuoted(a);
-    command += " 2>" + ShellQuoted(errPath);
-
-    ProgramRun run;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-        const int status = ::pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    TempFolder outputs;
+    ChildProcess::Options options;
+    options.outPath = outputs.File("out");
+    options.errPath = outputs.File("err");
+    std::istringstream assignments(env);
+    for (std::string a; assignments >> a;) {
+        const auto equals = a.find('=');
+        options.env.emplace_back(a.substr(0, equals),
+                                 equals == std::string::npos ? "" : a.substr(equals + 1));
     }
-    std::ifstream in(errPath, std::ios::binary);
-    run.err.assign(std::istreambuf_iterator<char>(in), {});
-    ::unlink(errPath);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+
+    ChildProcess child =
+        ChildProcess::Start(std::string(ZORVAK_RUNTIME_DIR) + "/" + program, argv, options);
+    child.Wait();
+    ProgramRun run;
+    if (child.Started() && WIFEXITED(child.Status())) run.exitCode = WEXITSTATUS(child.Status());
+    run.out = ReadWhole(options.outPath);
+    run.err = ReadWhole(options.errPath);
     return run;
 }
 

@@ -11,13 +11,12 @@ struct ProgramRun {
     std::string err;
 };
 
-// Runs a program of the build (ZORVAK_RUNTIME_DIR/program) with args through
-// the shell, env (e.g. "NAME=value", may be empty) put before it, and gathers
-// its exit code, standard output and standard error.
+// Runs a program of the build (ZORVAK_RUNTIME_DIR/program) with args as a
+// child process (tests/support/child_process.h), with env put into its
+// environment ("NAME=value" assignments separated by blanks, may be empty),
+// and gathers its exit code (-1 when it did not exit), standard output and
+// standard error.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::string& env = "");
-
-// The word quoted for the POSIX shell.
-std::string ShellQuoted(const std::string& word);
 
 }  // namespace zorvak::test

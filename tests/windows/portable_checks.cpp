@@ -10,6 +10,7 @@
 
 #include "check.h"
 #include "file_name_cases.h"
+#include "text_encoding_cases.h"
 #include "core/settings.h"
 #include "core/text_encoding.h"
 #include "platform/file_name.h"
@@ -18,69 +19,21 @@
 namespace zorvak {
 namespace {
 
-const std::string kChinese = "\xE4\xB8\xAD\xE6\x96\x87";  // 中文 in UTF-8
-const std::string kChineseGbk = "\xD6\xD0\xCE\xC4";       // 中文 in GBK
-const std::string kEmoji = "\xF0\x9F\x98\x80";            // U+1F600, outside GBK
+using check::kChinese;
+using check::kChineseGbk;
+using check::kEmoji;
 
 CHECK_GROUP(TextEncoding) {
     EXPECT_EQ(std::string(AnsiCodePageName()), std::string("GBK"), "the ANSI code page is 936");
-
-    struct Case {
-        const char* what;
-        std::string utf8;
-        std::string ansi;
-    };
-    std::string longUtf8;
-    std::string longAnsi;
-    for (int i = 0; i < 50; ++i) {
-        longUtf8 += "\xE4\xB8\xAD\xED\x95\x9C\xF0\x9F\x98\x80\xE6\x96\x87";
-        longAnsi += "\xD6\xD0??\xCE\xC4";
+    for (const check::EncodingCase& c : check::kUtf8ToAnsi)
+        EXPECT_EQ(Utf8ToAnsi(c.from), std::optional<std::string>(c.to), c.what);
+    for (const check::EncodingCase& c : check::kGbkBeyondGb2312) {
+        EXPECT_EQ(Utf8ToAnsi(c.from), std::optional<std::string>(c.to), c.what);
+        EXPECT_EQ(AnsiToUtf8(c.to), c.from, c.what);
     }
-    const Case toAnsi[] = {
-        {"empty", "", ""},
-        {"ASCII with control characters", std::string("a\tb\r\n\0z", 7), std::string("a\tb\r\n\0z", 7)},
-        {"Chinese", kChinese, kChineseGbk},
-        {"client texts", "Telmora\xE5\xB9\xBF\xE5\x91\x8A", "Telmora\xB9\xE3\xB8\xE6"},  // Telmora广告
-        {"Latin letter held by GBK", "\xC3\xA9", "\xA8\xA6"},                         // é
-        {"Hangul outside GBK", "a\xED\x95\x9C" "b", "a?b"},
-        {"two characters outside GBK", "\xE0\xB8\x81\xED\x95\x9C", "??"},
-        {"no look-alike for a sign outside GBK", "x\xC2\xB2 \xC2\xA6", "x? ?"},           // ² ¦
-        {"replacement character", "\xEF\xBF\xBD", "?"},
-        {"four-byte emoji is one ?", "x" + kEmoji + "y", "x?y"},
-        {"highest code point", "\xF4\x8F\xBF\xBF", "?"},
-        {"mixed", "\xE4\xB8\xAD" + kEmoji + "\xE6\x96\x87!", "\xD6\xD0?\xCE\xC4!"},
-        {"long stretch without ASCII", longUtf8, longAnsi},
-    };
-    for (const Case& c : toAnsi) EXPECT_EQ(Utf8ToAnsi(c.utf8), std::optional<std::string>(c.ansi), c.what);
-
-    const std::pair<const char*, std::string> invalid[] = {
-        {"cut-off two-byte sequence", "ab\xC3"},
-        {"cut-off four-byte sequence", "\xF0\x9F\x98"},
-        {"bad continuation byte", "\xE4\x41\xAD"},
-        {"lone continuation byte", "a\x80"},
-        {"overlong form", "\xC0\xAF"},
-        {"surrogate", "\xED\xA0\x80"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80"},
-    };
-    for (const auto& [what, utf8] : invalid) EXPECT_EQ(Utf8ToAnsi(utf8), std::nullopt, what);
-
-    const std::pair<const char*, std::pair<std::string, std::string>> toUtf8[] = {
-        {"empty", {"", ""}},
-        {"plain", {"plain", "plain"}},
-        {"Chinese", {kChineseGbk, kChinese}},
-        {"trail byte in the ASCII range", {"\x81\x40", "\xE4\xB8\x82"}},  // 丂
-        {"lead byte without its second byte", {"\x81 x", "\xEF\xBF\xBD x"}},
-        {"lead byte cut off at the end", {"ok\xD6", "ok\xEF\xBF\xBD"}},
-    };
-    for (const auto& [what, c] : toUtf8) EXPECT_EQ(AnsiToUtf8(c.first), c.second, what);
-
-    const std::string roundTrips[] = {
-        "demo.zorvak.cn",
-        "Zorvak\xE6\x99\xBA\xE8\x83\xBD\xE5\xB9\xBF\xE5\x91\x8A",
-        "\xE5\x85\xA8\xE5\xB1\x8F\xE5\x9B\xBE\xE7\x89\x87 <root/>",
-        std::string(10000, 'x') + "\xE4\xB8\xAD",
-    };
-    for (const std::string& text : roundTrips) {
+    for (const auto& [what, utf8] : check::kInvalidUtf8) EXPECT_EQ(Utf8ToAnsi(utf8), std::nullopt, what);
+    for (const check::EncodingCase& c : check::kAnsiToUtf8) EXPECT_EQ(AnsiToUtf8(c.from), c.to, c.what);
+    for (const std::string& text : check::kRoundTrips) {
         const std::optional<std::string> ansi = Utf8ToAnsi(text);
         EXPECT_EQ(ansi ? AnsiToUtf8(*ansi) : std::string("nullopt"), text, "round trip of " + text.substr(0, 20));
     }

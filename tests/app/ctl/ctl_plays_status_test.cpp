@@ -2,12 +2,10 @@
 // playlog.db, store and settings file in a temp folder.
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -21,13 +19,13 @@
 #include "playlist/mkstore/store_schema.h"
 #include "playlist/play_log.h"
 #include "playlist/store.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
+#include "tests/support/play_records.h"
 #include "tests/support/playlist_items.h"
 #include "tests/support/program_run.h"
 #include "tests/support/store_file.h"
 #include "tests/support/temp_folder.h"
-
-extern char** environ;
 
 namespace zorvak::test {
 namespace {
@@ -41,17 +39,7 @@ protected:
         SettableClock clock(started);
         PlayLog log(dir_, clock);
         ASSERT_TRUE(log.Open());
-        PlayRecord r;
-        r.started = started;
-        r.ended = started;
-        r.ended.second += 10;
-        r.rowId = 4;
-        r.playname = name;
-        r.fileName = "a.jpg";
-        r.type = "10";
-        r.endedBy = endedBy;
-        r.error = error;
-        log.RecordPlay(r);
+        log.RecordPlay(Play(started, name).Seconds(10).Row(4).File("a.jpg").EndedBy(endedBy, error));
     }
 
     TempFolder folder_;
@@ -205,23 +193,13 @@ TEST_F(CtlStatus, SettingsRowsCacheStatesLastFetchAndARunningClient) {
     std::filesystem::copy_file("/bin/sleep", folder_.File("zorvak-client"));
     std::filesystem::permissions(folder_.File("zorvak-client"), std::filesystem::perms::owner_all);
     const std::string program = folder_.File("zorvak-client");
-    char arg0[] = "zorvak-client";
-    char arg1[] = "30";
-    char* argv[] = {arg0, arg1, nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
-    // The exec has happened once /proc shows the copy as the executable.
-    for (int i = 0; i < 200; ++i) {
-        std::error_code ec;
-        if (std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string() ==
-            std::filesystem::weakly_canonical(program).string())
-            break;
-        usleep(10000);
-    }
+    ChildProcess client = ChildProcess::Start(program, {"zorvak-client", "30"});
+    ASSERT_TRUE(client.Started());
+    client.WaitForExec(program, std::chrono::seconds(2));
 
     ProgramRun run = RunProgram("zorvak-ctl", {"status", "--appdir", Dir()});
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    client.Signal(SIGTERM);
+    client.Wait();
 
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
@@ -241,7 +219,7 @@ TEST_F(CtlStatus, SettingsRowsCacheStatesLastFetchAndARunningClient) {
                            "logo: none\n"
                            "last_fetch: 2026-05-01 12:01:00 ok the playlist has not changed, 900 bytes, 20 ms\n"
                            "last_import: 2026-05-01 12:00:00 ok 6 rows, 4 ms\n"
-                           "client_running: yes (pid " + std::to_string(pid) + ")\n");
+                           "client_running: yes (pid " + std::to_string(client.Pid()) + ")\n");
 }
 
 // The last fetch's word says what became of it: a fetch that sent nothing

@@ -11,7 +11,6 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -20,6 +19,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -30,6 +30,7 @@
 #include "playback/presenters/window_presenters.h"
 #include "tests/support/display.h"
 #include "tests/support/fakes.h"
+#include "tests/support/qt_core_loop.h"
 #include "tests/support/temp_folder.h"
 
 namespace zorvak::test {
@@ -63,22 +64,12 @@ inline std::string Describe(QColor c) {
            std::to_string(c.blue()) + ")";
 }
 
-// Serves events for ms milliseconds.
-inline void Spin(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
+// Serves events for ms milliseconds (tests/support/qt_core_loop.h).
+inline void Spin(int ms) { ServeQtFor(std::chrono::milliseconds(ms)); }
 
 // Serves events until done() holds or timeoutMs pass; returns done().
 inline bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return ServeQtUntil(done, std::chrono::milliseconds(timeoutMs));
 }
 
 // Waits until the screen pixel at (x, y) comes near colour.

@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QWebEngineView>
@@ -30,17 +31,41 @@ protected:
         ZORVAK_NEEDS_DISPLAY();
     }
     // Runs fn inside the modal call once its page is loaded and styled, then
-    // closes the presenter.
+    // closes the presenter. fn runs only once the window is shown modally: a
+    // close asked for before the modal loop runs would be lost and leave the
+    // call waiting for good, and the web engine may serve events while the
+    // window is being made and shown. Every wait is bounded: a window that is
+    // not shown modally, or a page not styled, in time fails the test, and a
+    // window still up a second after its close fails it and is closed again.
     void ShowStyled(WindowPresenters& presenters, const std::string& page,
                     const std::function<void(PageWindow*)>& fn) {
-        After(0, [&presenters, fn] {
+        constexpr int kShownWithinMs = 60000;
+        bool ran = false;
+        QElapsedTimer since;
+        since.start();
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
             PageWindow* window = presenters.Pages();
-            ASSERT_NE(window, nullptr);
-            EXPECT_TRUE(WaitFor([&] { return window->StyledLoads() > 0; }, 20000));
-            fn(window);
+            if (window == nullptr || !window->IsShownModally()) return;
+            poll.stop();
+            if (ran) {
+                ADD_FAILURE() << "the page window stayed up after CloseAllPresenters";
+            } else if (since.elapsed() > kShownWithinMs) {
+                ADD_FAILURE() << "the page window came up modally only after " << since.elapsed()
+                              << " ms";
+            } else {
+                EXPECT_TRUE(WaitFor([&] { return window->StyledLoads() > 0; }, 20000));
+                fn(window);
+            }
+            ran = true;
             presenters.CloseAllPresenters();
+            poll.start(1000);
         });
+        poll.start();
         presenters.ShowWebPage(page, 0, MediaSource::kLocalFile);
+        poll.stop();
+        EXPECT_TRUE(ran) << "the page window was never shown modally";
     }
     TempFolder folder_;
     FixedAppDirectory appDir_{folder_.Path()};

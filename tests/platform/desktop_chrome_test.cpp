@@ -1,12 +1,19 @@
+// The concealment of the desktop's panels (platform/desktop_chrome_linux.cpp)
+// on the test program's own X server, through Xlib alone.
+
 // Qt's headers come before Xlib's, whose macros (Bool, Status, None) clash
 // with them.
-#include "presenter_test_env.h"
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "tests/support/display.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 namespace zorvak {
@@ -16,7 +23,7 @@ namespace {
 // mapped again on show; other windows stay. Two hides and one show bring
 // everything back.
 TEST(X11DesktopChrome, UnmapsDocksAndMapsThemAgain) {
-    ZORVAK_NEEDS_DISPLAY();
+    ZORVAK_NEEDS_X_SERVER();
     Display* display = XOpenDisplay(nullptr);
     ASSERT_NE(display, nullptr);
     Window root = DefaultRootWindow(display);
