@@ -17,6 +17,12 @@
 namespace zorvak::test {
 namespace {
 
+// Limits for a slow body on a test clock that moves a second at every
+// reading: neither stall nor the low-speed limit (0: none) ends the transfer,
+// since on that clock any body would look like a trickle.
+HttpLimits SlowBodyLimits() { return HttpLimits{std::chrono::hours(100), std::chrono::hours(100), 0}; }
+
+
 using namespace std::chrono_literals;
 
 struct DownloadingRig : LoopRig {
@@ -188,7 +194,7 @@ TEST(PlayLoopDownload, APrefetchFailureStillHandsTheRowOnAndTheNextFileComes) {
 // and log lines per file, not thousands.
 TEST(PlayLoopDownload, WithEveryServerRefusingThePassesAndTheRetriesBackOff) {
     FakeMonotonicClock clock;  // the prefetch's, moved with the loop's
-    PrefetchingRig rig(clock, HttpLimits{std::chrono::hours(1), std::chrono::hours(1)});
+    PrefetchingRig rig(clock, HttpLimits{std::chrono::hours(1), std::chrono::hours(1), 0});
     KeepingObserver observer;
     rig.MakeLoop(&observer);
     KeepingLog log;
@@ -244,7 +250,7 @@ TEST(PlayLoopDownload, AFileSlowerThanTheWaitIsShownByALaterPass) {
     // Every reading moves the prefetch's clock by a second: the wait reaches
     // its limit after a few turns.
     FakeMonotonicClock clock(std::chrono::seconds(1));
-    PrefetchingRig rig(clock, HttpLimits{std::chrono::hours(100), std::chrono::hours(100)});
+    PrefetchingRig rig(clock, SlowBodyLimits());
     KeepingObserver observer;
     rig.MakeLoop(&observer);
     const std::string video(60'000, 'v');
@@ -284,7 +290,7 @@ TEST(PlayLoopDownload, AFileSlowerThanTheWaitIsShownByALaterPass) {
 // and the next pass shows it.
 TEST(PlayLoopDownload, OnAFirstStartTheItemAppearsWhenItsFileArrives) {
     FakeMonotonicClock clock(std::chrono::seconds(1));
-    PrefetchingRig rig(clock, HttpLimits{std::chrono::hours(100), std::chrono::hours(100)});
+    PrefetchingRig rig(clock, SlowBodyLimits());
     const std::string video(60'000, 'f');
     rig.server.Route("/v.mp4", SlowVideo(video, 120ms));  // about 3.6 s
     rig.Insert({.order_sx = 1, .f_lx = "20", .listurl = rig.server.Url("/v.mp4"),

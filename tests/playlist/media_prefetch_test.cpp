@@ -352,7 +352,7 @@ struct ClockedPrefetchRig {
     FixedAppDirectory dir{folder.Path()};
     SwitchConnectivity connectivity;
     FakeMonotonicClock clock;
-    MediaPrefetch prefetch{dir, connectivity, HttpLimits{std::chrono::hours(100), std::chrono::hours(100)},
+    MediaPrefetch prefetch{dir, connectivity, HttpLimits{std::chrono::hours(100), std::chrono::hours(100), 0},
                            clock};
     TestServer server;
     std::vector<std::pair<std::string, DownloadResult::Kind>> finished;
