@@ -241,7 +241,6 @@ void InProcess(const fs::path& root, const fs::path& pristine, const std::string
                                 {[] { return std::string("bench"); }, [&] { return memo; },
                                  [&](const std::string& text) { memo = text; }},
                                 hostPort);
-    if (serving) fetch.SetServeWhileImporting([&] { pump.Pump(); });  // as the client does
     Stopwatch::duration schedule{};
     fetch.SetImportedListener([&] {
         const auto t0 = Stopwatch::now();
@@ -260,9 +259,7 @@ void InProcess(const fs::path& root, const fs::path& pristine, const std::string
     GapPump importPump;
     importPump.Pump();
     const auto t0 = Stopwatch::now();
-    std::function<void()> serve;
-    if (serving) serve = [&] { importPump.Pump(); };
-    if (!store.ImportPlaylist(text.ansi, text.utf8, serve)) throw std::runtime_error("import failed");
+    if (!store.ImportPlaylist(text.ansi, text.utf8)) throw std::runtime_error("import failed");
     importPump.End();
     const auto import = Stopwatch::now() - t0;
     std::printf("\nin this process (the client's fetch with a memo held as text, without its widget),\n"
