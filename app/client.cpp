@@ -121,8 +121,6 @@ Client::Client(ClientEnvironment environment)
         env_.playlistServer);
     fetch_->SetListener([this](const FetchResult& result) { playLog_->RecordFetch(result); });
     fetch_->SetImportedListener([this] { SchedulePrefetch(); });
-    // Reading a large playlist serves the thread's events between its pieces.
-    fetch_->SetServeWhileImporting([this] { pump_->Pump(); });
     autoRunControl_ = std::make_unique<AutoRunControl>(
         *env_.autoRun, WriterOf(settings_), [this] { return model_->AutoPlay(); });
     restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{

@@ -66,6 +66,7 @@ public:
     AppController& Controller() { return *controller_; }
     PlayFlags& Flags() { return flags_; }
     PlaylistStore& Store() { return *store_; }
+    PlaylistFetch& Fetcher() { return *fetch_; }
     const Settings& SettingsFile() const { return settings_; }
     TickTimer& RefreshTimer() { return *refreshTimer_; }
     TickTimer& WatchdogTimer() { return *watchdogTimer_; }

@@ -35,7 +35,14 @@ void ClientModel::StartUp() {
 }
 
 void ClientModel::Fetch() {
-    Guarded([](const Logic& l) { l.fetch.Fetch(); });
+    Guarded([](const Logic& l) {
+        AppController& controller = l.controller;
+        // The fetch ends later, from the event loop; what escaped it then is
+        // shown as an escaping error of the action is.
+        l.fetch.Start([&controller](const FetchResult&, std::exception_ptr error) {
+            if (error) controller.RunGuarded([error] { std::rethrow_exception(error); });
+        });
+    });
 }
 
 void ClientModel::PlayOnce() {

@@ -58,9 +58,10 @@ public:
 
     // ---- state -------------------------------------------------------------
     std::string Keyword() const override { return keyword_; }
-    // The last playlist text received, exactly as the fetch handed it in (the
-    // fetch compares the next answer with this copy, not with what a widget
-    // gives back).
+    // The last playlist text received, exactly as the fetch handed it in,
+    // whether or not the store accepted it (the fetch compares the next
+    // answer with this copy, not with what a widget gives back, and with the
+    // last text it imported).
     std::string PlaylistText() const { return playlistText_; }
     void SetPlaylistText(const std::string& text);
     bool RestartOn() const { return restartOn_; }

@@ -1,5 +1,8 @@
 #include "playlist/fetch.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
@@ -7,30 +10,9 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "core/text_encoding.h"
+#include "playlist/playlist_document.h"
 
 namespace zorvak {
-
-std::string PlaylistFetch::AnsiToUtf8InPieces(std::string_view ansi) const {
-    if (!serve_) return AnsiToUtf8(ansi);
-    // The text is the code page's own (made by Utf8ToAnsi), so in GBK (code
-    // page 936) a byte of 0x81 to 0xFE starts a character of two bytes: a
-    // piece never ends between them.
-    constexpr std::size_t kPiece = 512 * 1024;
-    std::string utf8;
-    utf8.reserve(ansi.size() + ansi.size() / 2);
-    std::size_t pos = 0, start = 0;
-    while (pos < ansi.size()) {
-        const auto byte = static_cast<unsigned char>(ansi[pos]);
-        pos += byte >= 0x81 && byte <= 0xFE ? 2 : 1;
-        if (pos - start >= kPiece || pos >= ansi.size()) {
-            pos = std::min(pos, ansi.size());
-            utf8 += AnsiToUtf8(ansi.substr(start, pos - start));
-            start = pos;
-            if (pos < ansi.size()) serve_();
-        }
-    }
-    return utf8;
-}
 
 std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
                                               const std::function<void()>& serve) {
@@ -56,16 +38,20 @@ std::optional<std::string> Utf8ToAnsiInPieces(std::string_view utf8,
     return ansi;
 }
 
+HttpRequest PlaylistRequest(const std::string& url) {
+    HttpRequest request;
+    request.url = url;
+    request.followRedirects = true;
+    request.userAgent = kFetchUserAgent;
+    request.timeLimit = kFetchTimeLimit;
+    return request;
+}
+
 PlaylistText GetPlaylistText(HttpClient& client, const std::string& url,
                              const std::function<void()>& serve) noexcept {
     PlaylistText text;
     try {
-        HttpRequest request;
-        request.url = url;
-        request.followRedirects = true;
-        request.userAgent = kFetchUserAgent;
-        request.timeLimit = kFetchTimeLimit;
-        HttpResponse r = client.Send(request);
+        HttpResponse r = client.Send(PlaylistRequest(url));
         if (!r.ok()) {
             text.failure = r.failure;
             text.error = r.error;
@@ -148,6 +134,60 @@ bool FetchFailed(FetchOutcome outcome) {
            outcome == FetchOutcome::kImportFailed;
 }
 
+// What the worker makes of an answer.
+struct PlaylistFetch::Prepared {
+    // In: the answer and what it is compared with.
+    std::string utf8;
+    std::string memo;
+    bool show = false;  // the memo shows or compares the answer
+    std::string_view lastImported;
+    bool replaced = false;
+    // Out.
+    bool notUtf8 = false;
+    bool blank = false;
+    bool unchanged = false;
+    std::string ansi;
+    std::string shown;  // the answer as the memo shows it ("" when not shown)
+    PreparedImport rows;
+    std::exception_ptr error;
+};
+
+namespace {
+
+// The worker's part of a fetch: the conversions, the comparison and the rows,
+// touching nothing but p.
+void PrepareAnswer(PlaylistFetch::Prepared& p) noexcept {
+    try {
+        std::optional<std::string> ansi = Utf8ToAnsi(p.utf8);
+        if (!ansi) {
+            p.notUtf8 = true;
+            return;
+        }
+        p.ansi = std::move(*ansi);
+        if (TrimBlanksView(p.ansi).empty()) {
+            p.blank = true;
+            return;
+        }
+        // The memo shows the ANSI text as Unicode; blanks and control
+        // characters are single bytes in both, so trimming either side trims
+        // the same text. A blank memo differs from any answer; the Unicode
+        // text is made only when it is compared or shown.
+        if (p.show) p.shown = AnsiToUtf8(p.ansi);
+        // Unchanged: the memo shows the answer and the store holds it (the
+        // last text imported is the answer). A refused import is tried again
+        // by the next answer, and a store replaced since its last import is
+        // filled even by the answer the memo shows.
+        p.unchanged = !TrimBlanksView(p.memo).empty() &&
+                      TrimBlanksView(p.memo) == TrimBlanksView(p.shown) &&
+                      TrimBlanksView(p.ansi) == TrimBlanksView(p.lastImported) && !p.replaced;
+        if (!p.unchanged) p.rows = PreparePlaylistImport(p.ansi, p.utf8);
+    } catch (...) {
+        p.error = std::current_exception();
+    }
+}
+
+}  // namespace
+
 PlaylistFetch::PlaylistFetch(Connectivity& connectivity, const Settings& settings,
                              PlaylistStore& store, HttpClient& client, Window window,
                              std::string server)
@@ -156,17 +196,20 @@ PlaylistFetch::PlaylistFetch(Connectivity& connectivity, const Settings& setting
       store_(store),
       client_(client),
       window_(std::move(window)),
-      server_(std::move(server)) {}
+      server_(std::move(server)),
+      context_(std::make_unique<QObject>()) {}
 
-FetchResult PlaylistFetch::Fetch() {
-    const LogStopwatch stopwatch;
-    FetchResult result = FetchOnce();
+PlaylistFetch::~PlaylistFetch() {
+    if (busy_ && !worker_.joinable()) client_.Cancel();
+    if (worker_.joinable()) worker_.join();
+    context_.reset();
+}
+
+void PlaylistFetch::Report(FetchResult& result, const LogStopwatch& stopwatch) {
     result.ms = stopwatch.ElapsedMs();
-    const bool failed = result.outcome == FetchOutcome::kNoAnswer ||
-                        result.outcome == FetchOutcome::kNotUtf8 ||
-                        result.outcome == FetchOutcome::kImportFailed ||
-                        result.outcome == FetchOutcome::kBusy;
-    std::string line = "fetch " + std::string(failed ? "failed" : "done") + ": " +
+    const bool failed = FetchFailed(result.outcome);
+    const char* ended = failed ? "failed" : FetchSkipped(result.outcome) ? "skipped" : "done";
+    std::string line = "fetch " + std::string(ended) + ": " +
                        DescribeFetch(result) + ", " + std::to_string(result.bytes) + " bytes, " +
                        std::to_string(result.ms) + " ms";
     if (!result.url.empty()) line += " (" + result.url + ")";
@@ -179,88 +222,172 @@ FetchResult PlaylistFetch::Fetch() {
                        "recording the fetch failed: " + CurrentExceptionText());
         }
     }
-    return result;
 }
 
-FetchResult PlaylistFetch::FetchOnce() {
-    FetchResult result;
-    if (!connectivity_.IsOnline()) {
-        result.outcome = FetchOutcome::kOffline;
-        return result;
-    }
+void PlaylistFetch::Start(Done done) {
+    const LogStopwatch stopwatch;
+    // A fetch that stops before its request; a fetch under way is left alone.
+    const auto stop = [&](FetchOutcome outcome, std::string url = {}) {
+        FetchResult result;
+        result.outcome = outcome;
+        result.url = std::move(url);
+        if (outcome == FetchOutcome::kBusy) result.detail = "a playlist fetch is under way";
+        Report(result, stopwatch);
+        if (done) done(result, nullptr);
+    };
+    if (!connectivity_.IsOnline()) return stop(FetchOutcome::kOffline);
     const std::string keyword = window_.keywordText ? window_.keywordText() : std::string();
     if (!TrimBlanksView(keyword).empty())
         settings_.WriteSetting(Settings::kSection, Settings::kKeyword, keyword);
-    if (!store_.IsConnected()) {
-        result.outcome = FetchOutcome::kStoreClosed;
-        return result;
+    if (!store_.IsConnected()) return stop(FetchOutcome::kStoreClosed);
+    if (!connectivity_.IsOnline()) return stop(FetchOutcome::kOfflineAfterSave);
+    std::string url = PlaylistUrl(server_, keyword);
+    if (busy_) return stop(FetchOutcome::kBusy, std::move(url));
+    busy_ = true;
+    stopwatch_ = stopwatch;
+    current_ = FetchResult{};
+    current_.url = std::move(url);
+    done_ = std::move(done);
+    client_.Start(PlaylistRequest(current_.url),
+                  [this](HttpResponse response) { OnAnswer(std::move(response)); });
+}
+
+void PlaylistFetch::OnAnswer(HttpResponse response) {
+    if (!response.ok()) {
+        current_.outcome = response.failure == HttpFailure::kBusy ? FetchOutcome::kBusy
+                                                                  : FetchOutcome::kNoAnswer;
+        current_.detail = std::move(response.error);
+        return Finish();
     }
-    if (!connectivity_.IsOnline()) {
-        result.outcome = FetchOutcome::kOfflineAfterSave;
-        return result;
+    auto prepared = std::make_shared<Prepared>();
+    try {
+        current_.bytes = response.body.size();
+        prepared->utf8 = std::move(response.body);
+        prepared->memo = window_.memoText ? window_.memoText() : std::string();
+        prepared->show = !TrimBlanksView(prepared->memo).empty() || window_.setMemoText;
+        // Written only by OnPrepared, which runs after the worker ends.
+        prepared->lastImported = lastImported_;
+        prepared->replaced = store_.ReplacedSinceImport();
+        if (worker_.joinable()) worker_.join();
+        QObject* context = context_.get();
+        worker_ = std::thread([this, prepared, context] {
+            PrepareAnswer(*prepared);
+            QMetaObject::invokeMethod(
+                context, [this, prepared] { OnPrepared(prepared); }, Qt::QueuedConnection);
+        });
+    } catch (...) {
+        current_.outcome = FetchOutcome::kNoAnswer;
+        current_.detail = CurrentExceptionText();
+        Finish(std::current_exception());
     }
-    result.url = PlaylistUrl(server_, keyword);
-    PlaylistText text = GetPlaylistText(client_, result.url, serve_);
-    if (text.failure == HttpFailure::kBusy) {
-        result.outcome = FetchOutcome::kBusy;
-        result.detail = text.error;
-        return result;
+}
+
+void PlaylistFetch::OnPrepared(std::shared_ptr<Prepared> prepared) {
+    // The worker posted this as its last act.
+    worker_.join();
+    Prepared& p = *prepared;
+    if (p.error) {
+        current_.outcome = FetchOutcome::kNoAnswer;
+        current_.detail = "the answer could not be read";
+        return Finish(p.error);
     }
-    if (text.failure != HttpFailure::kNone) {
-        result.outcome = FetchOutcome::kNoAnswer;
-        result.detail = text.error;
-        return result;
+    if (p.notUtf8) {
+        current_.outcome = FetchOutcome::kNotUtf8;
+        return Finish();
     }
-    result.bytes = text.utf8.size();
-    if (text.notUtf8) {
-        result.outcome = FetchOutcome::kNotUtf8;
-        return result;
+    if (p.blank) {
+        current_.outcome = FetchOutcome::kBlankAnswer;
+        return Finish();
     }
-    if (TrimBlanksView(text.ansi).empty()) {
-        result.outcome = FetchOutcome::kBlankAnswer;
-        return result;
+    if (p.unchanged) {
+        current_.outcome = FetchOutcome::kUnchanged;
+        return Finish();
     }
-    // The memo shows the ANSI text as Unicode; blanks and control characters
-    // are single bytes in both, so trimming either side trims the same text.
-    // A blank memo differs from any answer here; the Unicode text is made only
-    // when it is compared or shown.
-    const std::string memo = window_.memoText ? window_.memoText() : std::string();
-    std::string shown;
-    if (!TrimBlanksView(memo).empty() || window_.setMemoText) shown = AnsiToUtf8InPieces(text.ansi);
-    // A store replaced since its last import is filled even by the answer
-    // the memo shows.
-    if (!TrimBlanksView(memo).empty() && TrimBlanksView(memo) == TrimBlanksView(shown) &&
-        !store_.ReplacedSinceImport()) {
-        result.outcome = FetchOutcome::kUnchanged;
-        return result;
+    try {
+        if (window_.setMemoText) {
+            p.shown += '\n';
+            window_.setMemoText(p.shown);
+            p.shown = std::string();  // the memo has its copy
+        }
+    } catch (...) {
+        current_.outcome = FetchOutcome::kImportFailed;
+        return Finish(std::current_exception());
     }
-    if (window_.setMemoText) {
-        shown += '\n';
-        window_.setMemoText(shown);
-        shown = std::string();  // the memo has its copy
-    }
-    // The conversions above and the import below are separate stretches of
-    // work; a fetch run from here finds the memo showing this answer.
-    if (serve_) serve_();
-    result.outcome = store_.ImportPlaylist(text.ansi, text.utf8, serve_) ? FetchOutcome::kImported
-                                                                 : FetchOutcome::kImportFailed;
+    // The memo shows the answer; the commit follows with no event served
+    // between them.
+    current_.outcome = store_.CommitImport(p.rows) ? FetchOutcome::kImported
+                                                   : FetchOutcome::kImportFailed;
     const PlaylistStore::ImportReport& import = store_.LastImport();
-    result.rows = import.rows;
-    result.importMs = import.ms;
-    result.importError = import.error;
-    result.importStoreFault = import.storeFault;
-    if (result.outcome == FetchOutcome::kImported && imported_) {
-        // The commit and what follows it are separate stretches of work.
-        if (serve_) serve_();
-        imported_();
+    current_.rows = import.rows;
+    current_.importMs = import.ms;
+    current_.importError = import.error;
+    current_.importStoreFault = import.storeFault;
+    if (current_.outcome == FetchOutcome::kImported) lastImported_ = std::move(p.ansi);
+    std::exception_ptr error;
+    if (current_.outcome == FetchOutcome::kImported && imported_) {
+        try {
+            imported_();
+        } catch (...) {
+            error = std::current_exception();
+        }
     }
+    Finish(error);
+}
+
+void PlaylistFetch::Finish(std::exception_ptr error) {
+    FetchResult result = std::move(current_);
+    current_ = FetchResult{};
+    Done done = std::move(done_);
+    done_ = nullptr;
+    busy_ = false;
+    Report(result, stopwatch_);
+    if (done) {
+        done(result, error);
+    } else if (error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (...) {
+            LogWarning(LogCategory::kFetch, "fetch failed: " + CurrentExceptionText());
+        }
+    }
+}
+
+FetchResult PlaylistFetch::Fetch() {
+    if (QCoreApplication::instance() == nullptr) {
+        // Kept for the rest of the process: the client's requests hold
+        // notifiers and timers of the thread's event loop until they go.
+        static int argc = 1;
+        static char name[] = "zorvak";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication* const application = new QCoreApplication(argc, argv);
+        (void)application;
+    }
+    QEventLoop loop;
+    FetchResult result;
+    std::exception_ptr error;
+    bool ended = false;
+    Start([&](const FetchResult& r, std::exception_ptr e) {
+        result = r;
+        error = e;
+        ended = true;
+        loop.quit();
+    });
+    if (!ended) loop.exec();
+    if (error) std::rethrow_exception(error);
     return result;
 }
 
 void PlaylistFetch::Refresh() {
     if (!connectivity_.IsOnline()) return;
     try {
-        Fetch();
+        Start([](const FetchResult&, std::exception_ptr error) {
+            if (!error) return;
+            try {
+                std::rethrow_exception(error);
+            } catch (...) {
+                LogWarning(LogCategory::kFetch, "refresh failed: " + CurrentExceptionText());
+            }
+        });
     } catch (...) {
         // A failed refresh is tried again at the next tick.
         LogWarning(LogCategory::kFetch, "refresh failed: " + CurrentExceptionText());

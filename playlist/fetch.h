@@ -2,15 +2,21 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "core/log.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 #include "playlist/http_client.h"
 #include "playlist/store.h"
+
+class QObject;
 
 namespace zorvak {
 
@@ -71,7 +77,7 @@ enum class FetchOutcome {
     kNoAnswer,          // the request failed (connection, status, redirects, time limit)
     kNotUtf8,           // the answer is not valid UTF-8
     kBlankAnswer,       // the answer, trimmed, is empty
-    kUnchanged,         // the answer equals the memo (both trimmed)
+    kUnchanged,         // the answer equals the memo and the last text imported (trimmed)
     kImported,          // the memo shows the new text and the table holds its items
     kImportFailed,      // the memo shows the new text; the import refused it, table unchanged
                         // (importStoreFault tells the document's fault from the store's)
@@ -103,11 +109,25 @@ bool FetchFailed(FetchOutcome outcome);
 // playlist document the store accepts: <why>".
 std::string DescribeFetch(const FetchResult& result);
 
+// The playlist request of url: a GET with redirects followed, the User-Agent
+// kFetchUserAgent and the time limit kFetchTimeLimit.
+HttpRequest PlaylistRequest(const std::string& url);
+
 // The playlist fetch (the control window's fetch button) and the 60-second
 // refresh, without any window: the control window hands in its keyword edit
 // box and its memo as callbacks. Texts through the callbacks are UTF-8; the memo
 // holds the answer converted to the ANSI code page and shown as Unicode,
 // followed by a line break.
+//
+// A fetch runs in three parts, none of which serves events: on the calling
+// thread the steps up to the request, which goes out through
+// HttpClient::Start; when the answer is in, its conversion, the comparison
+// and the reading of the document into rows (PreparePlaylistImport) on a
+// worker thread of the fetch's own; then, as a queued call on the calling
+// thread, the memo, the store's commit (PlaylistStore::CommitImport) and the
+// listeners. From its request to its commit a fetch is under way and any
+// fetch asked for meanwhile ends at once as kBusy, so no two fetches ever
+// overlap and nothing a handler starts ever waits inside one.
 class PlaylistFetch {
 public:
     struct Window {
@@ -118,45 +138,77 @@ public:
         std::function<void(const std::string&)> setMemoText;
     };
 
+    // Receives how a fetch ended, and what escaped a callback of the fetch
+    // (the window's, the listeners'), if anything did.
+    using Done = std::function<void(const FetchResult&, std::exception_ptr)>;
+
     PlaylistFetch(Connectivity& connectivity, const Settings& settings, PlaylistStore& store,
                   HttpClient& client, Window window, std::string server);
+    // Takes a request under way off the wire and waits for the worker; a
+    // fetch under way then never ends.
+    ~PlaylistFetch();
+    PlaylistFetch(const PlaylistFetch&) = delete;
+    PlaylistFetch& operator=(const PlaylistFetch&) = delete;
 
     // The fetch:
     //  1. offline: stop;
     //  2. the keyword, trimmed, not empty: save it unchanged as KEYWORD;
     //  3. store connection closed: stop;
     //  4. offline: stop;
-    //  5. GetPlaylistText of the playlist URL with the keyword unchanged;
+    //  5. a fetch under way: stop (kBusy); otherwise the playlist request
+    //     (PlaylistRequest of the playlist URL with the keyword unchanged);
     //  6. the answer, trimmed, empty: stop;
-    //  7. the memo, trimmed, equal to the answer, trimmed: stop;
+    //  7. the memo, trimmed, equal to the answer, trimmed, and the answer
+    //     the text this fetch last imported (trimmed), unless the store was
+    //     replaced since its last import: stop;
     //  8. the memo replaced by the answer;
-    //  9. ImportPlaylist(answer).
+    //  9. the answer's rows committed to the store.
     // Trimming removes leading and trailing characters of code 32 or lower.
     // Each fetch writes one line to the log (zorvak.fetch, info): its
-    // outcome, bytes and milliseconds; then tells the listener, if any.
+    // outcome, bytes and milliseconds; then tells the listener, if any, and
+    // done. Start returns once the request is out; a fetch that stops before
+    // its request ends inside Start, any other from the thread's event loop
+    // (a QCoreApplication must exist). What escapes steps 1 to 4 escapes
+    // Start; what escapes a callback later reaches done (logged when done is
+    // empty).
+    void Start(Done done = {});
+
+    // Start, waiting for the end in a QEventLoop of its own (a program
+    // without a QCoreApplication gets one for the call): for a caller that
+    // runs nothing else meanwhile (zorvak-ctl, tests). What escaped a
+    // callback is thrown again.
     FetchResult Fetch();
+
+    // From a fetch's request to its commit.
+    bool IsBusy() const { return busy_; }
 
     // Called with the result of every fetch (the button's and the refresh's).
     void SetListener(std::function<void(const FetchResult&)> listener) {
         listener_ = std::move(listener);
     }
 
-    // The periodic refresh: nothing when offline, otherwise the fetch; nothing
-    // that escapes the fetch goes further.
+    // The periodic refresh: nothing when offline, otherwise Start; nothing
+    // that escapes the fetch goes further (it is logged).
     void Refresh();
 
     const std::string& Server() const { return server_; }
 
-    // Runs between pieces of reading an answer for the import (the client
-    // serves its events there; see PlaylistStore::ImportPlaylist).
-    void SetServeWhileImporting(std::function<void()> serve) { serve_ = std::move(serve); }
-
-    // Runs after every fetch that imported a new playlist (kImported).
+    // Runs after every fetch that imported a new playlist (kImported), right
+    // after the commit.
     void SetImportedListener(std::function<void()> listener) { imported_ = std::move(listener); }
 
+public:
+    // What the worker makes of an answer (fetch.cpp).
+    struct Prepared;
+
 private:
-    // AnsiToUtf8, with serve_ between pieces.
-    std::string AnsiToUtf8InPieces(std::string_view ansi) const;
+
+    void OnAnswer(HttpResponse response);
+    void OnPrepared(std::shared_ptr<Prepared> prepared);
+    // The fetch under way ends: the log line, the listener, then done.
+    void Finish(std::exception_ptr error = nullptr);
+    // The log line of a fetch and the listener.
+    void Report(FetchResult& result, const LogStopwatch& stopwatch);
 
     Connectivity& connectivity_;
     const Settings& settings_;
@@ -165,10 +217,21 @@ private:
     Window window_;
     std::string server_;
     std::function<void(const FetchResult&)> listener_;
-
-    FetchResult FetchOnce();
     std::function<void()> imported_;
-    std::function<void()> serve_;
+    // The ANSI text of the last answer the store accepted ("" before one);
+    // written only on the calling thread while no worker runs.
+    std::string lastImported_;
+
+    // The fetch under way.
+    bool busy_ = false;
+    FetchResult current_;
+    LogStopwatch stopwatch_;
+    Done done_;
+    std::thread worker_;
+    // Receives the worker's result as a queued call on the calling thread;
+    // destroyed after the worker is joined, so a result not yet delivered is
+    // dropped.
+    std::unique_ptr<QObject> context_;
 };
 
 }  // namespace zorvak

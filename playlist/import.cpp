@@ -422,12 +422,37 @@ int Bind(sqlite3_stmt* stmt, int param, const StoredValue& value, std::string& d
 
 }  // namespace
 
-bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text,
-                                   const std::function<void()>& serve) noexcept {
+PreparedImport PreparePlaylistImport(std::string_view ansiText,
+                                     std::string_view utf8Text) noexcept {
+    const LogStopwatch stopwatch;
+    PreparedImport prepared;
+    try {
+        PlaylistDocument document = ReadPlaylistDocument(ansiText, utf8Text);
+        if (document.outcome == PlaylistDocument::Outcome::kNoRoot) {
+            prepared.error = "no root element";
+        } else if (document.outcome != PlaylistDocument::Outcome::kItems) {
+            prepared.error = document.error.empty() ? "not a playlist document" : document.error;
+        } else {
+            prepared.items = std::move(document.items);
+            prepared.ready = true;
+        }
+    } catch (...) {
+        prepared = PreparedImport{};
+        prepared.error = CurrentExceptionText();
+    }
+    prepared.ms = stopwatch.ElapsedMs();
+    return prepared;
+}
+
+bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view utf8Text) noexcept {
+    return CommitImport(PreparePlaylistImport(ansiText, utf8Text));
+}
+
+bool PlaylistStore::CommitImport(const PreparedImport& prepared) noexcept {
     const LogStopwatch stopwatch;
     ImportReport report;
-    report.ok = ImportRows(ansiText, utf8Text, serve, report);
-    report.ms = stopwatch.ElapsedMs();
+    report.ok = WriteRows(prepared, report);
+    report.ms = prepared.ms + stopwatch.ElapsedMs();
     if (report.ok) {
         replacedSinceImport_ = false;
         LogInfo(LogCategory::kImport, "imported " + std::to_string(report.rows) + " rows in " +
@@ -441,33 +466,18 @@ bool PlaylistStore::ImportPlaylist(std::string_view ansiText, std::string_view u
     return report.ok;
 }
 
-bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8Text,
-                               const std::function<void()>& serve,
-                               ImportReport& report) noexcept {
+bool PlaylistStore::WriteRows(const PreparedImport& prepared, ImportReport& report) noexcept {
     if (db_ == nullptr) {
         report.error = "the store is not open";
         report.storeFault = true;
         return false;
     }
+    if (!prepared.ready) {
+        report.error = prepared.error;
+        return false;
+    }
     try {
-        PlaylistDocument document = ReadPlaylistDocument(ansiText, utf8Text, serve);
-        if (document.outcome == PlaylistDocument::Outcome::kNoRoot) {
-            report.error = "no root element";
-            return false;
-        }
-        if (document.outcome != PlaylistDocument::Outcome::kItems) {
-            report.error = document.error.empty() ? "not a playlist document" : document.error;
-            return false;
-        }
-        report.rows = document.items.size();
-
-        // What was read is converted; the transaction below runs through.
-        if (serve) serve();
-        if (db_ == nullptr) {
-            report.error = "the store was closed meanwhile";
-            report.storeFault = true;
-            return false;
-        }
+        report.rows = prepared.items.size();
 
         // The pages the transaction changes are kept in memory until the
         // commit (a large playlist would otherwise spill them into the file
@@ -513,8 +523,8 @@ bool PlaylistStore::ImportRows(std::string_view ansiText, std::string_view utf8T
                                     nullptr) == SQLITE_OK;
         }
         std::array<std::string, kImportedFieldCount> dateTexts;
-        for (std::size_t i = 0; ok && i < document.items.size(); ++i) {
-            const DocumentItem& item = document.items[i];
+        for (std::size_t i = 0; ok && i < prepared.items.size(); ++i) {
+            const DocumentItem& item = prepared.items[i];
             for (std::size_t f = 0; ok && f < kImportedFieldCount; ++f) {
                 ok = Bind(insert, static_cast<int>(f + 1), item.values[f], dateTexts[f]) ==
                      SQLITE_OK;

@@ -56,6 +56,21 @@ std::string DeclaredEncoding(std::string_view text);
 PlaylistDocument ReadPlaylistDocument(std::string_view ansiText, std::string_view utf8Text = {},
                                       const std::function<void()>& serve = {});
 
+// The rows of a playlist document read and converted for t_b_data, ready for
+// PlaylistStore::CommitImport, or why the store refuses the document.
+struct PreparedImport {
+    bool ready = false;               // items holds every item of the document
+    std::vector<DocumentItem> items;  // possibly none (a root without items)
+    std::string error;                // why not ready, as the import reports it
+    std::int64_t ms = 0;              // how long the preparation took
+};
+
+// Reads the document (ReadPlaylistDocument) and converts every item, touching
+// no database and no state shared with another call: documents may be
+// prepared on any thread, several at once. Never throws.
+PreparedImport PreparePlaylistImport(std::string_view ansiText,
+                                     std::string_view utf8Text = {}) noexcept;
+
 // A decimal whole number in the range of a 32-bit int, with an optional sign;
 // blanks at the edges are ignored. nullopt for anything else, "" included.
 std::optional<std::int32_t> ParseWholeNumberText(std::string_view text);

@@ -17,6 +17,8 @@ struct sqlite3;
 
 namespace zorvak {
 
+struct PreparedImport;  // playlist_document.h
+
 class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -156,19 +158,23 @@ public:
     void CloseConnection();
 
     // Replaces every row of t_b_data by the items of a playlist document given
-    // in the ANSI code page. utf8Text, when given, is the same document as the
-    // server sent it; a document that declares UTF-8 or no encoding is parsed
-    // from it. All or nothing: on any failure the table is left as it was.
-    // Never throws. True when the table now holds the document's items. Each
-    // import writes one line to the log (zorvak.import): its rows and time,
-    // or why it was refused. serve, when given, runs between pieces of reading the document (see
-    // ReadPlaylistDocument), before the table is touched; from the first
-    // statement of the transaction to its commit nothing else runs, so no
-    // handler ever sees the table half rewritten. A handler run by serve may
-    // import (the later commit wins) or close the store (the import then
-    // fails).
-    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {},
-                        const std::function<void()>& serve = {}) noexcept;
+    // in the ANSI code page: CommitImport(PreparePlaylistImport(ansiText,
+    // utf8Text)). utf8Text, when given, is the same document as the server
+    // sent it; a document that declares UTF-8 or no encoding is parsed from
+    // it. All or nothing: on any failure the table is left as it was. Never
+    // throws. True when the table now holds the document's items.
+    bool ImportPlaylist(std::string_view ansiText, std::string_view utf8Text = {}) noexcept;
+
+    // Writes the rows PreparePlaylistImport made (playlist_document.h) in one
+    // transaction: every old row goes, every prepared row comes. From its
+    // first statement to its commit nothing else runs and no event is
+    // served, so no handler ever sees the table half rewritten. A prepared
+    // import that refused its document, a closed connection, or the database
+    // refusing a row or the commit leave the table exactly as it was. Each
+    // call writes one line to the log (zorvak.import): its rows and time (the
+    // preparation's included), or why it was refused. Never throws. True
+    // when the table now holds the prepared rows.
+    bool CommitImport(const PreparedImport& prepared) noexcept;
 
     // The items played from the cache among the rows valid now (online_play
     // 0 or empty), in play order, with their name and address as stored
@@ -206,8 +212,7 @@ public:
     sqlite3* handle() const { return db_; }
 
 private:
-    bool ImportRows(std::string_view ansiText, std::string_view utf8Text,
-                    const std::function<void()>& serve, ImportReport& report) noexcept;
+    bool WriteRows(const PreparedImport& prepared, ImportReport& report) noexcept;
 
     // Replaces the damaged store at path by an empty one; false (logged once
     // until a replacement succeeds) when it cannot.

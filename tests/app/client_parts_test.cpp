@@ -1,4 +1,7 @@
 #include <QImage>
+#include <QTimer>
+
+#include <atomic>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -7,6 +10,8 @@
 #include "app/tick_timer.h"
 #include "client_rig.h"
 #include "tests/support/files.h"
+#include "playlist/fetch.h"
+#include "tests/support/store_file.h"
 
 namespace zorvak::test {
 namespace {
@@ -118,6 +123,7 @@ TEST(Fetch, TheButtonFillsTheMemoAndImportsTheDocument) {
     EXPECT_TRUE(memo->toPlainText().isEmpty());
 
     rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_TRUE(ServeUntil([&] { return !c.Fetcher().IsBusy(); }));
     ASSERT_EQ(rig.server.RequestCount("/getplaylist.php"), 1);
     EXPECT_EQ(rig.server.Requests().back().QueryValue("hostname"), "shop");
     EXPECT_EQ(memo->toPlainText().trimmed(), QString::fromStdString(document).trimmed());
@@ -192,6 +198,7 @@ TEST(Fetch, ADocumentWithCrLfLineEndsIsNotImportedAgainWhileUnchanged) {
     Client& c = rig.Start();
 
     rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_TRUE(ServeUntil([&] { return !c.Fetcher().IsBusy(); }));
     c.Store().PlayList().Open();
     ASSERT_EQ(c.Store().PlayList().RecordCount(), 1);
     const std::string firstId = c.Store().PlayList().FieldText("ID");
@@ -199,10 +206,91 @@ TEST(Fetch, ADocumentWithCrLfLineEndsIsNotImportedAgainWhileUnchanged) {
     // The same text again: the memo still holds it, so nothing is imported
     // (an import would give the row a new ID).
     rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_TRUE(ServeUntil([&] { return !c.Fetcher().IsBusy(); }));
     ASSERT_EQ(rig.server.RequestCount("/getplaylist.php"), 2);
     c.Store().PlayList().Open();
     ASSERT_EQ(c.Store().PlayList().RecordCount(), 1);
     EXPECT_EQ(c.Store().PlayList().FieldText("ID"), firstId);
+}
+
+// The playnames in the store file, read through a connection of the test.
+std::vector<std::string> StoredNames(const ClientRig& rig) {
+    std::vector<std::string> names;
+    for (const auto& row :
+         Query(rig.folder.Path() + PlaylistStore::kFileName, "SELECT playname FROM t_b_data ORDER BY ID"))
+        names.push_back(row[0]);
+    return names;
+}
+
+// A fetch asked for while one is under way (here the button pressed again
+// when the memo shows the first answer, before that answer's commit) sends
+// nothing: the store and the memo end holding the same document, and the
+// next press brings the newer one into both.
+TEST(Fetch, AFetchAskedWhileOneIsUnderWayLeavesTheStoreAndTheMemoAlike) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=1\n");
+    PlaylistItem first, second;
+    first.playname = "first";
+    second.playname = "second";
+    const std::string firstDocument = ClientPlaylist({first});
+    const std::string secondDocument = ClientPlaylist({second});
+    std::atomic<int> answered{0};
+    rig.server.Route("/getplaylist.php", [&](const Request&) {
+        return Response::Text(answered++ == 0 ? firstDocument : secondDocument, "text/xml");
+    });
+    Client& c = rig.Start();
+    auto* memo = rig.Child<QPlainTextEdit>("mmTmp");
+    bool asked = false;
+    QObject::connect(&c.Model(), &ClientModel::playlistTextChanged, &c.Model(), [&] {
+        if (asked) return;
+        asked = true;
+        c.Model().Fetch();
+    });
+
+    rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_TRUE(ServeUntil([&] { return asked && !StoredNames(rig).empty(); }));
+    ServeEvents(300);
+    EXPECT_EQ(rig.server.RequestCount("/getplaylist.php"), 1);
+    EXPECT_EQ(StoredNames(rig), std::vector<std::string>{"first"});
+    EXPECT_TRUE(memo->toPlainText().contains("<playname>first</playname>"));
+
+    rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_TRUE(ServeUntil([&] { return StoredNames(rig) == std::vector<std::string>{"second"}; }));
+    EXPECT_TRUE(memo->toPlainText().contains("<playname>second</playname>"));
+}
+
+// A play run started while a fetch is under way (the play button pressed
+// while the request waits) does not hold the fetch: its commit happens while
+// the run's first item is on screen, whose presenter sees the new rows.
+TEST(Fetch, APlayRunStartedWhileAFetchIsUnderWayDoesNotHoldItsCommit) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=1\n");
+    PlaylistItem old, fresh;
+    old.playname = "old";
+    old.f_filename = "old.jpg";
+    fresh.playname = "new";
+    fresh.f_filename = "new.jpg";
+    rig.ImportPlaylist(ClientPlaylist({old}));
+    rig.CacheFile("old.jpg");
+    Response answer = Response::Text(ClientPlaylist({fresh}), "text/xml");
+    answer.headerDelay = std::chrono::milliseconds(300);  // the run is on before the answer
+    rig.server.Route("/getplaylist.php", answer);
+    Client& c = rig.Start();
+
+    std::vector<std::string> seen;
+    rig.presenters->At(0, [&] {
+        ServeUntil([&] { return StoredNames(rig) == std::vector<std::string>{"new"}; }, 3000);
+        seen = StoredNames(rig);
+        if (QWidget* open = rig.presenters->Open()) open->close();
+    });
+    QTimer::singleShot(0, &c.Model(), [&] { rig.Child<QPushButton>("btnPlayOnce")->click(); });
+    rig.Child<QPushButton>("btnDownPlayList")->click();
+    ASSERT_TRUE(ServeUntil([&] { return !seen.empty(); }, 10000));
+    EXPECT_EQ(seen, std::vector<std::string>{"new"});
+    ASSERT_EQ(rig.presenters->calls.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(rig.presenters->calls[0].location).filename(), "old.jpg");
 }
 
 }  // namespace

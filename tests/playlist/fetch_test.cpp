@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -14,6 +15,7 @@
 #include "store_fixture.h"
 #include "tests/support/fake_monotonic_clock.h"
 #include "tests/support/fakes.h"
+#include "tests/support/qt_core_loop.h"
 #include "tools/testserver/test_server.h"
 
 namespace zorvak::test {
@@ -43,6 +45,7 @@ std::string Doc(const std::string& name, const std::string& encoding = "gb2312")
 class FetchTest : public StoreTest {
 protected:
     FetchTest() {
+        QtCoreApp();
         store_.ConnectDatabase();
         server_.Route("/getplaylist.php", [this](const Request& r) {
             lastHostname_ = r.QueryValue("hostname").value_or("<none>");
@@ -51,6 +54,10 @@ protected:
     }
 
     FetchResult Fetch() { return fetch_.Fetch(); }
+    // Serves events until the fetch under way ended.
+    static void Settle(PlaylistFetch& fetch) {
+        EXPECT_TRUE(ServeQtUntil([&] { return !fetch.IsBusy(); }, 10s));
+    }
     std::string SettingsBytes() const { return ReadFile(folder_.File(Settings::kFileName)).value_or(""); }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
@@ -243,7 +250,41 @@ TEST_F(FetchTest, AFailedImportStillReplacesTheMemo) {
     EXPECT_EQ(Fetch().outcome, FetchOutcome::kImportFailed);
     EXPECT_EQ(memo_, broken + "\n");
     EXPECT_EQ(Names(), std::vector<std::string>{"good"});  // the table as it was
-    EXPECT_EQ(Fetch().outcome, FetchOutcome::kUnchanged);
+    // The memo shows the answer, yet the store does not hold it: the same
+    // answer goes to the import again.
+    EXPECT_EQ(Fetch().outcome, FetchOutcome::kImportFailed);
+    EXPECT_EQ(Names(), std::vector<std::string>{"good"});
+}
+
+// A new playlist refused for lack of disk space (the store may not grow by a
+// page) is imported by the next fetch of the same answer once there is room,
+// though the memo already shows it; then the answer is unchanged.
+TEST_F(FetchTest, AnImportRefusedForLackOfSpaceIsTriedAgainWithTheSameAnswer) {
+    Answer(Doc("old"));
+    ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
+    const auto pages = Query(StorePath(), "PRAGMA page_count");
+    ASSERT_EQ(pages.size(), 1u);
+    ASSERT_EQ(sqlite3_exec(store_.handle(), ("PRAGMA max_page_count = " + pages[0][0]).c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string large =
+        Document(ItemXml({{"playname", "new"}, {"remark", std::string(200'000, 'r')}}));
+    Answer(large);
+    FetchResult r = Fetch();
+    ASSERT_EQ(r.outcome, FetchOutcome::kImportFailed) << DescribeFetch(r);
+    EXPECT_NE(r.importError.find("full"), std::string::npos) << r.importError;
+    EXPECT_EQ(memo_, large + "\n");
+    EXPECT_EQ(Names(), std::vector<std::string>{"old"});
+
+    // Room again.
+    ASSERT_EQ(sqlite3_exec(store_.handle(), "PRAGMA max_page_count = 1073741823", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    r = Fetch();
+    EXPECT_EQ(r.outcome, FetchOutcome::kImported) << DescribeFetch(r);
+    EXPECT_EQ(Names(), std::vector<std::string>{"new"});
+    r = Fetch();
+    EXPECT_EQ(r.outcome, FetchOutcome::kUnchanged) << DescribeFetch(r);
 }
 
 // A refused import names its cause: the document's fault as the reader or
@@ -331,6 +372,8 @@ TEST_F(FetchTest, TheTickDoesNothingOfflineAndFetchesOnline) {
     net_.answers = {true};
     net_.calls = 0;
     fetch_.Refresh();
+    EXPECT_TRUE(fetch_.IsBusy());  // the tick only starts the fetch
+    Settle(fetch_);
     EXPECT_EQ(net_.calls, 3);  // the tick's own test, then the fetch's two
     EXPECT_EQ(Names(), std::vector<std::string>{"ticked"});
 
@@ -339,34 +382,54 @@ TEST_F(FetchTest, TheTickDoesNothingOfflineAndFetchesOnline) {
     PlaylistFetch throwing(net_, settings_, store_, client_, window_, server_.HostPort());
     memo_.clear();
     EXPECT_THROW(throwing.Fetch(), std::runtime_error);
+    memo_.clear();
     EXPECT_NO_THROW(throwing.Refresh());
+    Settle(throwing);
 }
 
-TEST_F(FetchTest, AFetchStartedWhileOneWaitsFailsAtOnce) {
-    Response slow = Response::Text(Doc("outer"));
-    slow.headerDelay = 300ms;
-    answer_ = slow;
-    FetchResult nested;
-    pump_.onNextPump = [&] {
-        keyword_ = "nested";
-        nested = fetch_.Fetch();
-    };
-    FetchResult outer = Fetch();
-    EXPECT_EQ(nested.outcome, FetchOutcome::kBusy);
-    EXPECT_EQ(outer.outcome, FetchOutcome::kImported) << DescribeFetch(outer);
+// Fetches asked for while one is under way, from its request to its commit
+// (the refresh tick, the button after a new keyword), end at once as busy
+// and send nothing; the store and the memo then hold the same document, the
+// one the fetch under way imported, and the next fetch brings the newer one.
+TEST_F(FetchTest, AFetchAskedWhileOneIsUnderWayIsRefusedAsBusy) {
+    std::string items;
+    for (int i = 0; i < 3000; ++i) items += ItemXml({{"playname", "outer"}});
+    Response slow = Response::Text(Document(items));  // a worker's work of some length
+    slow.headerDelay = 200ms;
+    const Response newer = Response::Text(Doc("newer"));
+    server_.Route("/getplaylist.php", [&](const Request& r) {
+        return r.QueryValue("hostname") == "site1" ? slow : newer;
+    });
+    std::vector<FetchResult> outer;
+    fetch_.Start([&](const FetchResult& r, std::exception_ptr) { outer.push_back(r); });
+    ASSERT_TRUE(fetch_.IsBusy());
+    std::vector<FetchResult> nested;
+    keyword_ = "nested";
+    for (int turn = 0; outer.empty() && turn < 2000; ++turn) {
+        nested.push_back(fetch_.Fetch());
+        ServeQtUntil([&] { return !outer.empty(); }, 5ms);
+    }
+    ASSERT_EQ(outer.size(), 1u);
+    EXPECT_EQ(outer[0].outcome, FetchOutcome::kImported) << DescribeFetch(outer[0]);
+    EXPECT_GE(nested.size(), 2u);
+    for (const FetchResult& r : nested) EXPECT_EQ(r.outcome, FetchOutcome::kBusy) << DescribeFetch(r);
     EXPECT_EQ(server_.TotalRequests(), 1);
-    EXPECT_EQ(Names(), std::vector<std::string>{"outer"});
-    // The nested press got as far as saving its keyword.
+    const std::vector<std::string> names = Names();
+    EXPECT_EQ(names.size(), 3000u);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "outer"), 3000);
+    EXPECT_TRUE(memo_ == Document(items) + "\n");
+    // The nested presses got as far as saving their keyword.
     EXPECT_EQ(settings_.ReadSetting("PLAYLIST", "KEYWORD"), "nested");
+
+    const FetchResult next = Fetch();
+    EXPECT_EQ(next.outcome, FetchOutcome::kImported) << DescribeFetch(next);
+    EXPECT_EQ(Names(), std::vector<std::string>{"newer"});
+    EXPECT_EQ(memo_, Doc("newer") + "\n");
 }
 
-// A large answer fetched with events served between pieces of the work: the
-// memo and the rows are those of a fetch without serving, and no piece ends
-// inside a character. The first item's remark, Chinese only, spans the first
-// piece boundaries of the conversions (512 KiB); with shifts of 0 and 1 byte
-// before it, some boundary falls between the two bytes of a character either
-// way.
-TEST_F(FetchTest, ServingBetweenPiecesGivesTheSameMemoAndRows) {
+// A large answer: the memo and the rows are those of the document, whether
+// its text is new to the memo or the memo was cleared in between.
+TEST_F(FetchTest, ALargeAnswerGivesTheSameMemoAndRowsEachTime) {
     std::string longRemark;
     for (int k = 0; k < 170'000; ++k) longRemark += kChinese;  // 680 KB in GBK
     for (std::size_t shift = 0; shift < 2; ++shift) {
@@ -376,10 +439,7 @@ TEST_F(FetchTest, ServingBetweenPiecesGivesTheSameMemoAndRows) {
         const std::string doc = Document(items);
         Answer(doc);
         memo_.clear();
-        int serves = 0;
-        fetch_.SetServeWhileImporting([&] { ++serves; });
         ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
-        EXPECT_GE(serves, 6);
         EXPECT_EQ(memo_, doc + "\n") << shift;
         const auto served = TableDump(StorePath());
         ASSERT_EQ(served.size(), 2501u);
@@ -387,7 +447,6 @@ TEST_F(FetchTest, ServingBetweenPiecesGivesTheSameMemoAndRows) {
         EXPECT_EQ(served[2500][2], "2499" + kChinese);
 
         memo_.clear();
-        fetch_.SetServeWhileImporting(nullptr);
         ASSERT_EQ(Fetch().outcome, FetchOutcome::kImported);
         EXPECT_EQ(memo_, doc + "\n");
         auto withoutId = [](std::vector<std::vector<std::string>> rows) {

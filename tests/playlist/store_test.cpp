@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "playlist/playlist_document.h"
 #include "playlist/store_recovery.h"
 #include "store_fixture.h"
 #include "warning_sink.h"
@@ -363,31 +364,29 @@ TEST_F(StoreImport, ChineseTextOfBothDeclarations) {
     }
 }
 
-// A large document read with serve(): serve runs between pieces, sees the old
-// rows only (the table is untouched until the transaction), and the rows
-// that arrive are those of an import without serve, byte for byte.
-TEST_F(StoreImport, ServingBetweenPiecesOfALargeDocumentSeesOnlyTheOldRows) {
+// A large document prepared (read and converted) leaves the table as it was
+// until its commit, and the rows committed are those of ImportPlaylist, byte
+// for byte.
+TEST_F(StoreImport, PreparingALargeDocumentLeavesTheTableUntilItsCommit) {
     std::string items;
     for (int i = 0; i < 3000; ++i)
         items += ItemXml({{"playname", "item " + std::to_string(i) + " \xE5\xB9\xBF\xE5\x91\x8A"},
                           {"remark", std::string(100, 'r')},
                           {"order_sx", std::to_string(i)}});
-    const std::string utf8 = Document(items);  // about 1.6 MB: several pieces
+    const std::string utf8 = Document(items);  // about 1.6 MB
     Import(ToGbk(Document(ItemXml({{"playname", "old"}}))));
     ASSERT_TRUE(imported_);
 
-    int serves = 0;
-    std::vector<std::string> seen;
-    ASSERT_TRUE(store_.ImportPlaylist(ToGbk(utf8), utf8, [&] {
-        ++serves;
-        for (const auto& row : Query(StorePath(), "SELECT playname FROM t_b_data"))
-            seen.push_back(row[0]);
-    }));
-    EXPECT_GE(serves, 6);  // parse pieces of 256 KiB and thousands of items
-    EXPECT_EQ(seen, std::vector<std::string>(static_cast<std::size_t>(serves), "old"));
-    const auto served = TableDump(StorePath());
+    const PreparedImport prepared = PreparePlaylistImport(ToGbk(utf8), utf8);
+    ASSERT_TRUE(prepared.ready) << prepared.error;
+    EXPECT_EQ(prepared.items.size(), 3000u);
+    EXPECT_EQ(Query(StorePath(), "SELECT playname FROM t_b_data"),
+              (std::vector<std::vector<std::string>>{{"old"}}));
+    ASSERT_TRUE(store_.CommitImport(prepared));
+    EXPECT_EQ(store_.LastImport().rows, 3000u);
+    const auto committed = TableDump(StorePath());
 
-    // The same document without serve gives the same rows (IDs go on).
+    // The same document imported in one call gives the same rows (IDs go on).
     Import(ToGbk(utf8), utf8);
     ASSERT_TRUE(imported_);
     auto withoutId = [](std::vector<std::vector<std::string>> rows) {
@@ -396,22 +395,25 @@ TEST_F(StoreImport, ServingBetweenPiecesOfALargeDocumentSeesOnlyTheOldRows) {
     };
     const auto plain = TableDump(StorePath());
     ASSERT_EQ(plain.size(), 3000u);
-    EXPECT_EQ(withoutId(served), withoutId(plain));
+    EXPECT_EQ(withoutId(committed), withoutId(plain));
 }
 
-// A handler run by serve that closes the store: the import fails and the
-// table keeps its rows.
-TEST_F(StoreImport, AStoreClosedWhileServingImportsNothing) {
+// Rows prepared, then the store closed before the commit: the commit fails
+// as the import of a closed store does and the table keeps its rows; a
+// refused document's preparation is refused by the commit with its reason.
+TEST_F(StoreImport, ACommitOfAClosedStoreOrARefusedDocumentWritesNothing) {
     Import(ToGbk(Document(ItemXml({{"playname", "old"}}))));
     ASSERT_TRUE(imported_);
-    std::string items;
-    for (int i = 0; i < 1500; ++i) items += ItemXml({{"playname", "new"}});
-    bool closed = false;
-    EXPECT_FALSE(store_.ImportPlaylist(ToGbk(Document(items)), {}, [&] {
-        if (!closed) store_.CloseConnection();
-        closed = true;
-    }));
-    EXPECT_TRUE(closed);
+    const PreparedImport prepared = PreparePlaylistImport(ToGbk(Document(ItemXml({{"playname", "new"}}))));
+    ASSERT_TRUE(prepared.ready);
+    store_.CloseConnection();
+    EXPECT_FALSE(store_.CommitImport(prepared));
+    EXPECT_EQ(store_.LastImport().error, "the store is not open");
+    store_.ConnectDatabase();
+    const PreparedImport refused = PreparePlaylistImport("<?xml version=\"1.0\"?><other/>");
+    EXPECT_FALSE(refused.ready);
+    EXPECT_FALSE(store_.CommitImport(refused));
+    EXPECT_EQ(store_.LastImport().error, "no root element");
     EXPECT_EQ(Query(StorePath(), "SELECT playname FROM t_b_data"),
               (std::vector<std::vector<std::string>>{{"old"}}));
 }
