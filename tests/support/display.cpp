@@ -203,7 +203,7 @@ QApplication* App() {
     // first time a web view is laid out, and a forked child that deadlocks
     // (as AddressSanitizer's allocator lock can make it) blocks that thread for
     // good. An address where nothing listens fails at once, as autolaunch
-    // fails without dbus-launch, so the tests run as before. That address
+    // fails without dbus-launch, with no process forked. That address
     // comes with ZORVAK_TEST_NO_SESSION_BUS=1, for tests that ask whether a
     // session bus may be there.
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) {
