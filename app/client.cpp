@@ -120,7 +120,10 @@ Client::Client(ClientEnvironment environment)
                               [this](const std::string& text) { model_->SetPlaylistText(text); }},
         env_.playlistServer);
     fetch_->SetListener([this](const FetchResult& result) { playLog_->RecordFetch(result); });
-    fetch_->SetImportedListener([this] { SchedulePrefetch(); });
+    fetch_->SetImportedListener([this] {
+        SchedulePrefetch();
+        ResumeLoopPlayAfterImport();
+    });
     autoRunControl_ = std::make_unique<AutoRunControl>(
         *env_.autoRun, WriterOf(settings_), [this] { return model_->AutoPlay(); });
     restartControl_ = std::make_unique<RestartControl>(RestartControl::Parts{
@@ -211,6 +214,22 @@ void Client::ShowMainWindow() {
 void Client::Terminate() {
     terminateRequested_ = true;
     if (env_.terminate) env_.terminate();
+}
+
+void Client::ResumeLoopPlayAfterImport() {
+    // Loop play was asked for (start-up with auto-play, the button, the
+    // watchdog) and nobody stopped it since (Esc, the stop button and quit
+    // clear these flags), yet no run is under way: its run found nothing to
+    // play (an empty or newly replaced store). The new rows start it now
+    // rather than at the next watchdog tick. Queued, so that the run does not
+    // run inside the fetch that imported them.
+    auto wanted = [this] {
+        return flags_.KeepPlaying && flags_.RepeatList && !flags_.PlayActive && !flags_.Quitting;
+    };
+    if (!wanted()) return;
+    QTimer::singleShot(0, model_.get(), [this, wanted] {
+        if (wanted()) model_->PlayInLoop();
+    });
 }
 
 void Client::SchedulePrefetch() {

@@ -83,6 +83,9 @@ private:
     void BuildTray();
     // The missing media of the valid local items queued for the background.
     void SchedulePrefetch();
+    // After an import: starts loop play when it was asked for and not
+    // stopped, but no run is under way (see client.cpp).
+    void ResumeLoopPlayAfterImport();
     // The play loop's download of the file it reaches next (see PlayLoop).
     bool DownloadForRun(const std::string& fileName, const std::string& url);
     void Terminate();

@@ -263,6 +263,42 @@ TEST(Fetch, AFetchAskedWhileOneIsUnderWayLeavesTheStoreAndTheMemoAlike) {
 // A play run started while a fetch is under way (the play button pressed
 // while the request waits) does not hold the fetch: its commit happens while
 // the run's first item is on screen, whose presenter sees the new rows.
+// Auto-play on an empty store (a store just replaced after damage starts
+// empty): the start-up run finds no rows and ends. The first refresh that
+// imports rows starts loop play at once, not at the watchdog's tick 100
+// minutes later. Once the operator stopped play (Esc), an import starts
+// nothing.
+TEST(Fetch, AnImportStartsTheLoopPlayThatFoundNoRows) {
+    ZORVAK_NEEDS_DISPLAY();
+    ClientRig rig;
+    rig.WriteIni("[PLAYLIST]\nKEYWORD=shop\nnoautorun=0\n");
+    PlaylistItem first, second;
+    first.playname = "first";
+    first.f_filename = "first.jpg";
+    second.playname = "second";
+    second.f_filename = "second.jpg";
+    rig.CacheFile("first.jpg");
+    rig.CacheFile("second.jpg");
+    rig.server.Route("/getplaylist.php", Response::Text(ClientPlaylist({first}), "text/xml"));
+    Client& c = rig.Start();
+    ASSERT_TRUE(rig.presenters->calls.empty());
+    EXPECT_FALSE(c.Flags().PlayActive);
+
+    // The first item of the started run: Esc, as the operator presses it.
+    rig.presenters->At(0, [&] { c.Model().StopOnEscape(); });
+    c.RefreshTimer().PostTick();
+    ASSERT_TRUE(ServeUntil([&] { return !rig.presenters->calls.empty(); }, 10000));
+    ASSERT_TRUE(ServeUntil([&] { return !c.Flags().KeepPlaying && rig.presenters->Open() == nullptr; }));
+    EXPECT_EQ(std::filesystem::path(rig.presenters->calls[0].location).filename(), "first.jpg");
+
+    rig.server.Route("/getplaylist.php", Response::Text(ClientPlaylist({second}), "text/xml"));
+    c.RefreshTimer().PostTick();
+    ASSERT_TRUE(ServeUntil([&] { return StoredNames(rig) == std::vector<std::string>{"second"}; }));
+    ServeEvents(200);
+    EXPECT_EQ(rig.presenters->calls.size(), 1u);
+    EXPECT_TRUE(rig.errors.empty());
+}
+
 TEST(Fetch, APlayRunStartedWhileAFetchIsUnderWayDoesNotHoldItsCommit) {
     ZORVAK_NEEDS_DISPLAY();
     ClientRig rig;
