@@ -150,27 +150,25 @@ public:
     PlaylistFetch(const PlaylistFetch&) = delete;
     PlaylistFetch& operator=(const PlaylistFetch&) = delete;
 
-    // The fetch:
-    //  1. offline: stop;
-    //  2. the keyword, trimmed, not empty: save it unchanged as KEYWORD;
-    //  3. store connection closed: stop;
-    //  4. offline: stop;
-    //  5. a fetch under way: stop (kBusy); otherwise the playlist request
-    //     (PlaylistRequest of the playlist URL with the keyword unchanged);
-    //  6. the answer, trimmed, empty: stop;
-    //  7. the memo, trimmed, equal to the answer, trimmed, and the answer
-    //     the text this fetch last imported (trimmed), unless the store was
-    //     replaced since its last import: stop;
-    //  8. the memo replaced by the answer;
-    //  9. the answer's rows committed to the store.
+    // A fetch ends as soon as one of these holds, in this order: the machine
+    // is offline (nothing saved); otherwise the keyword, when it is not blank
+    // once trimmed, is saved unchanged as KEYWORD, and then the fetch ends when
+    // the store connection is closed, when the machine went offline meanwhile,
+    // or when another fetch is under way (kBusy). Otherwise the playlist
+    // request goes out (PlaylistRequest of the playlist URL with the keyword
+    // unchanged). Its answer ends the fetch when it is blank once trimmed, or
+    // when the memo shows it and it is the text this fetch last imported
+    // (both compared trimmed), unless the store was replaced since its last
+    // import. Otherwise the memo shows the answer and the answer's rows are
+    // committed to the store, with no event served between the two.
     // Trimming removes leading and trailing characters of code 32 or lower.
-    // Each fetch writes one line to the log (zorvak.fetch, info): its
-    // outcome, bytes and milliseconds; then tells the listener, if any, and
-    // done. Start returns once the request is out; a fetch that stops before
-    // its request ends inside Start, any other from the thread's event loop
-    // (a QCoreApplication must exist). What escapes steps 1 to 4 escapes
-    // Start; what escapes a callback later reaches done (logged when done is
-    // empty).
+    // Each fetch writes one line to the log (zorvak.fetch): its outcome,
+    // bytes and milliseconds; then tells the listener, if any, and done.
+    // Start returns once the request is out; a fetch that ends before its
+    // request ends inside Start, any other from the thread's event loop (a
+    // QCoreApplication must exist). What escapes the settings or the store
+    // before the request escapes Start; what escapes a callback later
+    // reaches done (logged when done is empty).
     void Start(Done done = {});
 
     // Start, waiting for the end in a QEventLoop of its own (a program

@@ -91,7 +91,8 @@ int WholeNumber(const StoredValue& value, std::string_view column) {
 
 // Opens the store file at path read-write without creating it and reads its
 // schema: t_b_data with every column. SQLITE_OK with *out set, else the code
-// of the failing call with SQLite's message in why (nothing left open).
+// of the failing call with SQLite's message in why, and the connection
+// closed.
 int OpenStoreFile(const std::string& path, sqlite3** out, std::string& why) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
