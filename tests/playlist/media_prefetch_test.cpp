@@ -43,8 +43,12 @@ Response Slow(const std::string& body, std::chrono::milliseconds delay) {
     return r;
 }
 
+// A prefetch against a loopback server, on the machine's steady clock unless
+// given another.
 struct PrefetchRig {
-    PrefetchRig() {
+    explicit PrefetchRig(HttpLimits limits = HttpLimits{3000ms, 3000ms},
+                         MonotonicClock& clock = SteadyMonotonicClock::Instance())
+        : prefetch(dir, connectivity, limits, clock) {
         QtCoreApp();
         prefetch.SetFinishedListener([this](const std::string& name, const DownloadResult& r) {
             finished.emplace_back(name, r.kind);
@@ -54,7 +58,7 @@ struct PrefetchRig {
     TempFolder folder;
     FixedAppDirectory dir{folder.Path()};
     SwitchConnectivity connectivity;
-    MediaPrefetch prefetch{dir, connectivity, HttpLimits{3000ms, 3000ms}};
+    MediaPrefetch prefetch;
     TestServer server;
     std::vector<std::pair<std::string, DownloadResult::Kind>> finished;
 
@@ -339,23 +343,18 @@ TEST(MediaPrefetch, AWaitGivenUpLeavesTheTransferGoing) {
     EXPECT_EQ(rig.server.RequestCount("/v.mp4"), 2);
 }
 
-// A prefetch whose time limits run on a clock the test moves.
-struct ClockedPrefetchRig {
-    explicit ClockedPrefetchRig(MonotonicClock::duration stepPerRead = {}) : clock(stepPerRead) {
-        QtCoreApp();
-        prefetch.SetFinishedListener([this](const std::string& name, const DownloadResult& r) {
-            finished.emplace_back(name, r.kind);
-        });
-    }
-
-    TempFolder folder;
-    FixedAppDirectory dir{folder.Path()};
-    SwitchConnectivity connectivity;
+// The clock, built before the prefetch that reads it.
+struct TestClockFirst {
+    explicit TestClockFirst(MonotonicClock::duration stepPerRead) : clock(stepPerRead) {}
     FakeMonotonicClock clock;
-    MediaPrefetch prefetch{dir, connectivity, HttpLimits{std::chrono::hours(100), std::chrono::hours(100), 0},
-                           clock};
-    TestServer server;
-    std::vector<std::pair<std::string, DownloadResult::Kind>> finished;
+};
+// A prefetch whose time limits run on a clock the test moves (each reading
+// stepPerRead after the one before); no stall or low-speed limit ends a
+// transfer on it.
+struct ClockedPrefetchRig : TestClockFirst, PrefetchRig {
+    explicit ClockedPrefetchRig(MonotonicClock::duration stepPerRead = {})
+        : TestClockFirst(stepPerRead),
+          PrefetchRig(HttpLimits{std::chrono::hours(100), std::chrono::hours(100), 0}, clock) {}
 };
 
 // A file whose download failed is not asked for again before its delay (1 s,
